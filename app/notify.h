@@ -1,0 +1,30 @@
+// Notification ids, timer ids and the main window handle shared by the
+// engine, the serial driver and the windows.
+#pragma once
+#include <windows.h>
+
+// WM_COMMAND ids posted to mainHwnd; the payload goes in lParam.
+enum : UINT {
+    ID_NOTIFY_LOG = 20001,
+    ID_NOTIFY_LOCAL_DEVICE = 20002,
+    ID_NOTIFY_FIRMWARE_VERSION = 20003,
+    ID_NOTIFY_PAIR_DEVICE = 20004,
+    ID_NOTIFY_STATUS = 20005,
+    ID_NOTIFY_INQUIRY_RESULT = 20006,
+    ID_NOTIFY_INQUIRY_CLEAR = 20007,
+    ID_NOTIFY_INQUIRY_END = 20008,
+    ID_NOTIFY_REMOTE_DEVICE = 20009,
+};
+
+// One-shot timers owned by the main window.
+enum : UINT_PTR {
+    ATCommandTimer = 19000,
+    DevInitTimer = 19001,
+    HandshakeCommandTimer = 19002,
+};
+
+// The main window: target of every notification and owner of the timers.
+extern HWND mainHwnd;
+
+// Posts WM_COMMAND(id) with the payload to mainHwnd; safe from any thread.
+void postNotify(UINT id, LPARAM payload = 0);

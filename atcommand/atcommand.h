@@ -1,0 +1,131 @@
+// AT command engine: catalogue, the pending command, the local adapter's
+// record, sending, framing and per-command handling.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+using AtCommandId = uint32_t;
+
+struct CommandEntry {
+    AtCommandId id;
+    char text[32];
+};
+
+constexpr int COMMAND_TABLE_ROWS = 77;
+constexpr int DEVICE_INFO_QUERIES = 16;
+extern const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1];    // ends with id 0
+extern const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1]; // ends with id 0
+
+enum : uint32_t { RESP_WAIT_START = 0, RESP_COLLECT = 2 };
+
+constexpr int COMMAND_SIZE = 30;
+constexpr int RESPONSE_SIZE = 600;
+
+struct AtCommand {
+    char command[COMMAND_SIZE];
+    char response[RESPONSE_SIZE];
+    uint32_t respState;
+    char param[RESPONSE_SIZE];
+    uint32_t respComplete;
+    uint32_t startSeen;
+    uint32_t respLength;
+    uint32_t showInLog;
+    uint32_t expectsReplyLine;
+    uint32_t timerMode;
+};
+
+struct Device {
+    int32_t isDeviceInitialised;
+    int32_t echoOn;
+    int32_t role;          // 1 master, 2 slave
+    int32_t responseOn;
+    int32_t discoverable;
+    int32_t escapeOn;
+    int32_t sleepOn;
+    int32_t autoConnect;
+    int32_t baudCode;
+    int32_t initRetry;
+    int32_t pinDisabled;
+    int32_t bonded;
+    int32_t isConnected;
+    int32_t isDataMode;
+    int32_t isInquiryActive;
+    int32_t remoteConfig;
+    int32_t isHandshakeActive;
+    char name[16];
+    char address[15];
+    char pin[8];
+    char version[41];
+};
+
+struct Pairing {
+    int32_t pairState;
+    int32_t pairFailed;
+    char device1Address[15];
+    char device2Address[15];
+    char device1Name[16];
+    char device2Name[16];
+};
+
+constexpr int INQUIRY_RESULTS = 10;
+struct Inquiry {
+    char results[INQUIRY_RESULTS][RESPONSE_SIZE];
+    int32_t resultCount;
+    int32_t keepNextByte;
+    int32_t lineLength;
+    char line[RESPONSE_SIZE];
+};
+
+extern AtCommand atCommand;
+extern Device device;
+extern Pairing pairing;
+extern char remoteAddress[16];
+extern Inquiry inquiry;
+
+constexpr int TEXT_SIZE = 1024;
+extern char logText[TEXT_SIZE];
+extern char responseLogText[TEXT_SIZE];
+extern char errorText[TEXT_SIZE];
+extern wchar_t wideText[512];
+
+// Send results.
+enum : uint16_t { SEND_OK = 0, SEND_FAILED = 1, SEND_PENDING = 2, SEND_BUSY = 7 };
+
+extern HANDLE atCommandEvent;  // manual-reset; set when a blocking answer was handled
+
+// Search counters of the line-setting search.
+extern int32_t bIndex;
+extern int32_t bTry;
+
+AtCommandId findCommand(const char* text);
+int32_t baudCodeToRate(int32_t code);
+int32_t baudRateToIndex(int32_t rate);
+int formatText(char* buffer /*[TEXT_SIZE]*/, const char* format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));
+int formatCommand(char* buffer /*[COMMAND_SIZE]*/, const char* format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));
+void toWideText(const char* text, wchar_t* wide, int wideSize);
+
+uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode);
+uint16_t sendTimerCommand(const char* text, uint32_t length);
+uint16_t sendBlockingCommand(const char* text, uint32_t length);
+
+void dispatchUartData(int32_t count);
+void processCmdResponse(int32_t count);
+void processTimedResponse();
+int32_t handleCommandResponse();
+void processInquiryData(int32_t count);
+void processHandshakeData(int32_t count);
+
+int tryIterations(const char* command, int32_t timerMode);
+void getDeviceInfo();
+
+// The DevInitTimer branch of the main window's timer handler (after the
+// timer has been killed by the caller or here).
+void devInitTimerStep();
+
+// Filled by the Local Device panel: enables or disables its adapter controls.
+extern void (*enableDeviceControlsHook)(bool enable);
+
+// Clears device, pairing, inquiry, remoteAddress and the handshake globals.
+void resetEngineState();

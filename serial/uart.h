@@ -1,0 +1,50 @@
+// Serial port driver: the one COM port the tool talks to.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+
+enum : uint32_t {
+    UART_EVENT_OPENED = 1,
+    UART_EVENT_START_READ = 2,
+    UART_EVENT_DATA = 4,
+};
+
+constexpr int COM_PORT_LIST_SIZE = 25;
+constexpr int RX_BUFFER_SIZE = 200;
+
+using UartEventCallback = void (*)(uint32_t event, uint32_t* count);
+
+struct Uart {
+    int32_t comPortList[COM_PORT_LIST_SIZE];
+    int32_t comPortCount;
+    int32_t port;
+    int32_t baud;
+    int32_t stopBits;
+    int32_t parity;   // PARITY_NONE 0x0100, PARITY_ODD 0x0200, PARITY_EVEN 0x0400
+    int32_t flow;     // 1 = RTS/CTS
+    volatile int32_t isUartActive;
+    UartEventCallback eventCallback;
+};
+
+extern Uart uart;
+extern uint8_t rxBuffer[RX_BUFFER_SIZE];
+
+int UartInit();
+int UartApplySettings();
+int UartChangeSettings();
+int UartWrite(const uint8_t* buffer, uint32_t length);
+int UartRead();
+void UartEventHandler(uint32_t event, uint32_t* count);
+DWORD WINAPI tReadThread(LPVOID);
+int UartDeinit();
+
+// Receive hook: every received block goes to dispatchUartData (the AT
+// command engine) unless a test has installed its own hook here.
+using UartReceiveHook = void (*)(const uint8_t* data, uint32_t count);
+extern UartReceiveHook uartReceiveHook;
+
+// The engine's receive dispatch, given the count of new bytes in rxBuffer.
+void dispatchUartData(int32_t count);
+
+// COM port discovery into the Local Device panel's COM Port list.
+void EnumerateComPorts(HWND comPortCombo);

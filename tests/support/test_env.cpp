@@ -1,0 +1,161 @@
+#include "support/test_env.h"
+#include "app/msgbox.h"
+#include "app/notify.h"
+
+namespace {
+MessageBoxRecorder* activeRecorder = nullptr;
+}
+
+MessageBoxRecorder::MessageBoxRecorder(int answer) : answer_(answer)
+{
+    activeRecorder = this;
+    messageBoxHook = &MessageBoxRecorder::hook;
+}
+
+MessageBoxRecorder::~MessageBoxRecorder()
+{
+    messageBoxHook = nullptr;
+    activeRecorder = nullptr;
+}
+
+int MessageBoxRecorder::hook(const wchar_t* text, UINT)
+{
+    MessageBoxRecorder* self = activeRecorder;
+    if (!self)
+        return IDOK;
+    std::lock_guard<std::mutex> guard(self->lock_);
+    self->texts_.push_back(text ? text : L"");
+    self->threads_.push_back(GetCurrentThreadId());
+    return self->answer_;
+}
+
+void MessageBoxRecorder::setAnswer(int answer)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    answer_ = answer;
+}
+
+std::vector<std::wstring> MessageBoxRecorder::texts() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return texts_;
+}
+
+std::vector<DWORD> MessageBoxRecorder::threads() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return threads_;
+}
+
+size_t MessageBoxRecorder::count() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return texts_.size();
+}
+
+void MessageBoxRecorder::clear()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    texts_.clear();
+    threads_.clear();
+}
+
+StandInMainWindow::StandInMainWindow()
+{
+    static const wchar_t* cls = L"RZ310StandInMain";
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &StandInMainWindow::proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = cls;
+        RegisterClassW(&wc);
+        registered = true;
+    }
+    hwnd_ = CreateWindowExW(0, cls, L"stand-in", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), this);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    mainHwnd = hwnd_;
+    uiThreadId = GetCurrentThreadId();
+}
+
+StandInMainWindow::~StandInMainWindow()
+{
+    for (UINT_PTR id = 19000; id <= 19002; ++id)
+        KillTimer(hwnd_, id);
+    if (mainHwnd == hwnd_)
+        mainHwnd = nullptr;
+    uiThreadId = 0;
+    DestroyWindow(hwnd_);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<StandInMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && message == WM_COMMAND) {
+        UINT id = LOWORD(wParam);
+        self->notifications.emplace_back(id, lParam);
+        if (id == ID_NOTIFY_LOG && lParam)
+            self->logLines.emplace_back(reinterpret_cast<const char*>(lParam));
+        return 0;
+    }
+    if (self && message == WM_TIMER) {
+        self->timersFired.push_back(wParam);
+        if (self->onTimer)
+            self->onTimer(wParam);
+        else
+            KillTimer(hwnd, wParam);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void StandInMainWindow::pump(DWORD ms)
+{
+    pumpUntil([] { return false; }, ms);
+}
+
+bool StandInMainWindow::pumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done())
+            return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed < 10 ? timeoutMs - elapsed : 10,
+                                  QS_ALLINPUT);
+    }
+}
+
+size_t StandInMainWindow::countOf(UINT id) const
+{
+    size_t n = 0;
+    for (const auto& note : notifications)
+        n += note.first == id;
+    return n;
+}
+
+void StandInMainWindow::clear()
+{
+    notifications.clear();
+    logLines.clear();
+    timersFired.clear();
+}
+
+std::string narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}

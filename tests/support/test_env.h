@@ -1,0 +1,65 @@
+// Test stand-ins for what the GUI provides: answered message boxes and a
+// hidden window in the main window's place.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Answers every message box with a fixed button and records its text and the
+// thread that raised it. One at a time; installs itself for its lifetime.
+class MessageBoxRecorder {
+public:
+    explicit MessageBoxRecorder(int answer = IDOK);
+    ~MessageBoxRecorder();
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+    void setAnswer(int answer);
+    std::vector<std::wstring> texts() const;
+    std::vector<DWORD> threads() const;
+    size_t count() const;
+    void clear();
+
+private:
+    static int hook(const wchar_t* text, UINT type);
+    mutable std::mutex lock_;
+    std::vector<std::wstring> texts_;
+    std::vector<DWORD> threads_;
+    int answer_;
+};
+
+// A hidden window that stands in for the main window: it becomes mainHwnd,
+// records every notification, and hands timer expiries to onTimer (by
+// default it only kills the timer and records the id).
+class StandInMainWindow {
+public:
+    StandInMainWindow();
+    ~StandInMainWindow();
+    StandInMainWindow(const StandInMainWindow&) = delete;
+    StandInMainWindow& operator=(const StandInMainWindow&) = delete;
+
+    HWND hwnd() const { return hwnd_; }
+
+    // Runs the message loop for about `ms` milliseconds.
+    void pump(DWORD ms);
+    // Runs the message loop until `done` holds or `timeoutMs` passes.
+    bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+    std::vector<std::pair<UINT, LPARAM>> notifications;   // WM_COMMAND id, payload
+    std::vector<std::string> logLines;                    // ID_NOTIFY_LOG texts, copied on arrival
+    std::vector<UINT_PTR> timersFired;
+    std::function<void(UINT_PTR)> onTimer;
+
+    size_t countOf(UINT id) const;
+    void clear();
+
+private:
+    static LRESULT CALLBACK proc(HWND, UINT, WPARAM, LPARAM);
+    HWND hwnd_ = nullptr;
+};
+
+// Narrow text for assertions on wide message-box texts.
+std::string narrow(const std::wstring& text);

@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+#include "app/msgbox.h"
+#include "app/notify.h"
+#include <string>
+#include <vector>
+
+namespace {
+std::vector<std::wstring> shown;
+int recordBox(const wchar_t* text, UINT) { shown.push_back(text); return IDCANCEL; }
+}
+
+TEST(MessageBoxSeam, HookSeesTextAndAnswers)
+{
+    messageBoxHook = recordBox;
+    shown.clear();
+    EXPECT_EQ(showMessageBoxA("Failed to open COM7.", MB_OKCANCEL), IDCANCEL);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], L"Failed to open COM7.");
+    std::string longText(3000, 'x');
+    showMessageBoxA(longText.c_str());
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].size(), 1023u);
+    messageBoxHook = nullptr;
+}
+
+TEST(Notify, PostsCommandToMainWindow)
+{
+    HWND w = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(w, nullptr);
+    mainHwnd = w;
+    postNotify(ID_NOTIFY_STATUS, 0);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, w, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    EXPECT_EQ(LOWORD(msg.wParam), ID_NOTIFY_STATUS);
+    mainHwnd = nullptr;
+    postNotify(ID_NOTIFY_STATUS, 0);
+    EXPECT_FALSE(PeekMessageW(&msg, w, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    DestroyWindow(w);
+}
