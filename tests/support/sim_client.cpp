@@ -1,0 +1,247 @@
+#include "sim_client.h"
+
+// winsock2.h must come before anything that pulls in windows.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+// A reply that does not come within this time means the simulator is gone
+// or stuck; the test should fail rather than hang.
+const DWORD kReplyTimeoutMs = 5000;
+
+SOCKET asSocket(unsigned long long s) { return static_cast<SOCKET>(s); }
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string simEscape(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        switch (c) {
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (c > 0x20 && c < 0x7f) {
+                out += static_cast<char>(c);
+            } else {
+                out += "\\x";
+                out += digits[c >> 4];
+                out += digits[c & 0x0f];
+            }
+        }
+    }
+    return out;
+}
+
+bool simUnescape(const std::string& text, std::string& bytes) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i >= text.size()) return false;
+        switch (text[i]) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '\\': out += '\\'; break;
+        case 'x': {
+            int hi = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
+            int lo = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+            if (hi < 0 || lo < 0) return false;
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+            break;
+        }
+        default: return false;
+        }
+    }
+    bytes = out;
+    return true;
+}
+
+int simComPort() {
+    const char* com = std::getenv("RZ310_SIM_COM");
+    return com ? std::atoi(com) : 0;
+}
+
+SimClient::SimClient() : socket_(static_cast<unsigned long long>(INVALID_SOCKET)) {
+    const char* control = std::getenv("RZ310_SIM_CONTROL");
+    if (!control) {
+        error_ = "RZ310_SIM_CONTROL is not set";
+        return;
+    }
+    open(control);
+}
+
+SimClient::SimClient(const std::string& hostPort) : socket_(static_cast<unsigned long long>(INVALID_SOCKET)) {
+    open(hostPort);
+}
+
+SimClient::~SimClient() {
+    if (connected()) closesocket(asSocket(socket_));
+    if (wsaStarted_) WSACleanup();
+}
+
+bool SimClient::connected() const { return asSocket(socket_) != INVALID_SOCKET; }
+
+void SimClient::open(const std::string& hostPort) {
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        error_ = "WSAStartup failed";
+        return;
+    }
+    wsaStarted_ = true;
+    size_t colon = hostPort.rfind(':');
+    if (colon == std::string::npos) {
+        error_ = "bad control address " + hostPort;
+        return;
+    }
+    std::string host = hostPort.substr(0, colon);
+    std::string port = hostPort.substr(colon + 1);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
+        error_ = "cannot resolve " + hostPort;
+        return;
+    }
+    SOCKET s = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (s != INVALID_SOCKET && connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0) {
+        closesocket(s);
+        s = INVALID_SOCKET;
+    }
+    freeaddrinfo(found);
+    if (s == INVALID_SOCKET) {
+        error_ = "cannot connect to " + hostPort;
+        return;
+    }
+    DWORD timeout = kReplyTimeoutMs;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    socket_ = static_cast<unsigned long long>(s);
+    error_.clear();
+}
+
+std::string SimClient::request(const std::string& line) {
+    if (!connected()) return "ERR not connected: " + error_;
+    std::string out = line + "\n";
+    size_t sent = 0;
+    while (sent < out.size()) {
+        int n = send(asSocket(socket_), out.data() + sent, static_cast<int>(out.size() - sent), 0);
+        if (n <= 0) {
+            error_ = "send failed";
+            closesocket(asSocket(socket_));
+            socket_ = static_cast<unsigned long long>(INVALID_SOCKET);
+            return "ERR " + error_;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    size_t nl;
+    while ((nl = pending_.find('\n')) == std::string::npos) {
+        char buf[4096];
+        int n = recv(asSocket(socket_), buf, sizeof buf, 0);
+        if (n <= 0) {
+            // After a time-out a late reply would answer the next request:
+            // drop the channel instead.
+            error_ = n == 0 ? "simulator closed the channel" : "no reply to " + line;
+            closesocket(asSocket(socket_));
+            socket_ = static_cast<unsigned long long>(INVALID_SOCKET);
+            return "ERR " + error_;
+        }
+        pending_.append(buf, static_cast<size_t>(n));
+    }
+    std::string reply = pending_.substr(0, nl);
+    pending_.erase(0, nl + 1);
+    error_.clear();
+    return reply;
+}
+
+bool SimClient::ok(const std::string& line) {
+    std::string reply = request(line);
+    bool good = reply == "OK" || reply.compare(0, 3, "OK ") == 0;
+    if (!good && error_.empty()) error_ = line + ": " + reply;
+    return good;
+}
+
+std::map<std::string, std::string> SimClient::state() {
+    std::map<std::string, std::string> result;
+    std::string reply = request("state");
+    if (reply.compare(0, 3, "OK ") != 0) return result;
+    std::istringstream in(reply.substr(3));
+    for (std::string kv; in >> kv;) {
+        size_t eq = kv.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value;
+        if (simUnescape(kv.substr(eq + 1), value)) result[kv.substr(0, eq)] = value;
+    }
+    return result;
+}
+
+std::vector<std::string> SimClient::received() {
+    std::vector<std::string> result;
+    std::string reply = request("received");
+    if (reply.compare(0, 3, "OK ") != 0) return result;
+    std::istringstream in(reply.substr(3));
+    for (std::string word; in >> word;) {
+        std::string command;
+        if (simUnescape(word, command)) result.push_back(command);
+    }
+    return result;
+}
+
+std::string SimClient::data() {
+    std::string reply = request("data");
+    std::string bytes;
+    if (reply.compare(0, 3, "OK ") == 0 && simUnescape(reply.substr(3), bytes)) return bytes;
+    return std::string();
+}
+
+bool SimClient::clear() { return ok("clear"); }
+
+SimTty SimClient::tty() {
+    SimTty t;
+    std::string reply = request("tty");
+    if (reply.compare(0, 3, "OK ") != 0) return t;
+    std::istringstream in(reply.substr(3));
+    for (std::string kv; in >> kv;) {
+        size_t eq = kv.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = kv.substr(0, eq);
+        int value = std::atoi(kv.c_str() + eq + 1);
+        if (key == "baud") t.baud = value;
+        else if (key == "stop") t.stop = value;
+        else if (key == "crtscts") t.crtscts = value != 0;
+    }
+    return t;
+}
+
+bool SimClient::setLine(int baud, const std::string& parity, int stop, bool flow) {
+    std::ostringstream o;
+    o << "line " << baud << ' ' << parity << ' ' << stop << ' ' << (flow ? "on" : "off");
+    return ok(o.str());
+}
+
+bool SimClient::setLine(int baud, char parity, int stop, bool flow) {
+    const char* name = parity == 'o' || parity == 'O' ? "odd" : parity == 'e' || parity == 'E' ? "even" : "none";
+    return setLine(baud, std::string(name), stop, flow);
+}
+
+bool SimClient::set(const std::string& key, const std::string& value) { return ok("set " + key + " " + simEscape(value)); }
+
+bool SimClient::inject(const std::string& bytes) { return ok("inject " + simEscape(bytes)); }

@@ -1,0 +1,63 @@
+// Client for the adapter simulator's control channel, for Windows test
+// programs run under Wine by tools/with-sim. One request line, one reply
+// line: "OK", "OK <payload>" or "ERR <reason>".
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct SimTty {
+    int baud = 0;
+    int stop = 0;
+    bool crtscts = false;
+};
+
+class SimClient {
+public:
+    // Connects to RZ310_SIM_CONTROL ("127.0.0.1:PORT").
+    SimClient();
+    // Connects to the given "host:port".
+    explicit SimClient(const std::string& hostPort);
+    ~SimClient();
+    SimClient(const SimClient&) = delete;
+    SimClient& operator=(const SimClient&) = delete;
+
+    bool connected() const;
+    // Why the last request or the connection failed; empty when it did not.
+    const std::string& lastError() const { return error_; }
+
+    // The reply line without its newline; "ERR ..." when the channel failed.
+    std::string request(const std::string& line);
+    // True when the request was answered "OK" (with or without payload).
+    bool ok(const std::string& line);
+
+    std::map<std::string, std::string> state();
+    std::vector<std::string> received();
+    // The bytes the adapter took in data mode.
+    std::string data();
+    bool clear();
+    SimTty tty();
+    bool setLine(int baud, const std::string& parity, int stop, bool flow);
+    bool setLine(int baud, char parity, int stop, bool flow);
+    // `value` is escaped on the way, so it may hold any bytes.
+    bool set(const std::string& key, const std::string& value);
+    bool inject(const std::string& bytes);
+
+private:
+    void open(const std::string& hostPort);
+
+    unsigned long long socket_;
+    bool wsaStarted_ = false;
+    std::string pending_;
+    std::string error_;
+};
+
+// RZ310_SIM_COM as a number; 0 when it is not set.
+int simComPort();
+
+// The control channel's escaping: CR, LF, TAB as \r \n \t, backslash as \\,
+// space and other bytes outside 0x21..0x7E as \xNN.
+std::string simEscape(const std::string& bytes);
+// The reverse; false on a malformed escape.
+bool simUnescape(const std::string& text, std::string& bytes);
