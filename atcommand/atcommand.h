@@ -129,3 +129,24 @@ extern void (*enableDeviceControlsHook)(bool enable);
 
 // Clears device, pairing, inquiry, remoteAddress and the handshake globals.
 void resetEngineState();
+
+// State of the byte protocol with a remote adapter; a disconnection ends it.
+enum : int32_t { HANDSHAKE_IDLE = 0, HANDSHAKE_PENDING = 1, HANDSHAKE_COMPLETE = 2 };
+extern int32_t handshakeState;
+
+// Posts a text for the log window (ID_NOTIFY_LOG). The text is copied into a
+// ring of slots that the main window reads later, so a text formatted into
+// logText and friends stays intact even when the buffer is reused before the
+// main window gets to it.
+void postLogText(const char* text);
+
+// Seams, defaulting to the serial driver and the system: tests replace them
+// to run the engine without a port or a 600 ms settle per setting.
+using UartWriteFn = int (*)(const uint8_t* buffer, uint32_t length);
+using UartChangeSettingsFn = int (*)();
+using SetTimerFn = UINT_PTR (WINAPI*)(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc);
+extern UartWriteFn uartWriteHook;
+extern UartChangeSettingsFn uartChangeSettingsHook;
+extern SetTimerFn setTimerHook;
+// How long a blocking send waits for its answer before re-sending (2000 ms).
+extern DWORD atCommandWaitMs;

@@ -1,0 +1,276 @@
+// The command catalogue, the engine's records and the text helpers that the
+// rest of the tool shares.
+#include "atcommand/internal.h"
+#include "app/debuglog.h"
+#include "app/msgbox.h"
+#include "app/notify.h"
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+// Table order matters: the first row found inside a text wins.
+const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
+    {1, "AT\r"},
+    {2, "AT+VER\r"},
+    {3, "AT+ENQ\r"},
+    {4, "AT+RESET\r"},
+    {5, "AT+BAUD10\r"}, {5, "AT+BAUD11\r"}, {5, "AT+BAUD12\r"}, {5, "AT+BAUD13\r"},
+    {5, "AT+BAUD14\r"}, {5, "AT+BAUD15\r"}, {5, "AT+BAUD16\r"}, {5, "AT+BAUD17\r"},
+    {5, "AT+BAUD18\r"}, {5, "AT+BAUD19\r"}, {5, "AT+BAUD?\r"},
+    {6, "AT+STOP1\r"}, {6, "AT+STOP2\r"}, {6, "AT+STOP?\r"},
+    {7, "AT+PAR0\r"}, {7, "AT+PAR1\r"}, {7, "AT+PAR2\r"}, {7, "AT+PAR?\r"},
+    {8, "AT+FLOW+\r"}, {8, "AT+FLOW-\r"}, {8, "AT+FLOW?\r"},
+    {9, "AT+ECHO+\r"}, {9, "AT+ECHO-\r"}, {9, "AT+ECHO?\r"},
+    {10, "AT+RESP+\r"}, {10, "AT+RESP-\r"}, {10, "AT+RESP?\r"},
+    {11, "AT+ROLEM\r"}, {11, "AT+ROLES\r"}, {11, "AT+ROLE?\r"},
+    {12, "AT+ADDR\r"}, {12, "AT+ADDR?\r"},
+    {13, "AT+FIND?\r"}, {13, "AT+FIND-\r"},
+    {14, "AT+RSSI\r"},
+    {15, "AT+NAME\r"}, {15, "AT+NAME?\r"},
+    {16, "AT+PIN\r"}, {16, "AT+PIN-\r"}, {16, "AT+PIN?\r"},
+    {17, "AT+DCOV+\r"}, {17, "AT+DCOV-\r"}, {17, "AT+DCOV?\r"},
+    {18, "AT+CONN1\r"}, {18, "AT+CONN2\r"}, {18, "AT+CONN3\r"}, {18, "AT+CONN4\r"},
+    {18, "AT+CONN5\r"}, {18, "AT+CONN6\r"}, {18, "AT+CONN7\r"}, {18, "AT+CONN8\r"},
+    {18, "AT+CONN\r"},
+    {19, "AT+DROP\r"},
+    {20, "AT+BOND\r"}, {20, "AT+BOND-\r"}, {20, "AT+BOND?\r"},
+    {21, "AT+ACON+\r"}, {21, "AT+ACON-\r"}, {21, "AT+ACON?\r"},
+    {22, "AT+ESC+\r"}, {22, "AT+ESC-\r"}, {22, "AT+ESC?\r"},
+    {23, "AT+AUTO\r"},
+    {24, "AT+RCFG?\r"}, {24, "AT+RCFG+\r"}, {24, "AT+RCFG-\r"},
+    {25, "AT+SLEEP+\r"}, {25, "AT+SLEEP-\r"}, {25, "AT+SLEEP?\r"},
+    {26, "+++"},
+    {27, "\r\nCONNECT"},
+    {28, "\r\nDISCONNECT"},
+    {29, "AT+UPGRADE\r"},
+    {0, ""},
+};
+
+// The response mode comes first: the framing needs it for every later answer.
+const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1] = {
+    {1, "AT+RESP?\r"},  {2, "AT+ECHO?\r"},   {3, "AT+ROLE?\r"},  {4, "AT+ADDR?\r"},
+    {5, "AT+NAME?\r"},  {6, "AT+PIN?\r"},    {7, "AT+DCOV?\r"},  {8, "AT+ESC?\r"},
+    {9, "AT+SLEEP?\r"}, {10, "AT+ACON?\r"},  {11, "AT+RCFG?\r"}, {12, "AT+VER\r"},
+    {13, "AT+BAUD?\r"}, {14, "AT+STOP?\r"},  {15, "AT+PAR?\r"},  {16, "AT+FLOW?\r"},
+    {0, ""},
+};
+
+AtCommand atCommand;
+Device device;
+Pairing pairing;
+char remoteAddress[16];
+Inquiry inquiry;
+int32_t handshakeState = HANDSHAKE_IDLE;
+
+char logText[TEXT_SIZE];
+char responseLogText[TEXT_SIZE];
+char errorText[TEXT_SIZE];
+wchar_t wideText[512];
+
+volatile uint32_t commandGeneration = 0;
+
+namespace {
+
+struct EngineSection {
+    CRITICAL_SECTION section;
+    EngineSection() { InitializeCriticalSection(&section); }
+};
+
+// Function-local so that it exists before any caller, whatever the order of
+// static initialisation.
+CRITICAL_SECTION& engineSection()
+{
+    static EngineSection instance;
+    return instance.section;
+}
+
+// How deep this thread holds the engine lock, so that a box can leave it
+// entirely and take it back to the same depth.
+thread_local int lockDepth = 0;
+
+// Log texts travel by address to the main window, which reads them when its
+// thread is free again; a blocking sequence may post dozens meanwhile.
+constexpr int LOG_SLOTS = 128;
+char logSlots[LOG_SLOTS][TEXT_SIZE];
+volatile LONG nextLogSlot = -1;
+
+} // namespace
+
+void lockEngine()
+{
+    EnterCriticalSection(&engineSection());
+    ++lockDepth;
+}
+
+void unlockEngine()
+{
+    --lockDepth;
+    LeaveCriticalSection(&engineSection());
+}
+
+int engineMessageBox(const wchar_t* text, UINT type)
+{
+    wchar_t copy[512];
+    size_t n = 0;
+    for (; text[n] != L'\0' && n < 511; ++n)
+        copy[n] = text[n];
+    copy[n] = L'\0';
+    int depth = lockDepth;
+    for (int i = 0; i < depth; ++i)
+        unlockEngine();
+    int answer = showMessageBox(copy, type);
+    for (int i = 0; i < depth; ++i)
+        lockEngine();
+    return answer;
+}
+
+int engineMessageBoxA(const char* text, UINT type)
+{
+    wchar_t copy[512];
+    {
+        EngineLock lock;
+        toWideText(text, wideText, 512);
+        memcpy(copy, wideText, sizeof copy);
+    }
+    return engineMessageBox(copy, type);
+}
+
+void clearAtCommand()
+{
+    EngineLock lock;
+    memset(&atCommand, 0, sizeof atCommand);
+    ++commandGeneration;
+}
+
+void resetFraming()
+{
+    EngineLock lock;
+    memset(atCommand.response, 0, sizeof atCommand.response);
+    memset(atCommand.param, 0, sizeof atCommand.param);
+    atCommand.respState = RESP_WAIT_START;
+    atCommand.respComplete = 0;
+    atCommand.startSeen = 0;
+    atCommand.respLength = 0;
+}
+
+void copyText(char* field, size_t size, const char* text, size_t length)
+{
+    if (size == 0)
+        return;
+    size_t n = 0;
+    while (n < length && n + 1 < size && text[n] != '\0') {
+        field[n] = text[n];
+        ++n;
+    }
+    field[n] = '\0';
+}
+
+void postLogText(const char* text)
+{
+    LONG slot = InterlockedIncrement(&nextLogSlot);
+    char* buffer = logSlots[static_cast<ULONG>(slot) % LOG_SLOTS];
+    copyText(buffer, TEXT_SIZE, text);
+    postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(buffer));
+}
+
+void logFormatted(char* buffer, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, TEXT_SIZE, format, args);
+    va_end(args);
+    postLogText(buffer);
+}
+
+AtCommandId findCommand(const char* text)
+{
+    char copy[COMMAND_SIZE];
+    copyText(copy, sizeof copy, text);
+    // A command with a value is found by its family text: "AT+NAME=x\r" is "AT+NAME\r".
+    if (char* equals = strchr(copy, '=')) {
+        equals[0] = '\r';
+        equals[1] = '\0';
+    }
+    for (const CommandEntry* row = commandTable; row->id != 0; ++row) {
+        if (strstr(copy, row->text)) {
+            debugLog("ATCOMMAND: Found command %d %s", static_cast<int>(row->id), row->text);
+            return row->id;
+        }
+    }
+    return 0;
+}
+
+int32_t baudCodeToRate(int32_t code)
+{
+    switch (code) {
+    case 10: return 1200;
+    case 11: return 2400;
+    case 12: return 4800;
+    case 13: return 9600;
+    case 14: return 19200;
+    case 15: return 38400;
+    case 16: return 57600;
+    case 17: return 115200;
+    case 18: return 230400;
+    default: return 19200;
+    }
+}
+
+int32_t baudRateToIndex(int32_t rate)
+{
+    switch (rate) {
+    case 1200: return 0;
+    case 2400: return 1;
+    case 4800: return 2;
+    case 9600: return 3;
+    case 19200: return 4;
+    case 38400: return 5;
+    case 57600: return 6;
+    case 115200: return 7;
+    case 230400: return 8;
+    default: return 4;
+    }
+}
+
+int formatText(char* buffer, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, TEXT_SIZE, format, args);
+    va_end(args);
+    return n;
+}
+
+int formatCommand(char* buffer, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(buffer, COMMAND_SIZE, format, args);
+    va_end(args);
+    // A cut command would be a different command: leave nothing to send.
+    if (n < 0 || n >= COMMAND_SIZE)
+        buffer[0] = '\0';
+    return n;
+}
+
+void toWideText(const char* text, wchar_t* wide, int wideSize)
+{
+    if (wideSize <= 0)
+        return;
+    // One byte never gives more than one wide character, so converting at
+    // most wideSize - 1 bytes always fits.
+    size_t length = strlen(text);
+    int bytes = length < static_cast<size_t>(wideSize - 1) ? static_cast<int>(length) : wideSize - 1;
+    int n = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, text, bytes, wide, wideSize - 1) : 0;
+    wide[n > 0 ? n : 0] = L'\0';
+}
+
+void resetEngineState()
+{
+    EngineLock lock;
+    memset(&device, 0, sizeof device);
+    memset(&pairing, 0, sizeof pairing);
+    memset(&inquiry, 0, sizeof inquiry);
+    memset(remoteAddress, 0, sizeof remoteAddress);
+    handshakeState = HANDSHAKE_IDLE;
+}

@@ -1,0 +1,105 @@
+// Bringing the adapter up: the line-setting search, one attempt per expiry
+// of DevInitTimer, and reading all settings once the adapter answers.
+#include "atcommand/internal.h"
+#include "app/debuglog.h"
+#include "app/msgbox.h"
+#include "app/notify.h"
+#include "serial/uart.h"
+#include <cwchar>
+
+int32_t bIndex = 10;
+int32_t bTry = 0;
+
+void (*enableDeviceControlsHook)(bool enable) = nullptr;
+
+namespace {
+
+struct Phase {
+    int32_t parity;
+    int32_t stopBits;
+    int32_t flow;
+};
+
+// Within a phase the baud index runs 10..19 before the next phase starts.
+const Phase phases[12] = {
+    {PARITY_NONE, 1, 1}, {PARITY_NONE, 1, 0}, {PARITY_ODD, 1, 1}, {PARITY_ODD, 1, 0},
+    {PARITY_EVEN, 1, 1}, {PARITY_EVEN, 1, 0}, {PARITY_NONE, 2, 1}, {PARITY_NONE, 2, 0},
+    {PARITY_ODD, 2, 1},  {PARITY_ODD, 2, 0},  {PARITY_EVEN, 2, 1}, {PARITY_EVEN, 2, 0},
+};
+
+} // namespace
+
+int tryIterations(const char* command, int32_t timerMode)
+{
+    Phase tried;
+    int32_t baud;
+    {
+        EngineLock lock;
+        debugLog("ATCOMMAND : +%s bIndex %d bTry %d", "tryIterations", bIndex, bTry);
+        if (bTry < 0)
+            bTry = 0;
+        if (bIndex > 19) {
+            bIndex = 10;
+            ++bTry;
+        }
+        if (bTry > 11) {
+            bTry = 0;
+            bIndex = 10;
+            debugLog("ATCOMMAND: Tried all combinations. Device didnot initialise");
+            return 0;
+        }
+        tried = phases[bTry];
+        baud = baudCodeToRate(bIndex);
+        uart.baud = baud;
+        uart.parity = tried.parity;
+        uart.stopBits = tried.stopBits;
+        uart.flow = tried.flow;
+        ++bIndex;
+        debugLog("ATCOMMAND: %s Trying baud %d parity %d stopbits %d flow %d", "tryIterations", baud, tried.parity,
+                 tried.stopBits, tried.flow);
+    }
+    if (uartChangeSettingsHook() != 0) {
+        wchar_t text[256];
+        swprintf(text, 256, L"Failed to set UART settings baud %d parity %d stopbits %d flow %d", baud,
+                 tried.parity, tried.stopBits, tried.flow);
+        showMessageBox(text);
+    }
+    uint16_t result = sendAtCommand(command, 0, timerMode);
+    if (result != SEND_OK && result != SEND_PENDING)
+        debugLog("ATCOMMAND: Failed to send AT command %s", command);
+    return 1;
+}
+
+void getDeviceInfo()
+{
+    {
+        EngineLock lock;
+        bIndex = 10;
+        bTry = 0;
+    }
+    // Results are not checked: each answer updates the records and the panels.
+    for (const CommandEntry* query = DeviceInfoQuery; query->id != 0; ++query)
+        sendAtCommand(query->text, 0, 0);
+}
+
+void devInitTimerStep()
+{
+    debugLog("DevInitTimer expired");
+    KillTimer(mainHwnd, DevInitTimer);
+    processTimedResponse();
+
+    if (device.isDeviceInitialised) {
+        getDeviceInfo();
+        if (enableDeviceControlsHook)
+            enableDeviceControlsHook(true);
+        return;
+    }
+    if (device.initRetry) {
+        sendAtCommand("AT\r", 0, 1);
+        EngineLock lock;
+        device.initRetry = 0;
+        return;
+    }
+    if (tryIterations("AT\r", 1) == 0)
+        showMessageBox(L"Failed to initialise device. Device is not responding or wrong COM port is selected \t\t\t\t\t\t\t Try changing the UART and restarting the application.");
+}

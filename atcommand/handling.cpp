@@ -1,0 +1,497 @@
+// Judging a complete answer and making it take effect on the records, the
+// port and the windows.
+#include "atcommand/internal.h"
+#include "app/debuglog.h"
+#include "app/notify.h"
+#include "serial/uart.h"
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+struct Choice {
+    const char* text;
+    int32_t value;
+};
+
+bool hasReply()
+{
+    return atCommand.param[0] != '\0';
+}
+
+// The reply line without the CR LF at either end.
+void replyText(char* field, size_t size)
+{
+    size_t length = strlen(atCommand.param);
+    if (length <= 4)
+        copyText(field, size, "");
+    else
+        copyText(field, size, atCommand.param + 2, length - 4);
+}
+
+// What follows the first "=" of the command, up to its CR.
+bool valueAfterEquals(char* field, size_t size)
+{
+    const char* equals = strchr(atCommand.command, '=');
+    if (!equals)
+        return false;
+    copyText(field, size, equals + 1, strcspn(equals + 1, "\r"));
+    return true;
+}
+
+void unknownParameter()
+{
+    debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", atCommand.param, atCommand.command);
+}
+
+void unknownCommand()
+{
+    debugLog("AT_COMMAND: Unknown command %s", atCommand.command);
+}
+
+template <size_t N>
+bool pick(const char* actual, const Choice (&choices)[N], int32_t& target)
+{
+    for (const Choice& choice : choices) {
+        if (strcmp(actual, choice.text) == 0) {
+            target = choice.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A setting family: the reply or, without one, the command says the value.
+// Returns true when the command set the value (the port may need to follow).
+template <size_t N, size_t M>
+bool applySetting(int32_t& target, const Choice (&replies)[N], const Choice (&commands)[M])
+{
+    if (hasReply()) {
+        if (!pick(atCommand.param, replies, target))
+            unknownParameter();
+        return false;
+    }
+    if (!pick(atCommand.command, commands, target)) {
+        unknownCommand();
+        return false;
+    }
+    return true;
+}
+
+// Makes the open port follow the adapter's new line settings.
+void reapply(const wchar_t* failure, int value)
+{
+    if (uartChangeSettingsHook() == 0)
+        return;
+    wchar_t text[256];
+    swprintf(text, 256, failure, value);
+    engineMessageBox(text);
+}
+
+// Role, flow control, discoverable and auto-connect changes end a connection.
+void connectionCheck()
+{
+    if (device.isConnected != 1)
+        return;
+    postNotify(ID_NOTIFY_STATUS);
+    device.isConnected = 0;
+    device.isDataMode = 0;
+    device.isHandshakeActive = 0;
+}
+
+bool allDigits(const char* text)
+{
+    if (*text == '\0')
+        return false;
+    for (; *text; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+    }
+    return true;
+}
+
+void handleBaud()
+{
+    char digits[RESPONSE_SIZE];
+    if (hasReply()) {
+        // "\r\nBAUD17\r\n": the digits after the word.
+        size_t length = strlen(atCommand.param);
+        size_t end = length >= 2 ? length - 2 : 0;
+        copyText(digits, sizeof digits, end > 6 ? atCommand.param + 6 : "", end > 6 ? end - 6 : 0);
+        if (!allDigits(digits)) {
+            unknownParameter();
+        } else {
+            device.baudCode = atoi(digits);
+            uart.baud = baudCodeToRate(device.baudCode);
+        }
+    } else {
+        // "AT+BAUD17\r": the digits after "AT+BAUD".
+        const char* command = atCommand.command;
+        size_t length = strlen(command);
+        size_t end = (length > 0 && command[length - 1] == '\r') ? length - 1 : length;
+        copyText(digits, sizeof digits, end > 7 ? command + 7 : "", end > 7 ? end - 7 : 0);
+        if (!allDigits(digits)) {
+            unknownCommand();
+        } else {
+            device.baudCode = atoi(digits);
+            uart.baud = baudCodeToRate(device.baudCode);
+            reapply(L"Failed to set baudrate %d", device.baudCode);
+        }
+    }
+    postNotify(ID_NOTIFY_LOCAL_DEVICE);
+}
+
+void handleReset()
+{
+    uart.baud = 19200;
+    uart.stopBits = 1;
+    uart.parity = PARITY_NONE;
+    uart.flow = 1;
+    if (uartChangeSettingsHook() != 0)
+        engineMessageBox(
+            L"Failed to set default uart settings baud 19200, parity NONE, stopBits 1, flowcontrol ENABLED");
+    device.echoOn = 1;
+    device.role = 2;
+    device.responseOn = 1;
+    device.discoverable = 1;
+    device.escapeOn = 1;
+    device.sleepOn = 0;
+    device.autoConnect = 1;
+    device.baudCode = 14;
+    device.pinDisabled = 0;
+    device.bonded = 0;
+    device.isConnected = 0;
+    device.isDataMode = 0;
+    device.isInquiryActive = 0;
+    device.remoteConfig = 1;
+    device.isHandshakeActive = 0;
+    copyText(device.name, sizeof device.name, "Serial Adapter");
+    copyText(device.pin, sizeof device.pin, "8642");
+    logFormatted(responseLogText, "Local Device reset successful");
+    postNotify(ID_NOTIFY_LOCAL_DEVICE);
+    postNotify(ID_NOTIFY_STATUS);
+}
+
+void handleInquiry()
+{
+    bool cancel = strcmp(atCommand.command, "AT+FIND-\r") == 0;
+    if (hasReply()) {
+        if (cancel && strcmp(atCommand.param, "\r\nInquiry Cancelled") == 0) {
+            logFormatted(responseLogText, "Inquiry cancelled.");
+            device.isInquiryActive = 0;
+        }
+        return;
+    }
+    if (strcmp(atCommand.command, "AT+FIND?\r") == 0) {
+        device.isInquiryActive = 1;
+        memset(&inquiry, 0, sizeof inquiry);
+        postNotify(ID_NOTIFY_INQUIRY_CLEAR);
+        inquiry.keepNextByte = 1;
+        logFormatted(responseLogText, "Inquiry started...");
+    } else if (cancel) {
+        logFormatted(responseLogText, "Inquiry cancelled.");
+        device.isInquiryActive = 0;
+    }
+}
+
+void handleBond()
+{
+    if (hasReply()) {
+        char text[RESPONSE_SIZE];
+        replyText(text, sizeof text);
+        device.bonded = strcmp(text, "0000-00-000000") == 0 ? 0 : 1;
+        logFormatted(logText, "Local Device bonded with %s", text);
+        return;
+    }
+    if (strcmp(atCommand.command, "AT+BOND-\r") == 0) {
+        if (pairing.pairState == 5) {
+            pairing.pairState = 6;
+            device.bonded = 0;
+        } else if (pairing.pairState == 6) {
+            bIndex = 10;
+            bTry = 0;
+            pairing.pairState = 0;
+        } else {
+            device.bonded = 0;
+        }
+    } else if (strchr(atCommand.command, '=')) {
+        if (pairing.pairState == 2) {
+            pairing.pairState = 3;
+        } else if (pairing.pairState == 3) {
+            pairing.pairState = 4;
+            device.bonded = 1;
+        } else {
+            device.bonded = 1;
+        }
+    }
+}
+
+void handleConnect()
+{
+    if (strcmp(atCommand.param, "Attempt Fail!!") == 0) {
+        device.isConnected = 0;
+        device.isDataMode = 0;
+        formatText(logText, "Local Device failed to connect to remote device. %s", atCommand.param);
+        engineMessageBoxA(logText);
+        return;
+    }
+    size_t n = 0;
+    for (const char* c = atCommand.param; *c != '\0' && n + 1 < sizeof remoteAddress; ++c) {
+        if (*c != '"' && *c != ' ')
+            remoteAddress[n++] = *c;
+    }
+    remoteAddress[n] = '\0';
+    device.isConnected = 1;
+    device.isDataMode = 1;
+    postNotify(ID_NOTIFY_STATUS);
+    postNotify(ID_NOTIFY_INQUIRY_END);
+    postNotify(ID_NOTIFY_REMOTE_DEVICE);
+    formatText(logText, "Local Device connected to remote device with address %s", atCommand.param);
+    engineMessageBoxA(logText);
+}
+
+void handleDisconnect()
+{
+    device.isConnected = 0;
+    device.isDataMode = 0;
+    handshakeState = HANDSHAKE_IDLE;
+    memset(remoteAddress, 0, sizeof remoteAddress);
+    postNotify(ID_NOTIFY_STATUS);
+    postNotify(ID_NOTIFY_INQUIRY_END);
+    postNotify(ID_NOTIFY_REMOTE_DEVICE);
+    formatText(logText, "Local Device disconnected from remote device with address %s", atCommand.param);
+    engineMessageBoxA(logText);
+}
+
+void handleFamily(AtCommandId id)
+{
+    switch (id) {
+    case 1:
+        if (device.isDeviceInitialised == 0) {
+            device.isDeviceInitialised = 1;
+            postNotify(ID_NOTIFY_STATUS);
+            logFormatted(responseLogText, "Local Device initialised successfully");
+        } else if (pairing.pairState == 1) {
+            // The second adapter of the pairing procedure has been found.
+            pairing.pairState = 2;
+            bIndex = 10;
+            bTry = 0;
+        }
+        break;
+    case 2:
+        if (hasReply()) {
+            replyText(device.version, sizeof device.version);
+            postNotify(ID_NOTIFY_FIRMWARE_VERSION);
+        }
+        break;
+    case 3:
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    case 4:
+        handleReset();
+        break;
+    case 5:
+        handleBaud();
+        break;
+    case 6: {
+        static const Choice replies[] = {{"\r\nSTOP1\r\n", 1}, {"\r\nSTOP2\r\n", 2}};
+        static const Choice commands[] = {{"AT+STOP1\r", 1}, {"AT+STOP2\r", 2}};
+        if (applySetting(uart.stopBits, replies, commands))
+            reapply(L"Failed to set stopBits %d", uart.stopBits);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 7: {
+        static const Choice replies[] = {
+            {"\r\nPAR0\r\n", PARITY_NONE}, {"\r\nPAR1\r\n", PARITY_ODD}, {"\r\nPAR2\r\n", PARITY_EVEN}};
+        static const Choice commands[] = {
+            {"AT+PAR0\r", PARITY_NONE}, {"AT+PAR1\r", PARITY_ODD}, {"AT+PAR2\r", PARITY_EVEN}};
+        if (applySetting(uart.parity, replies, commands))
+            reapply(L"Failed to set parity %d", uart.parity);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 8: {
+        static const Choice replies[] = {{"\r\nFLOW+\r\n", 1}, {"\r\nFLOW-\r\n", 0}};
+        static const Choice commands[] = {{"AT+FLOW+\r", 1}, {"AT+FLOW-\r", 0}};
+        if (applySetting(uart.flow, replies, commands))
+            reapply(L"Failed to set flow control %d", uart.flow);
+        connectionCheck();
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 9: {
+        static const Choice replies[] = {{"\r\nECHO+\r\n", 1}, {"\r\nECHO-\r\n", 0}};
+        static const Choice commands[] = {{"AT+ECHO+\r", 1}, {"AT+ECHO-\r", 0}};
+        applySetting(device.echoOn, replies, commands);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 10: {
+        static const Choice replies[] = {{"\r\nRESP+\r\n", 1}, {"\r\nRESP-\r\n", 0}};
+        static const Choice commands[] = {{"AT+RESP+\r", 1}, {"AT+RESP-\r", 0}};
+        applySetting(device.responseOn, replies, commands);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 11: {
+        static const Choice replies[] = {{"\r\nROLES\r\n", 2}, {"\r\nROLEM\r\n", 1}};
+        static const Choice commands[] = {{"AT+ROLES\r", 2}, {"AT+ROLEM\r", 1}};
+        if (!hasReply() && pairing.pairState == 2)
+            debugLog("Setting Device 2 as slave. Ignore this response");
+        else
+            applySetting(device.role, replies, commands);
+        connectionCheck();
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 12:
+        if (hasReply()) {
+            if (pairing.pairState == 2) {
+                replyText(pairing.device2Address, sizeof pairing.device2Address);
+                postNotify(ID_NOTIFY_PAIR_DEVICE);
+            } else {
+                replyText(device.address, sizeof device.address);
+                postNotify(ID_NOTIFY_LOCAL_DEVICE);
+            }
+        }
+        break;
+    case 13:
+        handleInquiry();
+        break;
+    case 15:
+        if (hasReply()) {
+            if (pairing.pairState == 2) {
+                replyText(pairing.device2Name, sizeof pairing.device2Name);
+                postNotify(ID_NOTIFY_PAIR_DEVICE);
+            } else {
+                replyText(device.name, sizeof device.name);
+                postNotify(ID_NOTIFY_LOCAL_DEVICE);
+            }
+        } else {
+            valueAfterEquals(device.name, sizeof device.name);
+            postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        }
+        break;
+    case 16:
+        if (hasReply()) {
+            char text[RESPONSE_SIZE];
+            replyText(text, sizeof text);
+            if (strcmp(text, "NULL") == 0) {
+                device.pinDisabled = 1;
+            } else {
+                device.pinDisabled = 0;
+                copyText(device.pin, sizeof device.pin, text);
+            }
+        } else if (strcmp(atCommand.command, "AT+PIN-\r") == 0) {
+            device.pinDisabled = 1;
+        } else if (valueAfterEquals(device.pin, sizeof device.pin)) {
+            device.pinDisabled = 0;
+        }
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    case 17: {
+        static const Choice replies[] = {{"\r\nDCOV+\r\n", 1}, {"\r\nDCOV-\r\n", 0}};
+        static const Choice commands[] = {{"AT+DCOV+\r", 1}, {"AT+DCOV-\r", 0}};
+        applySetting(device.discoverable, replies, commands);
+        connectionCheck();
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 18:
+        debugLog("ATCOMMAND: AT+CONN command response received successfully");
+        break;
+    case 19:
+        debugLog("ATCOMMAND: AT+DROP command response received successfully");
+        break;
+    case 20:
+        handleBond();
+        break;
+    case 21: {
+        static const Choice replies[] = {{"\r\nACON+\r\n", 1}, {"\r\nACON-\r\n", 0}};
+        static const Choice commands[] = {{"AT+ACON+\r", 1}, {"AT+ACON-\r", 0}};
+        applySetting(device.autoConnect, replies, commands);
+        connectionCheck();
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 22: {
+        static const Choice replies[] = {{"\r\nESC+\r\n", 1}, {"\r\nESC-\r\n", 0}};
+        static const Choice commands[] = {{"AT+ESC+\r", 1}, {"AT+ESC-\r", 0}};
+        applySetting(device.escapeOn, replies, commands);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 23:
+        device.isDataMode = 1;
+        logFormatted(responseLogText, "Device switched from Command to Data Mode");
+        break;
+    case 24: {
+        static const Choice replies[] = {{"\r\nRCFG+\r\n", 1}, {"\r\nRCFG-\r\n", 0}};
+        static const Choice commands[] = {{"AT+RCFG+\r", 1}, {"AT+RCFG-\r", 0}};
+        applySetting(device.remoteConfig, replies, commands);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 25: {
+        static const Choice replies[] = {{"\r\nSLEEP+\r\n", 1}, {"\r\nSLEEP-\r\n", 0}};
+        static const Choice commands[] = {{"AT+SLEEP+\r", 1}, {"AT+SLEEP-\r", 0}};
+        applySetting(device.sleepOn, replies, commands);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        break;
+    }
+    case 26:
+        device.isDataMode = 0;
+        logFormatted(responseLogText,
+                     "Escape Sequence +++ received for local device. Device switched from Data to Command Mode");
+        break;
+    case 27:
+        handleConnect();
+        break;
+    case 28:
+        handleDisconnect();
+        break;
+    default:
+        // 14 (signal strength) and 29 (firmware upgrade) need nothing.
+        break;
+    }
+}
+
+} // namespace
+
+int32_t handleCommandResponse()
+{
+    EngineLock lock;
+    if (strcmp(atCommand.response, "\r\nERROR\r\n") == 0) {
+        if (device.isDeviceInitialised == 1)
+            logFormatted(responseLogText, "Command %s failed. Response ERROR", atCommand.command);
+        else
+            logFormatted(responseLogText, "Device Initialzation Failed. Cmd %s Response ERROR", atCommand.command);
+        postNotify(ID_NOTIFY_LOCAL_DEVICE);
+        if (pairing.pairState != 0)
+            pairing.pairFailed = 1;
+        return 1;
+    }
+    if (strcmp(atCommand.response, "\r\nOK\r\n") != 0 && strcmp(atCommand.response, "\r\n") != 0) {
+        if (device.isDeviceInitialised == 1)
+            logFormatted(responseLogText, "Command %s failed. Response Invalid", atCommand.command);
+        else
+            logFormatted(responseLogText,
+                         "Device Initialzation Failed. Cmd %s Response Invalid. baud %d flow %d parity %d stopbits %d",
+                         atCommand.command, uart.baud, uart.flow, uart.parity, uart.stopBits);
+        return 0;
+    }
+    AtCommandId id = findCommand(atCommand.command);
+    if (id == 0) {
+        logFormatted(responseLogText, "Invalid Command %s", atCommand.command);
+        debugLog("ATCOMMAND: invalid command %s", atCommand.command);
+        return 0;
+    }
+    if (atCommand.showInLog == 1)
+        logFormatted(responseLogText, "Received Response %s %s for command %s", atCommand.response, atCommand.param,
+                     atCommand.command);
+    handleFamily(id);
+    return 1;
+}

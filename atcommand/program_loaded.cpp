@@ -1,0 +1,116 @@
+// Brings the adapter into line with a loaded settings file: one command for
+// each setting that differs from what the adapter is known to hold.
+#include "app/notify.h"
+#include "atcommand/atcommand.h"
+#include "serial/uart.h"
+#include "settings/settings.h"
+
+#include <cstring>
+
+namespace {
+
+const char programmingText[] = "Programming the adapter with the loaded settings...";
+const char programmedText[] = "Adapter programmed with loaded settings.";
+
+// Every command is blocking and kept out of the log window; a failure has
+// been reported by the send and the next setting follows regardless.
+void send(const char* command) { sendAtCommand(command, 0, 0); }
+
+void sendSwitch(char* command, const char* family, int32_t loaded, int32_t held)
+{
+    if (loaded == held)
+        return;
+    formatCommand(command, "%s%c\r", family, loaded ? '+' : '-');
+    send(command);
+}
+
+// A terminated copy of a text field: the command buffer holds the longest
+// name (15) and PIN (7) with their command, and nothing longer gets in.
+template <size_t N>
+void copyText(char (&out)[N], const char* field)
+{
+    size_t length = strnlen(field, N - 1);
+    memcpy(out, field, length);
+    out[length] = '\0';
+}
+
+int parityCode(int32_t parity)
+{
+    switch (parity) {
+    case 0x0200:
+        return 1;
+    case 0x0400:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+void programLoadedSettings()
+{
+    postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmingText));
+
+    char command[COMMAND_SIZE];
+    const LoadedSettings& file = loadedSettings;
+
+    // The line settings go first: each accepted one moves the port along,
+    // so the rest reach the adapter at its new settings.
+    if (file.baud != uart.baud) {
+        formatCommand(command, "AT+BAUD%d\r", 10 + baudRateToIndex(file.baud));
+        send(command);
+    }
+    if (file.stopBits != uart.stopBits) {
+        formatCommand(command, "AT+STOP%d\r", file.stopBits);
+        send(command);
+    }
+    if (file.parity != uart.parity) {
+        formatCommand(command, "AT+PAR%d\r", parityCode(file.parity));
+        send(command);
+    }
+
+    char name[sizeof file.name];
+    char heldName[sizeof device.name];
+    copyText(name, file.name);
+    copyText(heldName, device.name);
+    if (strcmp(name, heldName) != 0) {
+        formatCommand(command, "%s=%s\r", "AT+NAME", name);
+        send(command);
+    }
+
+    char pin[sizeof file.pin];
+    char heldPin[sizeof device.pin];
+    copyText(pin, file.pin);
+    copyText(heldPin, device.pin);
+    if (strcmp(pin, heldPin) != 0) {
+        formatCommand(command, "%s=%s\r", "AT+PIN", pin);
+        send(command);
+    }
+
+    // Only ever removes the PIN; a PIN comes back through the Pin line.
+    if (file.disablePin == 1 && device.pinDisabled != 1) {
+        formatCommand(command, "%s%c\r", "AT+PIN", '-');
+        send(command);
+    }
+
+    sendSwitch(command, "AT+ESC", file.escapeMode, device.escapeOn);
+    sendSwitch(command, "AT+ECHO", file.echoMode, device.echoOn);
+    sendSwitch(command, "AT+SLEEP", file.autoPower, device.sleepOn);
+    sendSwitch(command, "AT+RESP", file.commandResponse, device.responseOn);
+    sendSwitch(command, "AT+RCFG", file.remoteConfig, device.remoteConfig);
+    sendSwitch(command, "AT+DCOV", file.discoverable, device.discoverable);
+
+    if (file.role != device.role) {
+        if (file.role == 1)
+            formatCommand(command, "%sM\r", "AT+ROLE");
+        else
+            formatCommand(command, "%sS\r", "AT+ROLE");
+        send(command);
+    }
+
+    sendSwitch(command, "AT+ACON", file.autoConnect, device.autoConnect);
+    sendSwitch(command, "AT+FLOW", file.flowControl, uart.flow);
+
+    postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmedText));
+}

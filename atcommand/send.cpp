@@ -1,0 +1,196 @@
+// Sending a command: timer-sent (answer evaluated when a main-window timer
+// expires) or blocking (the read thread frames the answer and sets
+// atCommandEvent).
+#include "atcommand/internal.h"
+#include "app/debuglog.h"
+#include "app/msgbox.h"
+#include "app/notify.h"
+#include "serial/uart.h"
+#include <cstring>
+
+HANDLE atCommandEvent = nullptr;
+
+UartWriteFn uartWriteHook = &UartWrite;
+UartChangeSettingsFn uartChangeSettingsHook = &UartChangeSettings;
+SetTimerFn setTimerHook = &SetTimer;
+DWORD atCommandWaitMs = 2000;
+
+namespace {
+
+// Commands whose answer carries a line of its own besides the status.
+bool expectsReply(const char* text)
+{
+    if (strchr(text, '?') && strcmp(text, "AT+FIND?\r") != 0)
+        return true;
+    return strcmp(text, "AT+VER\r") == 0 || strcmp(text, "+++") == 0 || strcmp(text, "AT+FIND-\r") == 0;
+}
+
+int writeCommand(const char* text, uint32_t length)
+{
+    return uartWriteHook(reinterpret_cast<const uint8_t*>(text), length);
+}
+
+// The escape sequence is sent as a pending command of its own, framed from
+// scratch: bytes of an earlier answer must not be judged with its answer.
+void recordEscape()
+{
+    EngineLock lock;
+    copyText(atCommand.command, COMMAND_SIZE, "+++");
+    atCommand.timerMode = 0;
+    resetFraming();
+    ++commandGeneration;
+}
+
+} // namespace
+
+uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
+{
+    if (text == nullptr || text[0] == '\0') {
+        debugLog("ATCOMMAND: trying to send a command %s with 0 length", text ? text : "");
+        return SEND_FAILED;
+    }
+    {
+        EngineLock lock;
+        if (atCommand.timerMode == 1 && strcmp(atCommand.command, "AT+ENQ\r") == 0) {
+            debugLog("Command %s Processing in progress.Send command failed. Please resend again",
+                     atCommand.command);
+            return SEND_BUSY;
+        }
+    }
+    // The record holds 29 characters; a cut text would be another command.
+    size_t length = strnlen(text, COMMAND_SIZE + 1);
+    if (length > COMMAND_SIZE - 1) {
+        debugLog("ATCOMMAND: Command %.*s... longer than %d characters. Not sent", COMMAND_SIZE - 1, text,
+                 COMMAND_SIZE - 1);
+        return SEND_FAILED;
+    }
+    if (findCommand(text) == 0) {
+        EngineLock lock;
+        logFormatted(logText, "Sending Invalid command %s failed.", text);
+        clearAtCommand();
+        return SEND_FAILED;
+    }
+
+    if (device.isDataMode == 1) {
+        int answer = showMessageBox(
+            L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command",
+            MB_OKCANCEL);
+        if (answer != IDOK)
+            return SEND_OK;
+        recordEscape();
+        sendBlockingCommand("+++", 3);
+        if (device.isDataMode == 1) {
+            showMessageBox(L"ESCAPE Sequence failed.");
+            return SEND_FAILED;
+        }
+    }
+
+    {
+        EngineLock lock;
+        copyText(atCommand.command, COMMAND_SIZE, text);
+        atCommand.showInLog = static_cast<uint32_t>(showInLog);
+        atCommand.timerMode = timerMode == 1 ? 1 : 0;
+        atCommand.expectsReplyLine = expectsReply(text) ? 1 : 0;
+        // A replaced timer-sent command or stray bytes may have left framing
+        // state behind; this command's answer starts after its send.
+        resetFraming();
+        ++commandGeneration;
+        if (showInLog == 1)
+            logFormatted(logText, "Sending command %s", atCommand.command);
+    }
+
+    uint16_t result = timerMode == 1 ? sendTimerCommand(text, static_cast<uint32_t>(length))
+                                     : sendBlockingCommand(text, static_cast<uint32_t>(length));
+    if (result == SEND_OK || result == SEND_PENDING)
+        return result;
+    debugLog("ATCOMMAND: Failed to send ATCommand %s", text);
+    return SEND_FAILED;
+}
+
+uint16_t sendTimerCommand(const char* text, uint32_t length)
+{
+    {
+        EngineLock lock;
+        debugLog("ATCOMMAND: +sendTimerCommand buff %s len %d", atCommand.command, static_cast<int>(length));
+    }
+    int result = writeCommand(text, length);
+    // Armed whatever the write gave: the expiry ends the command either way.
+    if (device.isDeviceInitialised == 0) {
+        setTimerHook(mainHwnd, DevInitTimer, 1000, nullptr);
+    } else {
+        UINT period = 1000;
+        switch (device.baudCode) {
+        case 10: period = 5000; break;
+        case 11: period = 3000; break;
+        case 12: period = 2000; break;
+        default: break;
+        }
+        setTimerHook(mainHwnd, ATCommandTimer, period, nullptr);
+    }
+    return static_cast<uint16_t>(result);
+}
+
+uint16_t sendBlockingCommand(const char* text, uint32_t length)
+{
+    ResetEvent(atCommandEvent);
+    {
+        EngineLock lock;
+        debugLog("ATCOMMAND: +sendBlockingCommand buff %s len %d", atCommand.command, static_cast<int>(length));
+    }
+    // A failed first write shows up as a time-out.
+    writeCommand(text, length);
+
+    int tries = 0;
+    for (;;) {
+        DWORD wait = WaitForSingleObject(atCommandEvent, atCommandWaitMs);
+        if (wait == WAIT_OBJECT_0)
+            return 0;
+        if (wait != WAIT_TIMEOUT) {
+            debugLog("ATCOMMAND: WaitForSingleObject(atCommandEvent,1000) returned error %d",
+                     static_cast<int>(GetLastError()));
+            // Abandoned: a late answer must not be taken for a pending command.
+            clearAtCommand();
+            return 1;
+        }
+        {
+            EngineLock lock;
+            // The answer may have been handled while we waited for the lock.
+            if (WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0)
+                return 0;
+            ++tries;
+            debugLog("ATCOMMAND: Response to command %s was not received. Retry count %d", atCommand.command,
+                     tries);
+            if (tries == 3)
+                break;
+            resetFraming();
+        }
+        int result = writeCommand(text, length);
+        if (result != 0 && result != 2) {
+            debugLog("ATCOMMAND: Failed to send ATCommand %s", text);
+            clearAtCommand();
+            return static_cast<uint16_t>(result);
+        }
+        {
+            EngineLock lock;
+            debugLog("ATCOMMAND: Retry command %s", atCommand.command);
+        }
+    }
+
+    // No answer after one send and two re-sends.
+    wchar_t box[512];
+    bool quiet;
+    {
+        EngineLock lock;
+        // The pairing procedure probes for a second adapter and expects silence.
+        quiet = pairing.pairState == 1 || pairing.pairState == 6;
+        if (!quiet) {
+            formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
+            toWideText(errorText, wideText, 512);
+            memcpy(box, wideText, sizeof box);
+        }
+        clearAtCommand();
+    }
+    if (!quiet)
+        showMessageBox(box);
+    return 1;
+}
