@@ -31,3 +31,11 @@ void saveSettingsFile();
 // Sends one command for every setting of loadedSettings that differs from
 // what the adapter holds.
 void programLoadedSettings();
+
+// Test seam for the File menu: when set, called instead of the system's
+// open-file (save false) or save-file (save true) dialog with the dialog's
+// record as the menu command filled it in. Returns what the dialog would; on
+// FALSE, *error is the dialog's extended error code.
+struct tagOFNW;
+using FileDialogHook = int (*)(tagOFNW* dialog, bool save, unsigned long* error);
+extern FileDialogHook fileDialogHook;
