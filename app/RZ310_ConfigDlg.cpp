@@ -1,0 +1,503 @@
+#include "app/RZ310_ConfigDlg.h"
+
+#include "app/debuglog.h"
+#include "app/msgbox.h"
+#include "app/notify.h"
+#include "atcommand/atcommand.h"
+#include "atcommand/internal.h"
+#include "panels/Connection.h"
+#include "panels/LocalDevice.h"
+#include "panels/PairDevice.h"
+#include "panels/panel_ids.h"
+#include "panels/RemoteDevice.h"
+#include "res/resource.h"
+#include "serial/uart.h"
+#include "settings/settings.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int32_t panelsCreated = 0;
+PanelRect panelRect = {0, 0, 0, 0};
+HMENU mainMenu = nullptr;
+ShellOpenHook shellOpenHook = nullptr;
+
+namespace {
+
+constexpr int32_t LOCAL_DEVICE_PANEL = 135;
+constexpr int32_t REMOTE_DEVICE_PANEL = 136;
+constexpr int32_t CONNECTION_PANEL = 138;
+constexpr int32_t PAIR_DEVICE_PANEL = 139;
+
+constexpr size_t STARTUP_DIR_CHARS = sizeof startupDirectory / sizeof startupDirectory[0];
+
+// The current directory, whatever its length.
+std::wstring currentDirectory()
+{
+    std::wstring dir(512, L'\0');
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), &dir[0]);
+    if (n >= dir.size()) {
+        dir.assign(n, L'\0');
+        n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), &dir[0]);
+        if (n >= dir.size())
+            n = 0;
+    }
+    dir.resize(n);
+    return dir;
+}
+
+// 8-bit text to wide text through the ANSI code page.
+std::wstring widen(const char* text)
+{
+    if (!text || !*text)
+        return {};
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 0)
+        return {};
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
+}
+
+}  // namespace
+
+const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[4] = {
+    {IDC_LOCAL_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedLocalDevice},
+    {IDC_PAIR_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedPairDevice},
+    {IDC_CONNECTION, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedConnection},
+    {IDC_REMOTE_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedRemoteDevice},
+};
+
+CRZ310_ConfigDlg::CRZ310_ConfigDlg(CWnd* parent)
+    : CDialog(IDD_RZ310_CONFIG_DIALOG, parent),
+      m_hIcon(LoadIconW(resourceInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME)))
+{
+}
+
+CRZ310_ConfigDlg::~CRZ310_ConfigDlg()
+{
+    // Normally done by the exit sequence; this covers a window never shown.
+    deletePanels();
+}
+
+void CRZ310_ConfigDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_LOCAL_DEVICE, m_localDeviceButton);
+    DDX_Control(pDX, IDC_REMOTE_DEVICE, m_remoteDeviceButton);
+    DDX_Control(pDX, IDC_LOG, m_log);
+    DDX_Control(pDX, IDC_LED_UART, m_uartLed);
+    DDX_Control(pDX, IDC_LED_DEVICE, m_deviceLed);
+    DDX_Control(pDX, IDC_LED_CONNECTION, m_connectionLed);
+    DDX_Control(pDX, IDC_PANEL_FRAME, m_panelFrame);
+}
+
+BOOL CRZ310_ConfigDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    if (HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE)) {
+        wchar_t about[128] = {};
+        LoadStringW(resourceInstance(), IDS_ABOUTBOX, about, 128);
+        if (about[0]) {
+            AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+
+    SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    mainHwnd = m_hWnd;
+    uiThreadId = GetCurrentThreadId();
+    mainMenu = GetMenu(m_hWnd);
+
+    uart = Uart{};
+    resetEngineState();
+    // A trace left on (only possible when a window is opened twice in one
+    // process) is closed properly rather than dropped with its stream open.
+    if (debugFlag || debugFile)
+        toggleDebugLog(true);
+    debugFlag = 0;
+
+    if (readSettingsFile("settings.txt") == 1) {
+        uart.port = loadedSettings.port;
+        uart.baud = loadedSettings.baud;
+        uart.parity = loadedSettings.parity;
+        uart.stopBits = loadedSettings.stopBits;
+        uart.flow = loadedSettings.flowControl;
+    }
+
+    m_pLocalDevice = new CLocalDevice;
+    m_pLocalDevice->Create(LOCAL_DEVICE_PANEL, this);
+    m_pRemoteDevice = new CRemoteDevice;
+    m_pRemoteDevice->Create(REMOTE_DEVICE_PANEL, this);
+    m_pConnection = new CConnection;
+    m_pConnection->Create(CONNECTION_PANEL, this);
+    m_pPairDevice = new CPairDevice;
+    m_pPairDevice->Create(PAIR_DEVICE_PANEL, this);
+
+    std::wstring dir = currentDirectory();
+    if (dir.size() >= STARTUP_DIR_CHARS) {
+        // Too long for the buffer: the short form of the same directory may
+        // fit; otherwise leave it empty, which means "the current directory".
+        wchar_t shortDir[STARTUP_DIR_CHARS] = {};
+        DWORD n = GetShortPathNameW(dir.c_str(), shortDir, static_cast<DWORD>(STARTUP_DIR_CHARS));
+        dir = (n > 0 && n < STARTUP_DIR_CHARS) ? std::wstring(shortDir, n) : std::wstring();
+        debugLog("Start-up directory too long for its buffer; using %ls", dir.empty() ? L"the current one" : dir.c_str());
+    }
+    wcsncpy(startupDirectory, dir.c_str(), STARTUP_DIR_CHARS - 1);
+    startupDirectory[STARTUP_DIR_CHARS - 1] = L'\0';
+
+    EnableToolTips(TRUE);
+
+    panelsCreated = 1;
+    m_currentPanel = LOCAL_DEVICE_PANEL;
+
+    // One pixel inside the frame, in client coordinates: independent of
+    // where the window stands and of the caption and menu heights.
+    RECT frame = m_panelFrame.GetWindowRect();
+    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
+    panelRect.left = frame.left + 1;
+    panelRect.top = frame.top + 1;
+    panelRect.width = (frame.right - frame.left) - 2;
+    panelRect.height = (frame.bottom - frame.top) - 2;
+
+    ShowPanel(LOCAL_DEVICE_PANEL);
+    return TRUE;
+}
+
+bool CRZ310_ConfigDlg::RouteCommand(UINT id, UINT code)
+{
+    return routeCommand(this, kRoutes, id, code);
+}
+
+BOOL CRZ310_ConfigDlg::OnCommand(WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case ID_NOTIFY_LOG:
+        AppendLog(reinterpret_cast<const char*>(lParam));
+        return TRUE;
+    case ID_NOTIFY_LOCAL_DEVICE:
+        if (m_pLocalDevice)
+            m_pLocalDevice->UpdateLocalDeviceWindow();
+        return TRUE;
+    case ID_NOTIFY_FIRMWARE_VERSION:
+        showFirmwareVersion();
+        return TRUE;
+    case ID_NOTIFY_PAIR_DEVICE:
+        if (m_pPairDevice)
+            m_pPairDevice->UpdatePairDeviceWindow();
+        return TRUE;
+    case ID_NOTIFY_STATUS:
+        UpdateStatusLights();
+        return TRUE;
+    case ID_NOTIFY_INQUIRY_RESULT:
+        if (m_pConnection)
+            m_pConnection->UpdateInquiryResults();
+        return TRUE;
+    case ID_NOTIFY_INQUIRY_CLEAR:
+        if (m_pConnection && m_pConnection->m_hWnd)
+            SendDlgItemMessageW(m_pConnection->m_hWnd, IDC_CN_RESULTS, LB_RESETCONTENT, 0, 0);
+        return TRUE;
+    case ID_NOTIFY_INQUIRY_END:
+        if (m_pConnection)
+            m_pConnection->UpdateConnectionButtons();
+        return TRUE;
+    case ID_NOTIFY_REMOTE_DEVICE:
+        if (m_pRemoteDevice)
+            m_pRemoteDevice->UpdateRemoteDeviceWindow();
+        return TRUE;
+    case ID_FILE_SAVE_SETTINGS:
+        saveSettingsFile();
+        return TRUE;
+    case ID_FILE_LOAD_SETTINGS:
+        loadSettingsFile();
+        return TRUE;
+    case ID_FILE_EXIT:
+        onFileExit(wParam, lParam);
+        return TRUE;
+    case ID_DEBUG_ENABLE_DEBUG:
+        if (mainMenu)
+            OnEnableDebug();
+        return TRUE;
+    case ID_HELP_USER_MANUAL:
+        OpenHelpDocument("RZ310 Configuration Manual.pdf");
+        return TRUE;
+    case ID_HELP_AT_COMMAND_MANUAL:
+        OpenHelpDocument("AT Command Manual.pdf");
+        return TRUE;
+    case ID_HELP_ABOUT:
+        OnAbout();
+        return TRUE;
+    default:
+        return CDialog::OnCommand(wParam, lParam);
+    }
+}
+
+void CRZ310_ConfigDlg::onFileExit(WPARAM wParam, LPARAM lParam)
+{
+    CDialog::OnCommand(wParam, lParam);
+    // A modal window is destroyed by ending its run; the exit sequence
+    // follows from WM_DESTROY either way.
+    if (IsModal())
+        EndDialog(IDOK);
+    else
+        DestroyWindow();
+}
+
+void CRZ310_ConfigDlg::showFirmwareVersion()
+{
+    if (!m_pLocalDevice)
+        return;
+    // Sized for the whole version field, so no answer is cut short.
+    wchar_t version[sizeof device.version] = {};
+    int length = static_cast<int>(strnlen(device.version, sizeof device.version - 1));
+    int n = length > 0 ? MultiByteToWideChar(CP_ACP, 0, device.version, length, version,
+                                             static_cast<int>(sizeof device.version) - 1)
+                       : 0;
+    version[n > 0 ? n : 0] = L'\0';
+    m_pLocalDevice->SetFirmwareLabel(version);
+}
+
+void CRZ310_ConfigDlg::OnBnClickedLocalDevice() { ShowPanel(LOCAL_DEVICE_PANEL); }
+void CRZ310_ConfigDlg::OnBnClickedPairDevice() { ShowPanel(PAIR_DEVICE_PANEL); }
+void CRZ310_ConfigDlg::OnBnClickedConnection() { ShowPanel(CONNECTION_PANEL); }
+void CRZ310_ConfigDlg::OnBnClickedRemoteDevice() { ShowPanel(REMOTE_DEVICE_PANEL); }
+
+void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
+{
+    if (panelsCreated == 0)
+        return;
+    CDialog* target = nullptr;
+    switch (templateId) {
+    case LOCAL_DEVICE_PANEL: target = m_pLocalDevice; break;
+    case REMOTE_DEVICE_PANEL: target = m_pRemoteDevice; break;
+    case CONNECTION_PANEL: target = m_pConnection; break;
+    case PAIR_DEVICE_PANEL: target = m_pPairDevice; break;
+    default: return;
+    }
+    CDialog* panels[] = {m_pLocalDevice, m_pRemoteDevice, m_pConnection, m_pPairDevice};
+    for (CDialog* panel : panels)
+        if (panel)
+            panel->ShowWindow(SW_HIDE);
+    if (!target)
+        return;
+    SetWindowPos(target->m_hWnd, nullptr, panelRect.left, panelRect.top, panelRect.width, panelRect.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    target->ShowWindow(SW_SHOW);
+    m_currentPanel = templateId;
+}
+
+void CRZ310_ConfigDlg::AppendLog(const char* text)
+{
+    if (!text)
+        text = "";
+    debugLog("%s", text);
+    std::wstring all = m_log.GetWindowTextW();
+    all += widen(text);
+    all += L"\r\n";
+    m_log.SetWindowTextW(all.c_str());
+    m_log.LineScroll(m_log.GetLineCount());
+}
+
+void CRZ310_ConfigDlg::UpdateStatusLights()
+{
+    struct Light {
+        CLed& led;
+        bool on;
+    };
+    Light lights[] = {
+        {m_uartLed, uart.isUartActive != 0},
+        {m_deviceLed, device.isDeviceInitialised != 0},
+        {m_connectionLed, device.isConnected != 0},
+    };
+    for (Light& light : lights) {
+        light.led.colorOffset = light.on ? 16 : 0;
+        light.led.stateColumn = light.on ? 0 : 1;
+        light.led.shapeOffset = 0;
+        if (!light.led.m_hWnd)
+            continue;
+        HDC dc = GetDC(light.led.m_hWnd);
+        DrawLed(light.led.stateColumn, light.led, dc, light.led.colorOffset, light.led.shapeOffset);
+        ReleaseDC(light.led.m_hWnd, dc);
+    }
+}
+
+void CRZ310_ConfigDlg::OnTimer(UINT_PTR id)
+{
+    switch (id) {
+    case ATCommandTimer:
+        debugLog("ATCommandTimer expired");
+        KillTimer(ATCommandTimer);
+        processTimedResponse();
+        break;
+    case DevInitTimer:
+        // Logs, kills the timer, handles what arrived and takes the next step.
+        devInitTimerStep();
+        break;
+    case HandshakeCommandTimer:
+        debugLog("Handshake Command Timer Expired.");
+        AppendLog(handshakeState == HANDSHAKE_PENDING ? "Handshake failed." : "Handshake command failed.");
+        KillTimer(HandshakeCommandTimer);
+        {
+            // The read thread's handshake handling writes the same fields.
+            EngineLock lock;
+            handshakeState = HANDSHAKE_IDLE;
+            device.isHandshakeActive = 0;
+        }
+        break;
+    default:
+        break;
+    }
+    CDialog::OnTimer(id);
+}
+
+void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
+{
+    if (!name)
+        return;
+    std::wstring file = widen(name);
+    std::wstring previous = currentDirectory();
+    if (startupDirectory[0])
+        SetCurrentDirectoryW(startupDirectory);
+
+    INT_PTR result = shellOpenHook
+        ? shellOpenHook(file.c_str())
+        : reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result <= 32) {
+        char text[TEXT_SIZE];
+        switch (result) {
+        case 0:
+            snprintf(text, sizeof text, "Out of memory");
+            break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            snprintf(text, sizeof text, "%s not found", name);
+            break;
+        case ERROR_BAD_FORMAT:
+            snprintf(text, sizeof text, "Corrupt File %s", name);
+            break;
+        default:
+            snprintf(text, sizeof text, "Failed to load %s. Unknown reason", name);
+            break;
+        }
+        showMessageBoxA(text, MB_OK);
+    }
+
+    if (!previous.empty())
+        SetCurrentDirectoryW(previous.c_str());
+}
+
+void CRZ310_ConfigDlg::OnEnableDebug()
+{
+    if (!mainMenu)
+        return;
+    bool checked = (GetMenuState(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    bool on = toggleDebugLog(checked);
+    CheckMenuItem(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void CRZ310_ConfigDlg::OnAbout()
+{
+    CDialog about(IDD_ABOUTBOX, this);
+    about.DoModal();
+}
+
+void CRZ310_ConfigDlg::OnSysCommand(UINT id, LPARAM lParam)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX)
+        OnAbout();
+    else
+        CDialog::OnSysCommand(id, lParam);
+}
+
+BOOL CRZ310_ConfigDlg::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult)
+{
+    NMTTDISPINFOW* info = reinterpret_cast<NMTTDISPINFOW*>(pNMHDR);
+    if (!info || !(info->uFlags & TTF_IDISHWND) || id == 0)
+        return FALSE;
+    const wchar_t* text = L"";
+    switch (id) {
+    case IDC_LOCAL_DEVICE:
+        text = L"Enables the window that displays settings of the Device";
+        break;
+    case IDC_REMOTE_DEVICE:
+        text = L"Enables the window that displays functionality related to remote configuration";
+        break;
+    case IDC_CONNECTION:
+        text = L"Enables the window that displays functionality related to inquiry, connection and disconnection";
+        break;
+    case IDC_PAIR_DEVICE:
+        text = L"Enables the window that displays functionality related to pairing";
+        break;
+    default:
+        break;
+    }
+    info->lpszText = const_cast<wchar_t*>(text);
+    info->szText[0] = L'\0';
+    info->hinst = nullptr;
+    if (pResult)
+        *pResult = 0;
+    return TRUE;
+}
+
+void CRZ310_ConfigDlg::deletePanels()
+{
+    // In the order the panels were created.
+    delete m_pLocalDevice;
+    m_pLocalDevice = nullptr;
+    delete m_pRemoteDevice;
+    m_pRemoteDevice = nullptr;
+    delete m_pConnection;
+    m_pConnection = nullptr;
+    delete m_pPairDevice;
+    m_pPairDevice = nullptr;
+}
+
+void CRZ310_ConfigDlg::OnDestroy()
+{
+    CDialog::OnDestroy();
+    if (startupDirectory[0])
+        SetCurrentDirectoryW(startupDirectory);
+    writeSettingsFile("settings.txt");
+    if (panelsCreated == 1) {
+        deletePanels();
+        panelsCreated = 0;
+        UartDeinit();
+    }
+    debugLog("Main Application Exiting....");
+    // Nothing may be posted to this window once it is gone.
+    if (mainHwnd == m_hWnd)
+        mainHwnd = nullptr;
+}
+
+void CRZ310_ConfigDlg::OnPaint()
+{
+    if (!IsIconic(m_hWnd)) {
+        CDialog::OnPaint();
+        return;
+    }
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(m_hWnd, &ps);
+    SendMessageW(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client = GetClientRect();
+    int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &ps);
+}
+
+LRESULT CRZ310_ConfigDlg::OnMessage(UINT msg, WPARAM, LPARAM, bool& handled)
+{
+    if (msg == WM_QUERYDRAGICON) {
+        handled = true;
+        return reinterpret_cast<LRESULT>(m_hIcon);
+    }
+    handled = false;
+    return 0;
+}

@@ -1,0 +1,103 @@
+// The main window: panel switching, menu, operator's log, status lights,
+// the engine's timers and every notification of the engine and the driver.
+#pragma once
+#include "app/Led.h"
+#include "framework/dialog.h"
+#include <cstdint>
+
+class CLocalDevice;
+class CRemoteDevice;
+class CConnection;
+class CPairDevice;
+
+// Set to 1 once the four panels exist; panel switching and the exit
+// clean-up do nothing while it is 0.
+extern int32_t panelsCreated;
+
+// Where the panels stand: one pixel inside the panel frame, in the main
+// window's client coordinates.
+struct PanelRect {
+    int32_t left;
+    int32_t top;
+    int32_t width;
+    int32_t height;
+};
+extern PanelRect panelRect;
+
+// The main window's menu, kept for the Debug toggle (nullptr: no toggle).
+extern HMENU mainMenu;
+
+// Test seam: when set, called instead of the shell's "open" verb with the
+// document's name; returns what ShellExecuteW would (above 32 = success).
+using ShellOpenHook = INT_PTR (*)(const wchar_t* file);
+extern ShellOpenHook shellOpenHook;
+
+class CRZ310_ConfigDlg : public CDialog {
+public:
+    explicit CRZ310_ConfigDlg(CWnd* parent = nullptr);
+    ~CRZ310_ConfigDlg() override;
+
+    // Notifications (20001 to 20009) and menu commands by the low 16 bits
+    // of wParam; everything else goes to the base class.
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+
+    // Shows the panel of template 135, 136, 138 or 139 in the panel rectangle.
+    void ShowPanel(int32_t templateId);
+    // Appends one line (8-bit text) to the log window and to the trace.
+    void AppendLog(const char* text);
+    // Sets and draws the three lights from the driver's and engine's records.
+    void UpdateStatusLights();
+    // Opens a document of the start-up directory with the shell.
+    void OpenHelpDocument(const char* name);
+    // Debug > Enable Debug: switches the trace and its check mark.
+    void OnEnableDebug();
+    void OnAbout();
+
+    void OnBnClickedLocalDevice();
+    void OnBnClickedPairDevice();
+    void OnBnClickedConnection();
+    void OnBnClickedRemoteDevice();
+
+    int32_t currentPanel() const { return m_currentPanel; }
+    CLocalDevice* localDevice() const { return m_pLocalDevice; }
+    CRemoteDevice* remoteDevice() const { return m_pRemoteDevice; }
+    CConnection* connection() const { return m_pConnection; }
+    CPairDevice* pairDevice() const { return m_pPairDevice; }
+    const CLed& uartLed() const { return m_uartLed; }
+    const CLed& deviceLed() const { return m_deviceLed; }
+    const CLed& connectionLed() const { return m_connectionLed; }
+
+    // Public for the timer tests; the system calls it through WM_TIMER.
+    void OnTimer(UINT_PTR id) override;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    bool RouteCommand(UINT id, UINT code) override;
+    BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult) override;
+    void OnDestroy() override;
+    void OnSysCommand(UINT id, LPARAM lParam) override;
+    void OnPaint() override;
+    LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+private:
+    void onFileExit(WPARAM wParam, LPARAM lParam);
+    void showFirmwareVersion();
+    void deletePanels();
+
+    HICON m_hIcon;
+    CButton m_localDeviceButton;
+    CButton m_remoteDeviceButton;
+    CEdit m_log;
+    CLed m_uartLed;
+    CLed m_deviceLed;
+    CLed m_connectionLed;
+    CStatic m_panelFrame;
+    CLocalDevice* m_pLocalDevice = nullptr;
+    CRemoteDevice* m_pRemoteDevice = nullptr;
+    CConnection* m_pConnection = nullptr;
+    CPairDevice* m_pPairDevice = nullptr;
+    int32_t m_currentPanel = 0;
+
+    static const CommandRoute<CRZ310_ConfigDlg> kRoutes[4];
+};

@@ -1,0 +1,18 @@
+// The program's entry: the one application object runs everything.
+#include "app/RZ310_ConfigApp.h"
+
+CRZ310_ConfigApp theApp;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+{
+    CWinApp* app = CWinApp::current();
+    app->m_hInstance = instance;
+    app->InitInstance();
+    return 0;
+}
+
+// Linkers that start the program through the 8-bit entry reach the same.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
+{
+    return wWinMain(instance, previous, GetCommandLineW(), show);
+}

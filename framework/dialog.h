@@ -1,0 +1,152 @@
+// Dialogs of our dialog layer: modal (the main window) and modeless child
+// panels, both built from resource templates, with control binding,
+// WM_COMMAND routing by (control id, notification code), timers and tool
+// tips.
+//
+// Initial list contents. A template's combo and list boxes get their initial
+// strings from an RCDATA resource with the same id as the template, read
+// before OnInitDialog runs. The resource is a sequence of
+//     WORD control id, then the item's text as UTF-16 ending in L'\0'
+// pairs, one pair per item in list order, ended by control id 0:
+//
+//     135 RCDATA
+//     BEGIN
+//         1003, L"1200\0",
+//         1003, L"2400\0",
+//         1004, L"None\0",
+//         0
+//     END
+//
+// Items are added with CB_ADDSTRING / LB_ADDSTRING (whichever the control's
+// class takes), so unsorted lists keep this order. A template without such a
+// resource has no initial contents.
+#pragma once
+#include "framework/wnd.h"
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The module whose resources the dialogs are built from (the program itself).
+HINSTANCE resourceInstance();
+
+class CDataExchange {
+public:
+    bool m_bSaveAndValidate = false;
+    HWND m_hDlg = nullptr;
+    bool m_bFailed = false;   // set when a bound control id is not in the template
+};
+
+// Binds a member to the template's control (first call per handle only);
+// a missing control sets pDX->m_bFailed, so UpdateData returns FALSE.
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
+
+// One row of a dialog's command table: control id, notification code
+// (BN_CLICKED, CBN_SELCHANGE, ...; menu commands and notifications posted
+// with a bare id have code 0), handler.
+template <class T>
+struct CommandRoute {
+    UINT id;
+    UINT code;
+    void (T::*handler)();
+};
+
+// The row for (id, code), or nullptr.
+template <class T, size_t N>
+constexpr const CommandRoute<T>* findRoute(const CommandRoute<T> (&table)[N], UINT id, UINT code)
+{
+    for (const CommandRoute<T>& row : table)
+        if (row.id == id && row.code == code)
+            return &row;
+    return nullptr;
+}
+
+// Calls the handler of (id, code); false when the table has no such row.
+// In a dialog class:
+//   static constexpr CommandRoute<CLocalDevice> kRoutes[] = {
+//       {1050, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo}, ...};
+//   bool RouteCommand(UINT id, UINT code) override { return routeCommand(this, kRoutes, id, code); }
+template <class T, size_t N>
+bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code)
+{
+    const CommandRoute<T>* row = findRoute(table, id, code);
+    if (!row)
+        return false;
+    (self->*(row->handler))();
+    return true;
+}
+
+// The template's initial list contents (see the top of this file), parsed
+// from a resource image: (control id, text) pairs in order. Stops at id 0 or
+// at the end of the data; a text without its terminator is dropped.
+std::vector<std::pair<UINT, std::wstring>> parseInitialLists(const void* data, size_t size);
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT templateId = 0, CWnd* parent = nullptr);
+    ~CDialog() override;
+
+    // Runs the dialog modally; returns the EndDialog result, or -1 when the
+    // template cannot be loaded.
+    INT_PTR DoModal();
+    // Creates a modeless child panel inside parent (its template carries
+    // DS_CONTROL | WS_CHILD). FALSE when creation fails.
+    BOOL Create(UINT templateId, CWnd* parent);
+    // Destroys the window (modeless panels; modal ones end with EndDialog).
+    void DestroyWindow();
+    void EndDialog(INT_PTR result);
+    // Runs DoDataExchange; FALSE when a bound control is missing.
+    BOOL UpdateData(BOOL save = TRUE);
+    // One tool tip control for the dialog, one TTF_IDISHWND | TTF_SUBCLASS
+    // tool per child control, texts asked for with TTN_NEEDTEXTW (answered
+    // by OnToolTipNeedText). FALSE disables them again.
+    BOOL EnableToolTips(BOOL enable = TRUE);
+
+    bool IsModal() const { return m_bModal; }
+    UINT GetTemplateId() const { return m_templateId; }
+    HWND GetToolTipHwnd() const { return m_toolTip; }
+
+    // The dialog's own routing and handlers; public so that tests and the
+    // owner window can drive them directly.
+    virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
+    virtual bool RouteCommand(UINT id, UINT code);
+
+protected:
+    // Base: binds the controls (UpdateData(FALSE)); returns TRUE so that the
+    // system sets the focus.
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(CDataExchange* pDX);
+    // Modal: EndDialog(IDOK / IDCANCEL). Modeless panel: nothing, so Enter and
+    // Escape inside a panel never destroy it.
+    virtual void OnOK();
+    virtual void OnCancel();
+    // Each base handler below asks for the system's default processing.
+    virtual void OnTimer(UINT_PTR id);
+    // TTN_NEEDTEXTW. id is the tool's control id when the tool is identified
+    // by its window handle (TTF_IDISHWND in the NMTTDISPINFOW's uFlags),
+    // otherwise the raw idFrom. Return TRUE when handled.
+    virtual BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult);
+    virtual void OnDestroy();
+    virtual void OnSysCommand(UINT id, LPARAM lParam);
+    virtual void OnPaint();
+    // Anything else, before the handlers above; set handled=true to consume.
+    // The result goes to DWLP_MSGRESULT, except for the messages whose result
+    // a dialog procedure returns directly (WM_CTLCOLOR*, WM_QUERYDRAGICON,
+    // WM_INITDIALOG, ...).
+    virtual LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+
+    // Called by a base handler to hand the message to default processing.
+    void Default() { m_default = true; }
+
+    UINT m_templateId;
+    CWnd* m_pParentWnd;
+
+private:
+    bool m_bModal = false;
+    bool m_default = false;
+    HWND m_toolTip = nullptr;
+
+    void applyInitialLists();
+    INT_PTR dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK dialogProc(HWND, UINT, WPARAM, LPARAM);
+};
