@@ -1,0 +1,378 @@
+#include "panels/LocalDevice.h"
+
+#include "app/debuglog.h"
+#include "app/notify.h"
+#include "atcommand/atcommand.h"
+#include "panels/panel_text.h"
+#include "serial/uart.h"
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+// The panel that EnableDeviceControls reaches when the engine brings the
+// adapter up; there is one Local Device panel at a time.
+CLocalDevice* enabledPanel = nullptr;
+
+void enableThroughHook(bool enable)
+{
+    if (enabledPanel)
+        enabledPanel->EnableDeviceControls(enable);
+}
+
+constexpr CommandRoute<CLocalDevice> kRoutes[] = {
+    {IDC_LD_GET_DEVICE_INFO, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo},
+    {IDC_LD_RESET_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedResetDevice},
+    {IDC_LD_PROGRAM_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedProgramDevice},
+    {IDC_LD_SEND_AT_COMMAND, BN_CLICKED, &CLocalDevice::OnBnClickedSendAtCommand},
+    {IDC_LD_DISABLE_AUTH, BN_CLICKED, &CLocalDevice::OnBnClickedDisableAuthentication},
+    {IDC_LD_RESTART_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedRestartDevice},
+};
+
+// Parity list positions 0, 1, 2 hold none, odd, even.
+constexpr int32_t kParityCodes[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN};
+
+int parityPosition(int32_t parity)
+{
+    for (int i = 0; i < 3; ++i)
+        if (kParityCodes[i] == parity)
+            return i;
+    return 0;
+}
+
+bool sendSucceeded(uint16_t result)
+{
+    return result == SEND_OK || result == SEND_PENDING;
+}
+
+// The selected entry of a list as a number; false when nothing is selected.
+bool selectedNumber(const CComboBox& list, int32_t& value)
+{
+    int position = list.GetCurSel();
+    if (position < 0 || position >= list.GetCount())
+        return false;
+    value = static_cast<int32_t>(wcstol(list.GetLBText(position).c_str(), nullptr, 10));
+    return true;
+}
+
+} // namespace
+
+CLocalDevice::CLocalDevice() : CDialog(IDD_LOCAL_DEVICE) {}
+
+CLocalDevice::~CLocalDevice()
+{
+    if (enabledPanel == this) {
+        enabledPanel = nullptr;
+        enableDeviceControlsHook = nullptr;
+    }
+}
+
+void CLocalDevice::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_LD_COM_PORT, m_comPort);
+    DDX_Control(pDX, IDC_LD_BAUD_RATE, m_baudRate);
+    DDX_Control(pDX, IDC_LD_PARITY, m_parity);
+    DDX_Control(pDX, IDC_LD_DEVICE_ADDRESS, m_deviceAddress);
+    DDX_Control(pDX, IDC_LD_ECHO_MODE, m_echoMode);
+    DDX_Control(pDX, IDC_LD_COMMAND_RESPONSE, m_commandResponse);
+    DDX_Control(pDX, IDC_LD_DEVICE_NAME, m_deviceName);
+    DDX_Control(pDX, IDC_LD_PIN_CODE, m_pinCode);
+    DDX_Control(pDX, IDC_LD_ESCAPE_MODE, m_escapeMode);
+    DDX_Control(pDX, IDC_LD_AUTO_POWER, m_autoPower);
+    DDX_Control(pDX, IDC_LD_AUTO_CONNECT, m_autoConnect);
+    DDX_Control(pDX, IDC_LD_AT_COMMAND, m_atCommand);
+    DDX_Control(pDX, IDC_LD_DISABLE_AUTH, m_disableAuthentication);
+    DDX_Control(pDX, IDC_LD_FW_VERSION, m_firmwareVersion);
+    DDX_Control(pDX, IDC_LD_REMOTE_CONFIG, m_remoteConfiguration);
+}
+
+bool CLocalDevice::RouteCommand(UINT id, UINT code)
+{
+    return routeCommand(this, kRoutes, id, code);
+}
+
+BOOL CLocalDevice::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+
+    // The adapter's fields and the 30-byte command buffer bound what may be
+    // typed: nothing longer is ever formatted or sent.
+    m_deviceName.SetLimitText(LD_NAME_LIMIT);
+    m_pinCode.SetLimitText(LD_PIN_LIMIT);
+    m_atCommand.SetLimitText(LD_AT_COMMAND_LIMIT);
+
+    EnumerateComPorts(m_comPort.GetSafeHwnd());
+    int portPosition = 0;
+    int listed = uart.comPortCount < COM_PORT_LIST_SIZE ? uart.comPortCount : COM_PORT_LIST_SIZE;
+    for (int i = 0; i < listed; ++i) {
+        if (uart.comPortList[i] == uart.port) {
+            portPosition = i;
+            break;
+        }
+    }
+    m_comPort.SetCurSel(portPosition);
+
+    m_baudRate.SetCurSel(baudRateToIndex(uart.baud));
+    showLineSettings();
+
+    enabledPanel = this;
+    enableDeviceControlsHook = enableThroughHook;
+    if (!device.isDeviceInitialised)
+        EnableDeviceControls(false);
+
+    EnableToolTips(TRUE);
+    return TRUE;
+}
+
+void CLocalDevice::OnDestroy()
+{
+    if (enabledPanel == this) {
+        enabledPanel = nullptr;
+        enableDeviceControlsHook = nullptr;
+    }
+    CDialog::OnDestroy();
+}
+
+// Parity, stop bits and flow control as uart holds them.
+void CLocalDevice::showLineSettings()
+{
+    m_parity.SetCurSel(parityPosition(uart.parity));
+    CheckRadioButton(IDC_LD_STOP_ONE, IDC_LD_STOP_TWO, uart.stopBits == 1 ? IDC_LD_STOP_ONE : IDC_LD_STOP_TWO);
+    CheckRadioButton(IDC_LD_FLOW_ENABLED, IDC_LD_FLOW_DISABLED,
+                     uart.flow == 1 ? IDC_LD_FLOW_ENABLED : IDC_LD_FLOW_DISABLED);
+}
+
+void CLocalDevice::EnableDeviceControls(bool enable)
+{
+    static constexpr int kAdapterControls[] = {
+        IDC_LD_DEVICE_NAME, IDC_LD_PIN_CODE, IDC_LD_AT_COMMAND,
+        IDC_LD_ECHO_MODE, IDC_LD_COMMAND_RESPONSE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_CONNECT,
+        IDC_LD_AUTO_POWER, IDC_LD_DISABLE_AUTH, IDC_LD_REMOTE_CONFIG,
+        IDC_LD_PROGRAM_DEVICE, IDC_LD_RESET_DEVICE, IDC_LD_RESTART_DEVICE, IDC_LD_SEND_AT_COMMAND,
+        IDC_LD_NON_DISCOVERABLE, IDC_LD_DISCOVERABLE, IDC_LD_MASTER, IDC_LD_SLAVE,
+    };
+    for (int id : kAdapterControls)
+        EnableDlgItem(id, enable);
+}
+
+bool CLocalDevice::InitialiseUart()
+{
+    int position = m_comPort.GetCurSel();
+    if (position >= 0 && position < m_comPort.GetCount()) {
+        int port = 0;
+        if (swscanf(m_comPort.GetLBText(position).c_str(), L"COM%d", &port) == 1)
+            uart.port = port;
+    }
+
+    // Nothing is selected after a refresh with a baud code the list does not
+    // hold; such codes mean 19200, which also stands in when uart has no
+    // rate left (Restart Device has just cleared it).
+    int32_t baud = 0;
+    if (selectedNumber(m_baudRate, baud))
+        uart.baud = baud;
+    else if (uart.baud == 0)
+        uart.baud = 19200;
+    uart.flow = IsDlgButtonChecked(IDC_LD_FLOW_ENABLED) == BST_CHECKED ? 1 : 0;
+    uart.stopBits = IsDlgButtonChecked(IDC_LD_STOP_ONE) == BST_CHECKED ? 1 : 2;
+    int parity = m_parity.GetCurSel();
+    if (parity >= 0 && parity < 3)
+        uart.parity = kParityCodes[parity];
+
+    debugLog("Selected UART Settings COM%d, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.port, uart.baud,
+             uart.flow, static_cast<unsigned>(uart.stopBits), static_cast<unsigned>(uart.parity));
+
+    // The read thread has ended whenever the port is being opened, so the
+    // previous event has no user left.
+    HANDLE previous = atCommandEvent;
+    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (previous)
+        CloseHandle(previous);
+
+    return UartInit() == 0;
+}
+
+void CLocalDevice::SetFirmwareLabel(const wchar_t* text)
+{
+    m_firmwareVersion.SetWindowTextW(text);
+}
+
+void CLocalDevice::OnBnClickedGetDeviceInfo()
+{
+    if (!uart.isUartActive && !InitialiseUart()) {
+        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise UART."));
+        return;
+    }
+    if (!device.isDeviceInitialised) {
+        // Not initialised: the send arms DevInitTimer and the line-setting
+        // search takes over from there.
+        if (!sendSucceeded(sendAtCommand("AT\r", 0, 1))) {
+            postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
+            return;
+        }
+    }
+    if (device.isDeviceInitialised)
+        getDeviceInfo();
+}
+
+void CLocalDevice::OnBnClickedResetDevice()
+{
+    sendAtCommand("AT+RESET\r", 0, 0);
+}
+
+void CLocalDevice::OnBnClickedProgramDevice()
+{
+    // Everything the operator set is read before the first send: a failure
+    // message box of a send runs a message loop, and a redisplay from the
+    // records inside it must not overwrite the settings still to be compared.
+    const std::string name = wideToAnsi(m_deviceName.GetWindowTextW(), LD_NAME_LIMIT);
+    const std::string pin = wideToAnsi(m_pinCode.GetWindowTextW(), LD_PIN_LIMIT);
+    const int echo = m_echoMode.GetCheck();
+    const int escape = m_escapeMode.GetCheck();
+    const int sleep = m_autoPower.GetCheck();
+    const int remote = m_remoteConfiguration.GetCheck();
+    const int response = m_commandResponse.GetCheck();
+    int32_t baud = 0;
+    const bool haveBaud = selectedNumber(m_baudRate, baud);
+    const int parityPos = m_parity.GetCurSel();
+    const int32_t stopBits = IsDlgButtonChecked(IDC_LD_STOP_ONE) == BST_CHECKED ? 1 : 2;
+    const bool discoverable = IsDlgButtonChecked(IDC_LD_DISCOVERABLE) == BST_CHECKED;
+    const bool nonDiscoverable = IsDlgButtonChecked(IDC_LD_NON_DISCOVERABLE) == BST_CHECKED;
+    const bool slave = IsDlgButtonChecked(IDC_LD_SLAVE) == BST_CHECKED;
+    const bool master = IsDlgButtonChecked(IDC_LD_MASTER) == BST_CHECKED;
+    const int autoConnect = m_autoConnect.GetCheck();
+    const int32_t flow = IsDlgButtonChecked(IDC_LD_FLOW_ENABLED) == BST_CHECKED ? 1 : 0;
+
+    char command[COMMAND_SIZE];
+    auto onOff = [](int check, int32_t known, const char* on, const char* off) {
+        if (check == BST_CHECKED && known == 0)
+            sendAtCommand(on, 0, 0);
+        else if (check != BST_CHECKED && known == 1)
+            sendAtCommand(off, 0, 0);
+    };
+
+    if (name != fieldText(device.name, sizeof device.name)) {
+        formatCommand(command, "%s=%s\r", "AT+NAME", name.c_str());
+        sendAtCommand(command, 0, 0);
+    }
+    if (!pin.empty() && pin != fieldText(device.pin, sizeof device.pin)) {
+        formatCommand(command, "%s=%s\r", "AT+PIN", pin.c_str());
+        sendAtCommand(command, 0, 0);
+    }
+    onOff(echo, device.echoOn, "AT+ECHO+\r", "AT+ECHO-\r");
+    onOff(escape, device.escapeOn, "AT+ESC+\r", "AT+ESC-\r");
+    onOff(sleep, device.sleepOn, "AT+SLEEP+\r", "AT+SLEEP-\r");
+    onOff(remote, device.remoteConfig, "AT+RCFG+\r", "AT+RCFG-\r");
+    onOff(response, device.responseOn, "AT+RESP+\r", "AT+RESP-\r");
+
+    // After a refresh with a baud code the list does not hold, nothing is
+    // selected and there is no rate to compare.
+    if (haveBaud && baud != uart.baud) {
+        formatCommand(command, "AT+BAUD%d\r", baudRateToIndex(baud) + 10);
+        sendAtCommand(command, 0, 0);
+    }
+    if (parityPos >= 0 && parityPos < 3 && kParityCodes[parityPos] != uart.parity) {
+        formatCommand(command, "AT+PAR%d\r", parityPos);
+        sendAtCommand(command, 0, 0);
+    }
+    if (stopBits != uart.stopBits) {
+        formatCommand(command, "AT+STOP%d\r", stopBits);
+        sendAtCommand(command, 0, 0);
+    }
+    if (discoverable && device.discoverable == 0)
+        sendAtCommand("AT+DCOV+\r", 0, 0);
+    else if (nonDiscoverable && device.discoverable == 1)
+        sendAtCommand("AT+DCOV-\r", 0, 0);
+    if (slave && device.role == 1)
+        sendAtCommand("AT+ROLES\r", 0, 0);
+    else if (master && device.role == 2)
+        sendAtCommand("AT+ROLEM\r", 0, 0);
+    onOff(autoConnect, device.autoConnect, "AT+ACON+\r", "AT+ACON-\r");
+    if (flow != uart.flow) {
+        formatCommand(command, "AT+FLOW%c\r", flow == 1 ? '+' : '-');
+        sendAtCommand(command, 0, 0);
+    }
+}
+
+void CLocalDevice::OnBnClickedSendAtCommand()
+{
+    std::wstring typed = m_atCommand.GetWindowTextW();
+    if (typed.empty())
+        return;
+    CharUpperBuffW(&typed[0], static_cast<DWORD>(typed.size()));
+    std::string command = wideToAnsi(typed, LD_AT_COMMAND_LIMIT);
+    if (command != "+++")
+        command += '\r';
+    sendAtCommand(command.c_str(), 1, command == "AT+ENQ\r" ? 1 : 0);
+}
+
+void CLocalDevice::OnBnClickedDisableAuthentication()
+{
+    bool checked = m_disableAuthentication.GetCheck() == BST_CHECKED;
+    if (checked && device.pinDisabled == 0) {
+        sendAtCommand("AT+PIN-\r", 0, 0);
+    } else if (!checked && device.pinDisabled == 1) {
+        const std::string pin = fieldText(device.pin, LD_PIN_LIMIT);
+        if (pin.empty()) {
+            sendAtCommand("AT+PIN=8642\r", 0, 0);   // the adapter's default PIN
+        } else {
+            char command[COMMAND_SIZE];
+            formatCommand(command, "AT+PIN=%s\r", pin.c_str());
+            sendAtCommand(command, 0, 0);
+        }
+    }
+}
+
+void CLocalDevice::OnBnClickedRestartDevice()
+{
+    if (device.isDataMode == 1)
+        sendAtCommand("AT\r", 0, 0);
+    UartDeinit();
+    resetEngineState();
+    postNotify(ID_NOTIFY_STATUS, 0);
+    EnableDeviceControls(false);
+    Sleep(1000);
+    if (!InitialiseUart()) {
+        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise UART."));
+        return;
+    }
+    if (!sendSucceeded(sendAtCommand("AT\r", 0, 1)))
+        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
+}
+
+void CLocalDevice::UpdateLocalDeviceWindow()
+{
+    auto check = [](CButton& box, int32_t flag) { box.SetCheck(flag ? BST_CHECKED : BST_UNCHECKED); };
+
+    CheckRadioButton(IDC_LD_SLAVE, IDC_LD_MASTER, device.role == 1 ? IDC_LD_MASTER : IDC_LD_SLAVE);
+    m_deviceAddress.SetWindowTextW(fieldToWide(device.address, sizeof device.address).c_str());
+    check(m_echoMode, device.echoOn);
+    check(m_commandResponse, device.responseOn);
+    m_deviceName.SetWindowTextW(fieldToWide(device.name, sizeof device.name).c_str());
+    m_pinCode.SetWindowTextW(device.pinDisabled ? L"" : fieldToWide(device.pin, sizeof device.pin).c_str());
+    CheckRadioButton(IDC_LD_DISCOVERABLE, IDC_LD_NON_DISCOVERABLE,
+                     device.discoverable == 1 ? IDC_LD_DISCOVERABLE : IDC_LD_NON_DISCOVERABLE);
+    check(m_escapeMode, device.escapeOn);
+    check(m_autoPower, device.sleepOn);
+    check(m_autoConnect, device.autoConnect);
+    check(m_disableAuthentication, device.pinDisabled);
+    check(m_remoteConfiguration, device.remoteConfig);
+    // A code the list does not hold (19, or 0 before the adapter reported
+    // one) leaves the list without a selection.
+    int baudPosition = device.baudCode - 10;
+    m_baudRate.SetCurSel(baudPosition >= 0 && baudPosition <= 8 ? baudPosition : -1);
+    showLineSettings();
+}
+
+BOOL CLocalDevice::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)
+{
+    static constexpr ToolTipText kToolTips[] = {
+        {IDC_LD_GET_DEVICE_INFO, L"Reads the settings on the Device and updates the Local Device Window"},
+        {IDC_LD_PROGRAM_DEVICE, L"Save the settings that have been changed on the Local Device Window to the device"},
+        {IDC_LD_RESET_DEVICE, L"Resets the Device"},
+        {IDC_LD_RESTART_DEVICE, L"Reinitializes the serial port and tries to establish communication with the device again"},
+        {IDC_LD_SEND_AT_COMMAND, L"Send the AT Command typed in the AT Command Edit box"},
+    };
+    return answerToolTip(id, pNMHDR, kToolTips);
+}

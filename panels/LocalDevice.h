@@ -1,0 +1,56 @@
+// The Local Device panel: line settings, bringing the adapter up, reading and
+// programming its settings, raw AT commands.
+#pragma once
+#include "framework/dialog.h"
+#include "panels/panel_ids.h"
+
+class CLocalDevice : public CDialog {
+public:
+    CLocalDevice();
+    ~CLocalDevice() override;
+
+    // Redisplays the device record and the line settings of uart.
+    void UpdateLocalDeviceWindow();
+    // Enables or disables every control that acts on the adapter; the line
+    // settings and Get Device Info always stay usable.
+    void EnableDeviceControls(bool enable);
+    // Copies the panel's line settings into uart and opens the port.
+    bool InitialiseUart();
+    // The firmware version label; the main window writes it when the adapter
+    // reports its version.
+    void SetFirmwareLabel(const wchar_t* text);
+
+    void OnBnClickedGetDeviceInfo();
+    void OnBnClickedResetDevice();
+    void OnBnClickedProgramDevice();
+    void OnBnClickedSendAtCommand();
+    void OnBnClickedDisableAuthentication();
+    void OnBnClickedRestartDevice();
+
+    bool RouteCommand(UINT id, UINT code) override;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnDestroy() override;
+    BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult) override;
+
+private:
+    void showLineSettings();
+
+    CComboBox m_comPort;
+    CComboBox m_baudRate;
+    CComboBox m_parity;
+    CEdit m_deviceAddress;
+    CButton m_echoMode;
+    CButton m_commandResponse;
+    CEdit m_deviceName;
+    CEdit m_pinCode;
+    CButton m_escapeMode;
+    CButton m_autoPower;
+    CButton m_autoConnect;
+    CEdit m_atCommand;
+    CButton m_disableAuthentication;
+    CStatic m_firmwareVersion;
+    CButton m_remoteConfiguration;
+};
