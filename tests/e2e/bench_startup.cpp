@@ -1,0 +1,105 @@
+// Start-up benchmark: time from process creation to the main window being
+// shown, and the tool's working set once Get Device Info has read the
+// adapter. Measures only; run by tools/bench-startup under the simulator.
+//   e2e_bench [RUNS]
+#include "e2e/gui_driver.h"
+#include "support/sim_client.h"
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace e2e;
+
+namespace {
+
+const int kGetInfo = 1050;
+const int kProgram = 1048;
+const int kName = 1013;
+const UINT kMenuExit = 32776;
+
+bool writeSettings(const std::wstring& folder, int com)
+{
+    std::string text = "Port = COM" + std::to_string(com) + "\nBaud = 9600\nStopBits = 1\nFlowControl = On\nParity = None\n";
+    return writeFile(folder + L"\\settings.txt", text);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+#ifndef RZ310_CONFIG_EXE
+    (void)argc;
+    (void)argv;
+    std::fprintf(stderr, "e2e_bench: RZ310_Config.exe is not part of this build\n");
+    return 2;
+#else
+    int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    if (runs < 1)
+        runs = 1;
+    const std::wstring exe = windowsPath(RZ310_CONFIG_EXE);
+    const std::wstring folder = windowsPath(RZ310_E2E_WORK) + L"\\bench";
+    const int com = simComPort();
+    SimClient sim;
+    if (!fileExists(exe) || com == 0 || !sim.connected()) {
+        std::fprintf(stderr, "e2e_bench: needs %s and the simulator (tools/with-sim): %s\n", RZ310_CONFIG_EXE,
+                     sim.lastError().c_str());
+        return 2;
+    }
+
+    std::vector<double> startups;
+    std::vector<double> workingSets;
+    std::vector<double> peaks;
+    for (int run = 0; run < runs; ++run) {
+        if (!sim.ok("reset") || !sim.setLine(9600, "none", 1, true) || !freshFolder(folder) ||
+            !writeSettings(folder, com)) {
+            std::fprintf(stderr, "e2e_bench: cannot prepare run %d\n", run + 1);
+            return 1;
+        }
+        ToolProcess tool;
+        if (!tool.start(exe, folder)) {
+            std::fprintf(stderr, "e2e_bench: main window not shown (%s)\n", tool.openDialogs().c_str());
+            return 1;
+        }
+        startups.push_back(tool.startupMs());
+
+        HWND panel = tool.panel(LocalDevicePanel);
+        std::wstring name = widen(sim.state()["name"]);
+        ui::click(GetDlgItem(panel, kGetInfo));
+        bool up = waitUntil(
+            [&] {
+                return IsWindowEnabled(GetDlgItem(panel, kProgram)) && ui::textOf(GetDlgItem(panel, kName)) == name;
+            },
+            60000, 100);
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        if (!up || !GetProcessMemoryInfo(tool.process(), &memory, sizeof memory)) {
+            std::fprintf(stderr, "e2e_bench: Get Device Info did not complete (%s)\n", tool.openDialogs().c_str());
+            return 1;
+        }
+        workingSets.push_back(double(memory.WorkingSetSize) / 1024.0);
+        peaks.push_back(double(memory.PeakWorkingSetSize) / 1024.0);
+        std::printf("run %d: main window shown after %.1f ms; working set after Get Device Info %.0f KiB (peak %.0f KiB)\n",
+                    run + 1, startups.back(), workingSets.back(), peaks.back());
+        std::fflush(stdout);
+        tool.command(kMenuExit);
+        tool.waitForExit(15000);
+    }
+    std::printf("start-up to main window shown: first %.1f ms, median %.1f ms, min %.1f ms over %d runs\n",
+                startups.front(), median(startups), *std::min_element(startups.begin(), startups.end()), runs);
+    std::printf("working set after Get Device Info: median %.0f KiB, peak working set median %.0f KiB\n",
+                median(workingSets), median(peaks));
+    return 0;
+#endif
+}
