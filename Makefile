@@ -35,7 +35,8 @@ run: build
 	@tools/run-tool
 
 bench: build
-	@tools/run-bench
+	@tools/run-bench $(WIN_BUILD)
+	@RZ310_WIN_BUILD=$(CURDIR)/$(WIN_BUILD) tools/bench-startup
 
 clean:
 	rm -rf $(BUILD)
