@@ -1,4 +1,5 @@
 #include "app/RZ310_ConfigDlg.h"
+#include "app/workdir.h"
 
 #include "app/debuglog.h"
 #include "app/msgbox.h"
@@ -33,21 +34,6 @@ constexpr int32_t CONNECTION_PANEL = 138;
 constexpr int32_t PAIR_DEVICE_PANEL = 139;
 
 constexpr size_t STARTUP_DIR_CHARS = sizeof startupDirectory / sizeof startupDirectory[0];
-
-// The current directory, whatever its length.
-std::wstring currentDirectory()
-{
-    std::wstring dir(512, L'\0');
-    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), &dir[0]);
-    if (n >= dir.size()) {
-        dir.assign(n, L'\0');
-        n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), &dir[0]);
-        if (n >= dir.size())
-            n = 0;
-    }
-    dir.resize(n);
-    return dir;
-}
 
 // 8-bit text to wide text through the ANSI code page.
 std::wstring widen(const char* text)

@@ -1,4 +1,5 @@
 #include "app/debuglog.h"
+#include "app/workdir.h"
 #include "app/msgbox.h"
 
 #include <windows.h>
@@ -49,22 +50,6 @@ void showOpenError(int err)
     char other[LINE_SIZE];
     snprintf(other, sizeof other, "Failed to open Debug.txt file. Error %d", err);
     showMessageBoxA(other, MB_OK);
-}
-
-// The current directory, whatever its length.
-std::wstring currentDirectory()
-{
-    std::wstring dir(300, L'\0');
-    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), &dir[0]);
-    if (n >= dir.size()) {
-        // Longer than the usual buffer: ask again with the size it needs.
-        dir.assign(n, L'\0');
-        n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), &dir[0]);
-        if (n >= dir.size())
-            n = 0;
-    }
-    dir.resize(n);
-    return dir;
 }
 
 // Caller holds logLock.
