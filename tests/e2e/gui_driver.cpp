@@ -1,16 +1,19 @@
 #include "e2e/gui_driver.h"
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+namespace fs = std::filesystem;
 
 namespace e2e {
 namespace {
 
 const wchar_t kMainTitle[] = L"RZ310 Configuration Tool";
-const int kMessageBoxTextId = 0xFFFF;
-const int kFileNameEdit = 1152;   // edt1 of the common file dialogs
-const int kFileNameCombo = 1148;  // cmb13, its drop-down form
+const int kLogWindow = 1002;
+const int kMessageBoxText = 0xFFFF;  // the static text of a message box
+const int kFileNameEdit = 1152;      // edt1 of the common file dialogs
+const int kFileNameCombo = 1148;     // cmb13, its drop-down form
 
 std::wstring className(HWND window)
 {
@@ -28,41 +31,36 @@ std::wstring title(HWND window)
     return text;
 }
 
-struct EnumContext {
+// Dialog windows: the top-level ones of a process, or the children of a window.
+struct Found {
     DWORD pid;
+    HWND parent;
     std::vector<HWND> windows;
 };
 
-BOOL CALLBACK collectTopLevel(HWND window, LPARAM param)
+BOOL CALLBACK collectDialog(HWND window, LPARAM param)
 {
-    auto* context = reinterpret_cast<EnumContext*>(param);
+    auto* found = reinterpret_cast<Found*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid == context->pid && className(window) == L"#32770")
-        context->windows.push_back(window);
+    if (className(window) == L"#32770" && (found->parent ? GetParent(window) == found->parent : pid == found->pid))
+        found->windows.push_back(window);
     return TRUE;
 }
 
-std::vector<HWND> topLevelDialogs(DWORD pid)
+std::vector<HWND> childDialogs(HWND parent)
 {
-    EnumContext context{pid, {}};
-    EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&context));
-    return context.windows;
+    Found found{0, parent, {}};
+    EnumChildWindows(parent, collectDialog, reinterpret_cast<LPARAM>(&found));
+    return found.windows;
 }
 
-BOOL CALLBACK collectChildren(HWND window, LPARAM param)
-{
-    auto* windows = reinterpret_cast<std::vector<HWND>*>(param);
-    windows->push_back(window);
-    return TRUE;
-}
+bool isMessageBox(HWND dialog) { return GetDlgItem(dialog, kMessageBoxText) != nullptr; }
 
-double elapsedMs(const LARGE_INTEGER& from)
+// False when the receiving thread did not answer within `timeoutMs`.
+bool sendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR& result, DWORD timeoutMs = 3000)
 {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return double(now.QuadPart - from.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    return window && SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result);
 }
 
 }  // namespace
@@ -70,51 +68,33 @@ double elapsedMs(const LARGE_INTEGER& from)
 bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (done())
-            return true;
+    while (!done()) {
         if (GetTickCount64() >= deadline)
             return false;
         Sleep(stepMs);
     }
+    return true;
 }
 
 std::wstring widen(const std::string& text)
 {
-    if (text.empty())
-        return {};
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring out(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], length);
+    std::wstring out(text.size(), L'\0');
+    out.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
     return out;
 }
 
 std::string utf8(const std::wstring& text)
 {
-    if (text.empty())
-        return {};
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size_t(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], length, nullptr, nullptr);
+    std::string out(text.size() * 3, '\0');
+    out.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()),
+                                          nullptr, nullptr)));
     return out;
 }
 
 std::wstring windowsPath(const std::string& path)
 {
-    if (path.empty() || path[0] != '/')
-        return widen(path);
-    // Wine's own mapping knows every drive; without it, Z: is the root.
-    using DosName = wchar_t*(__cdecl*)(const char*);
-    auto toDos = reinterpret_cast<DosName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-    if (toDos) {
-        if (wchar_t* dos = toDos(path.c_str())) {
-            std::wstring out(dos);
-            HeapFree(GetProcessHeap(), 0, dos);
-            return out;
-        }
-    }
-    std::wstring out = L"Z:" + widen(path);
+    // Wine's drive Z: is the Unix root.
+    std::wstring out = (path.empty() || path[0] != '/' ? L"" : L"Z:") + widen(path);
     for (wchar_t& c : out)
         if (c == L'/')
             c = L'\\';
@@ -123,74 +103,31 @@ std::wstring windowsPath(const std::string& path)
 
 std::string readFile(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string bytes;
-    char block[4096];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0)
-        bytes.append(block, got);
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(fs::path(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 bool writeFile(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(file);
-    return ok;
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    return bool(out << bytes);
 }
 
-bool fileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-namespace {
-void removeTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        std::wstring full = folder + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            removeTree(full);
-            RemoveDirectoryW(full.c_str());
-        } else {
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(full.c_str());
-        }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-}  // namespace
+bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool freshFolder(const std::wstring& path)
 {
-    removeTree(path);
-    // Parents first: the folder may be nested below ones not made yet.
-    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
-        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-    CreateDirectoryW(path.c_str(), nullptr);
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    std::error_code error;
+    fs::remove_all(path, error);
+    fs::create_directories(path, error);
+    return fs::is_directory(path, error) && fs::is_empty(path, error);
 }
 
 std::string unixLines(const std::string& text)
 {
     std::string out;
-    out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i)
         if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
             out += text[i];
@@ -199,124 +136,63 @@ std::string unixLines(const std::string& text)
 
 namespace ui {
 
-bool text(HWND window, std::wstring& out, DWORD timeoutMs)
+std::wstring textOf(HWND window, DWORD timeoutMs)
 {
-    DWORD_PTR length = 0;
-    if (!window || !SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, timeoutMs, &length))
-        return false;
-    std::wstring buffer(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&buffer[0]), SMTO_NORMAL,
-                             timeoutMs, &copied))
-        return false;
-    buffer.resize(copied < length ? copied : length);
-    out = buffer;
-    return true;
+    DWORD_PTR length = 0, copied = 0;
+    if (!sendWithin(window, WM_GETTEXTLENGTH, 0, 0, length, timeoutMs))
+        return {};
+    std::wstring text(length + 1, L'\0');
+    if (!sendWithin(window, WM_GETTEXT, length + 1, LPARAM(text.data()), copied, timeoutMs))
+        return {};
+    text.resize(copied < length ? copied : length);
+    return text;
 }
 
-std::wstring textOf(HWND window)
+int comboIndex(HWND combo, const std::wstring& item)
 {
-    std::wstring out;
-    text(window, out);
-    return out;
-}
-
-bool setText(HWND window, const std::wstring& value)
-{
-    DWORD_PTR result = 0;
-    return window && SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()), SMTO_NORMAL,
-                                         5000, &result) &&
-           result;
+    DWORD_PTR index = DWORD_PTR(CB_ERR);
+    sendWithin(combo, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(item.c_str()), index);
+    return int(LRESULT(index));
 }
 
 int comboSelection(HWND combo)
 {
-    DWORD_PTR result = DWORD_PTR(CB_ERR);
-    if (!combo || !SendMessageTimeoutW(combo, CB_GETCURSEL, 0, 0, SMTO_NORMAL, 3000, &result))
-        return CB_ERR;
-    return int(LRESULT(result));
-}
-
-std::vector<std::wstring> comboItems(HWND combo)
-{
-    std::vector<std::wstring> items;
-    DWORD_PTR count = 0;
-    if (!combo || !SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_NORMAL, 3000, &count) ||
-        LRESULT(count) == CB_ERR)
-        return items;
-    for (int i = 0; i < int(count); ++i) {
-        DWORD_PTR length = 0;
-        if (!SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, WPARAM(i), 0, SMTO_NORMAL, 3000, &length) ||
-            LRESULT(length) == CB_ERR)
-            return {};
-        std::wstring item(length + 1, L'\0');
-        DWORD_PTR copied = 0;
-        if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(&item[0]), SMTO_NORMAL,
-                                 3000, &copied) ||
-            LRESULT(copied) == CB_ERR)
-            return {};
-        item.resize(copied);
-        items.push_back(item);
-    }
-    return items;
-}
-
-std::wstring comboSelectedText(HWND combo)
-{
-    int selection = comboSelection(combo);
-    std::vector<std::wstring> items = comboItems(combo);
-    if (selection < 0 || size_t(selection) >= items.size())
-        return {};
-    return items[size_t(selection)];
+    DWORD_PTR index = DWORD_PTR(CB_ERR);
+    sendWithin(combo, CB_GETCURSEL, 0, 0, index);
+    return int(LRESULT(index));
 }
 
 bool selectComboText(HWND combo, const std::wstring& item)
 {
-    std::vector<std::wstring> items = comboItems(combo);
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i] != item)
-            continue;
-        DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(combo, CB_SETCURSEL, WPARAM(i), 0, SMTO_NORMAL, 3000, &result) ||
-            LRESULT(result) != LRESULT(i))
-            return false;
-        PostMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
-                     reinterpret_cast<LPARAM>(combo));
-        return true;
-    }
-    return false;
+    DWORD_PTR result = 0;
+    const int index = comboIndex(combo, item);
+    if (index < 0 || !sendWithin(combo, CB_SETCURSEL, WPARAM(index), 0, result) || LRESULT(result) != index)
+        return false;
+    PostMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE), LPARAM(combo));
+    return true;
 }
 
 int checkState(HWND button)
 {
     DWORD_PTR result = 0;
-    if (!button || !SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_NORMAL, 3000, &result))
-        return -1;
-    return int(result);
+    return sendWithin(button, BM_GETCHECK, 0, 0, result) ? int(result) : -1;
 }
 
-void click(HWND button)
-{
-    PostMessageW(button, BM_CLICK, 0, 0);
-}
+void click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
 bool clickAndWait(HWND button, DWORD timeoutMs)
 {
     DWORD_PTR result = 0;
-    return button && SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &result);
+    return sendWithin(button, BM_CLICK, 0, 0, result, timeoutMs);
 }
 
 bool type(HWND edit, const std::wstring& value)
 {
     DWORD_PTR result = 0;
-    if (!edit || !SendMessageTimeoutW(edit, EM_SETSEL, 0, -1, SMTO_NORMAL, 3000, &result))
-        return false;
-    if (value.empty())
-        return SendMessageTimeoutW(edit, WM_CHAR, VK_BACK, 1, SMTO_NORMAL, 3000, &result) != 0;
+    bool typed = sendWithin(edit, EM_SETSEL, 0, -1, result);
     for (wchar_t c : value)
-        if (!SendMessageTimeoutW(edit, WM_CHAR, WPARAM(c), 1, SMTO_NORMAL, 3000, &result))
-            return false;
-    return true;
+        typed = typed && sendWithin(edit, WM_CHAR, WPARAM(c), 1, result);
+    return typed;
 }
 
 }  // namespace ui
@@ -325,128 +201,64 @@ bool Capture::grab(HWND window)
 {
     if (!GetWindowRect(window, &rect_))
         return false;
-    width_ = rect_.right - rect_.left;
-    height_ = rect_.bottom - rect_.top;
-    if (width_ <= 0 || height_ <= 0)
-        return false;
+    const int width = rect_.right - rect_.left, height = rect_.bottom - rect_.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width_;
-    info.bmiHeader.biHeight = -height_;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool ok = false;
     if (bitmap && bits) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        ok = BitBlt(memory, 0, 0, width_, height_, screen, rect_.left, rect_.top, SRCCOPY) != 0;
+        ok = BitBlt(memory, 0, 0, width, height, screen, rect_.left, rect_.top, SRCCOPY) != 0;
         GdiFlush();
-        const auto* source = static_cast<const uint32_t*>(bits);
-        pixels_.assign(source, source + size_t(width_) * size_t(height_));
+        pixels_.assign(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
         for (uint32_t& pixel : pixels_)
-            pixel &= 0x00FFFFFF;
+            pixel |= 0xFF000000;
         SelectObject(memory, old);
-    }
-    if (bitmap)
         DeleteObject(bitmap);
+    }
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    return ok;
-}
-
-uint32_t Capture::atScreen(int x, int y) const
-{
-    int column = x - rect_.left;
-    int row = y - rect_.top;
-    if (column < 0 || row < 0 || column >= width_ || row >= height_)
-        return 0;
-    return pixels_[size_t(row) * size_t(width_) + size_t(column)];
+    return ok && width > 0 && height > 0;
 }
 
 bool Capture::saveBmp(const std::wstring& path) const
 {
-    if (pixels_.empty())
-        return false;
-    const int stride = (width_ * 3 + 3) & ~3;
-    BITMAPFILEHEADER fileHeader{};
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = width_;
-    header.biHeight = height_;  // bottom-up, as every reader expects
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = DWORD(stride * height_);
-    fileHeader.bfType = 0x4D42;
-    fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
-    fileHeader.bfSize = fileHeader.bfOffBits + header.biSizeImage;
-    std::string bytes(reinterpret_cast<const char*>(&fileHeader), sizeof fileHeader);
+    // 32 bits a pixel, rows top-down as captured.
+    const DWORD imageBytes = DWORD(pixels_.size() * sizeof pixels_[0]);
+    BITMAPINFOHEADER header{sizeof header, rect_.right - rect_.left, rect_.top - rect_.bottom, 1, 32, BI_RGB,
+                            imageBytes, 0, 0, 0, 0};
+    BITMAPFILEHEADER file{0x4D42, DWORD(sizeof file + sizeof header + imageBytes), 0, 0, sizeof file + sizeof header};
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
     bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
-    std::string row(size_t(stride), '\0');
-    for (int y = height_ - 1; y >= 0; --y) {
-        for (int x = 0; x < width_; ++x) {
-            uint32_t pixel = pixels_[size_t(y) * size_t(width_) + size_t(x)];
-            row[size_t(x) * 3] = char(pixel & 0xFF);
-            row[size_t(x) * 3 + 1] = char((pixel >> 8) & 0xFF);
-            row[size_t(x) * 3 + 2] = char((pixel >> 16) & 0xFF);
-        }
-        bytes += row;
-    }
-    return writeFile(path, bytes);
+    bytes.append(reinterpret_cast<const char*>(pixels_.data()), imageBytes);
+    return !pixels_.empty() && writeFile(path, bytes);
 }
 
-Light lightState(const Capture& shot, HWND light)
+std::string Capture::light(HWND light) const
 {
-    RECT rect;
-    if (!GetWindowRect(light, &rect))
-        return Light::Unknown;
-    int green = 0;
-    int darkRed = 0;
-    for (int y = rect.top; y < rect.bottom; ++y) {
-        for (int x = rect.left; x < rect.right; ++x) {
-            uint32_t pixel = shot.atScreen(x, y);
+    RECT on;
+    int green = 0, darkRed = 0;
+    if (pixels_.size() != size_t(rect_.right - rect_.left) * size_t(rect_.bottom - rect_.top) ||
+        !GetWindowRect(light, &on))
+        return "unknown";
+    IntersectRect(&on, &on, &rect_);
+    for (int y = on.top; y < on.bottom; ++y) {
+        for (int x = on.left; x < on.right; ++x) {
+            uint32_t pixel = pixels_[size_t(y - rect_.top) * size_t(rect_.right - rect_.left) + size_t(x - rect_.left)];
             int r = int((pixel >> 16) & 0xFF), g = int((pixel >> 8) & 0xFF), b = int(pixel & 0xFF);
-            if (g >= 160 && r < 110 && b < 110)
-                ++green;
-            else if (r >= 90 && r <= 200 && g < 60 && b < 60)
-                ++darkRed;
+            green += g >= 160 && r < 110 && b < 110;
+            darkRed += r >= 90 && r <= 200 && g < 60 && b < 60;
         }
     }
     if (green >= 4 && green > darkRed)
-        return Light::Lit;
-    if (darkRed >= 4 && darkRed > green)
-        return Light::Dark;
-    return Light::Unknown;
+        return "lit green";
+    return darkRed >= 4 && darkRed > green ? "dark red" : "unknown";
 }
 
-const char* lightName(Light light)
-{
-    switch (light) {
-    case Light::Lit: return "lit green";
-    case Light::Dark: return "dark red";
-    default: return "unknown";
-    }
-}
-
-std::wstring messageBoxText(HWND box)
-{
-    HWND label = GetDlgItem(box, kMessageBoxTextId);
-    return label ? ui::textOf(label) : std::wstring();
-}
-
-bool isMessageBox(HWND dialog)
-{
-    return GetDlgItem(dialog, kMessageBoxTextId) != nullptr;
-}
-
-ToolProcess::~ToolProcess()
-{
-    end();
-}
+ToolProcess::~ToolProcess() { end(); }
 
 bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DWORD timeoutMs)
 {
@@ -456,200 +268,143 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    LARGE_INTEGER started;
+    LARGE_INTEGER started, now, frequency;
     QueryPerformanceCounter(&started);
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, workDir.c_str(), &startup,
-                        &info))
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workDir.c_str(),
+                        &startup, &info))
         return false;
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
-    bool shown = waitUntil(
+    waitUntil(
         [&] {
-            HWND main = findMain();
-            if (main && IsWindowVisible(main)) {
-                startupMs_ = elapsedMs(started);
-                main_ = main;
-                return true;
-            }
-            answerOpenBoxes();
-            return !running();
+            Found found{pid_, nullptr, {}};
+            EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&found));
+            for (HWND dialog : found.windows)
+                if (title(dialog) == kMainTitle && IsWindowVisible(dialog))
+                    main_ = dialog;
+            for (HWND dialog : dialogs())
+                if (!main_ && isMessageBox(dialog))
+                    answerBox(dialog);
+            return main_ || !running();
         },
         timeoutMs, 10);
-    return shown && main_ != nullptr;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    startupMs_ = double(now.QuadPart - started.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    return main_ != nullptr;
 }
 
-bool ToolProcess::running() const
-{
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
-
-HWND ToolProcess::findMain() const
-{
-    for (HWND dialog : topLevelDialogs(pid_))
-        if (title(dialog) == kMainTitle)
-            return dialog;
-    return nullptr;
-}
+bool ToolProcess::running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 HWND ToolProcess::panel(Panel which) const
 {
-    // Each panel is known by one control of its own.
-    struct Signature {
+    // Each panel is known by a button of its own.
+    const struct {
         Panel panel;
         int id;
         const wchar_t* text;
-    };
-    static const Signature kSignatures[] = {
-        {LocalDevicePanel, 1050, L"Get Device Info"},
-        {RemoteDevicePanel, 1005, L"Handshake"},
-        {ConnectionPanel, 1005, L"Inquire Devices"},
-        {PairDevicePanel, 1011, L"Pair Device"},
-    };
-    std::vector<HWND> children;
-    EnumChildWindows(main_, collectChildren, reinterpret_cast<LPARAM>(&children));
-    for (HWND child : children) {
-        if (GetParent(child) != main_ || className(child) != L"#32770")
-            continue;
-        for (const Signature& signature : kSignatures) {
-            if (signature.panel != which)
-                continue;
-            HWND control = GetDlgItem(child, signature.id);
-            if (control && ui::textOf(control) == signature.text)
+    } signatures[] = {{LocalDevicePanel, 1050, L"Get Device Info"},
+                      {RemoteDevicePanel, 1005, L"Handshake"},
+                      {ConnectionPanel, 1005, L"Inquire Devices"},
+                      {PairDevicePanel, 1011, L"Pair Device"}};
+    for (HWND child : childDialogs(main_))
+        for (const auto& signature : signatures)
+            if (signature.panel == which && ui::textOf(GetDlgItem(child, signature.id)) == signature.text)
                 return child;
-        }
-    }
     return nullptr;
 }
 
-HWND ToolProcess::visiblePanel() const
+std::vector<HWND> ToolProcess::visiblePanels() const
 {
-    std::vector<HWND> children;
-    EnumChildWindows(main_, collectChildren, reinterpret_cast<LPARAM>(&children));
-    for (HWND child : children)
-        if (GetParent(child) == main_ && className(child) == L"#32770" && IsWindowVisible(child))
-            return child;
-    return nullptr;
+    std::vector<HWND> shown;
+    for (HWND child : childDialogs(main_))
+        if (IsWindowVisible(child))
+            shown.push_back(child);
+    return shown;
 }
 
-std::wstring ToolProcess::log() const
-{
-    std::wstring text;
-    ui::text(item(1002), text, 5000);
-    return text;
-}
+std::wstring ToolProcess::log() const { return ui::textOf(item(kLogWindow), 5000); }
 
-void ToolProcess::command(UINT id) const
-{
-    PostMessageW(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0);
-}
+void ToolProcess::command(UINT id) const { PostMessageW(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
 bool ToolProcess::sync(DWORD timeoutMs) const
 {
-    HWND log = item(1002);
-    DWORD_PTR margins = 0;
-    if (!log || !SendMessageTimeoutW(log, EM_GETMARGINS, 0, 0, SMTO_NORMAL, timeoutMs, &margins))
+    HWND log = item(kLogWindow);
+    DWORD_PTR margins = 0, now = 0;
+    if (!sendWithin(log, EM_GETMARGINS, 0, 0, margins, timeoutMs))
         return false;
-    const WORD original = LOWORD(margins);
-    const WORD marker = WORD(original + 2);
-    DWORD_PTR ignored = 0;
-    // Sent messages overtake posted ones: only the posted marker is a barrier.
-    if (!SendMessageTimeoutW(log, EM_SETMARGINS, EC_LEFTMARGIN, MAKELPARAM(original + 1, 0), SMTO_NORMAL, timeoutMs,
-                             &ignored) ||
-        !PostMessageW(log, EM_SETMARGINS, EC_LEFTMARGIN, MAKELPARAM(marker, 0)))
-        return false;
-    bool passed = waitUntil(
-        [&] {
-            DWORD_PTR now = 0;
-            return SendMessageTimeoutW(log, EM_GETMARGINS, 0, 0, SMTO_NORMAL, 1000, &now) && LOWORD(now) == marker;
-        },
-        timeoutMs, 20);
-    SendMessageTimeoutW(log, EM_SETMARGINS, EC_LEFTMARGIN, MAKELPARAM(original, 0), SMTO_NORMAL, timeoutMs, &ignored);
+    const WORD original = LOWORD(margins), marker = WORD(original + 1);
+    // Sent messages overtake posted ones: only a posted marker is a barrier.
+    bool passed = PostMessageW(log, EM_SETMARGINS, EC_LEFTMARGIN, MAKELPARAM(marker, 0)) &&
+                  waitUntil([&] { return sendWithin(log, EM_GETMARGINS, 0, 0, now, 1000) && LOWORD(now) == marker; },
+                            timeoutMs, 20);
+    sendWithin(log, EM_SETMARGINS, EC_LEFTMARGIN, MAKELPARAM(original, 0), now, timeoutMs);
     return passed;
 }
 
 std::vector<HWND> ToolProcess::dialogs() const
 {
-    std::vector<HWND> out;
-    for (HWND dialog : topLevelDialogs(pid_))
-        if (dialog != main_ && IsWindowVisible(dialog) && dialog != findMain())
-            out.push_back(dialog);
-    return out;
+    Found found{pid_, nullptr, {}};
+    EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&found));
+    std::vector<HWND> open;
+    for (HWND dialog : found.windows)
+        if (IsWindowVisible(dialog) && title(dialog) != kMainTitle)
+            open.push_back(dialog);
+    return open;
 }
 
-HWND ToolProcess::waitForDialog(const std::wstring& wanted, DWORD timeoutMs) const
+HWND ToolProcess::findDialog(const std::function<bool(HWND)>& wanted, DWORD timeoutMs) const
 {
     HWND found = nullptr;
     waitUntil(
         [&] {
-            for (HWND dialog : dialogs()) {
-                if (title(dialog) == wanted) {
+            for (HWND dialog : dialogs())
+                if (wanted(dialog))
                     found = dialog;
-                    return true;
-                }
-            }
-            return false;
+            return found != nullptr;
         },
         timeoutMs);
     return found;
 }
 
-bool ToolProcess::answerOpenBoxes()
+HWND ToolProcess::waitForDialog(const std::wstring& wanted, DWORD timeoutMs) const
 {
-    bool any = false;
-    for (HWND dialog : dialogs()) {
-        if (!isMessageBox(dialog))
-            continue;
-        boxes_.push_back(messageBoxText(dialog));
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        waitUntil([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 5000);
-        any = true;
-    }
-    return any;
+    return findDialog([&](HWND dialog) { return title(dialog) == wanted; }, timeoutMs);
 }
 
-bool ToolProcess::answerMessageBox(std::wstring& text, int button, DWORD timeoutMs)
+bool ToolProcess::answerBox(HWND box)
 {
-    HWND box = nullptr;
-    if (!waitUntil(
-            [&] {
-                for (HWND dialog : dialogs()) {
-                    if (isMessageBox(dialog)) {
-                        box = dialog;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs))
-        return false;
-    text = messageBoxText(box);
-    boxes_.push_back(text);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    boxes_.push_back(ui::textOf(GetDlgItem(box, kMessageBoxText)));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     return waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
+}
+
+bool ToolProcess::answerMessageBox(std::wstring& text, DWORD timeoutMs)
+{
+    HWND box = findDialog(isMessageBox, timeoutMs);
+    if (!box || !answerBox(box))
+        return false;
+    text = boxes_.back();
+    return true;
 }
 
 std::string ToolProcess::openDialogs() const
 {
     std::string out;
-    for (HWND dialog : dialogs()) {
-        out += "[" + utf8(title(dialog));
-        if (isMessageBox(dialog))
-            out += ": " + utf8(messageBoxText(dialog));
-        out += "] ";
-    }
+    for (HWND dialog : dialogs())
+        out += "[" + utf8(title(dialog) + L": " + ui::textOf(GetDlgItem(dialog, kMessageBoxText))) + "] ";
     return out.empty() ? "(no dialog open)" : out;
 }
 
 bool ToolProcess::chooseFile(HWND fileDialog, const std::wstring& fullName) const
 {
-    HWND name = GetDlgItem(fileDialog, kFileNameEdit);
-    if (!name)
-        name = GetDlgItem(fileDialog, kFileNameCombo);
-    if (!name || !ui::setText(name, fullName))
+    HWND name = GetDlgItem(fileDialog, kFileNameEdit) ? GetDlgItem(fileDialog, kFileNameEdit)
+                                                      : GetDlgItem(fileDialog, kFileNameCombo);
+    DWORD_PTR set = 0;
+    if (!sendWithin(name, WM_SETTEXT, 0, LPARAM(fullName.c_str()), set, 5000) || !set)
         return false;
-    HWND ok = GetDlgItem(fileDialog, IDOK);
-    if (ok)
+    if (HWND ok = GetDlgItem(fileDialog, IDOK))
         ui::click(ok);
     else
         PostMessageW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -665,22 +420,21 @@ void ToolProcess::end()
 {
     if (!process_)
         return;
-    if (running()) {
-        // Close whatever is open over the main window, then the window.
-        for (HWND dialog : dialogs())
-            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(isMessageBox(dialog) ? IDOK : IDCANCEL, BN_CLICKED), 0);
-        if (main_)
-            PostMessageW(main_, WM_CLOSE, 0, 0);
-        bool ended = waitUntil(
-            [&] {
-                answerOpenBoxes();
-                return !running();
-            },
-            10000, 100);
-        if (!ended) {
-            TerminateProcess(process_, 1);
-            WaitForSingleObject(process_, 5000);
-        }
+    // Close whatever is open over the main window, then the window.
+    for (HWND dialog : dialogs())
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(isMessageBox(dialog) ? IDOK : IDCANCEL, BN_CLICKED), 0);
+    PostMessageW(main_, WM_CLOSE, 0, 0);
+    bool ended = waitUntil(
+        [&] {
+            for (HWND dialog : dialogs())
+                if (isMessageBox(dialog))
+                    answerBox(dialog);
+            return !running();
+        },
+        10000, 100);
+    if (!ended) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 5000);
     }
     CloseHandle(process_);
     process_ = nullptr;

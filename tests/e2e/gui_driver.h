@@ -15,33 +15,28 @@ bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs 
 
 std::wstring widen(const std::string& utf8);
 std::string utf8(const std::wstring& text);
-
-// A path as Windows programs see it: Unix paths (the build tree under Wine)
-// become their drive-letter form, Windows paths pass unchanged.
+// A Unix path (the build tree under Wine) as Windows programs see it.
 std::wstring windowsPath(const std::string& path);
 
-// Whole file as bytes; empty when missing.
-std::string readFile(const std::wstring& path);
+std::string readFile(const std::wstring& path);  // empty when missing
 bool writeFile(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
-// Removes the folder's files and sub-folders, then makes sure it exists.
+// Empties the folder, making it and its parents when missing.
 bool freshFolder(const std::wstring& path);
 // "\r\n" to "\n": files the tool writes in text mode.
 std::string unixLines(const std::string& text);
 
-// Cross-process access to controls. Messages the tool's user-interface
-// thread must answer give up after `timeoutMs`, since that thread may be
-// held by a blocking send; a read that gave up returns false.
+// Cross-process access to controls. What the tool's user-interface thread
+// must answer gives up after a while, since that thread may be held by a
+// blocking send: reads then return an empty text or -1.
 namespace ui {
-bool text(HWND window, std::wstring& out, DWORD timeoutMs = 3000);
-std::wstring textOf(HWND window);            // empty when it cannot be read
-bool setText(HWND window, const std::wstring& text);
-int comboSelection(HWND combo);              // CB_ERR when none or unreadable
-std::vector<std::wstring> comboItems(HWND combo);
-std::wstring comboSelectedText(HWND combo);  // empty when none
+// A drop-down list's text is its selected entry.
+std::wstring textOf(HWND window, DWORD timeoutMs = 3000);
+int comboIndex(HWND combo, const std::wstring& item);
+int comboSelection(HWND combo);
 // Selects the entry with this text and tells the parent, as a mouse pick would.
 bool selectComboText(HWND combo, const std::wstring& item);
-int checkState(HWND button);                 // BST_*, -1 when unreadable
+int checkState(HWND button);  // BST_*
 // Posted: returns at once, the click may open a modal box.
 void click(HWND button);
 // Sent: returns once the click's handler has run.
@@ -56,23 +51,14 @@ class Capture {
 public:
     bool grab(HWND window);
     bool saveBmp(const std::wstring& path) const;
-    int width() const { return width_; }
-    int height() const { return height_; }
-    // 0x00RRGGBB at screen coordinates inside the captured window.
-    uint32_t atScreen(int x, int y) const;
-    const RECT& screenRect() const { return rect_; }
+    // What a status light inside the window shows: "lit green", "dark red"
+    // or "unknown".
+    std::string light(HWND light) const;
 
 private:
     RECT rect_{};
-    int width_ = 0;
-    int height_ = 0;
-    std::vector<uint32_t> pixels_;  // top-down rows
+    std::vector<uint32_t> pixels_;  // top-down rows of 0xFFRRGGBB
 };
-
-// What a status light shows, judged from its pixels.
-enum class Light { Lit, Dark, Unknown };
-Light lightState(const Capture& shot, HWND light);
-const char* lightName(Light light);
 
 enum Panel : int { LocalDevicePanel = 135, RemoteDevicePanel = 136, ConnectionPanel = 138, PairDevicePanel = 139 };
 
@@ -84,38 +70,32 @@ public:
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
 
-    // Starts the program with `workDir` as its working directory and waits
-    // until its main window is shown. Message boxes raised meanwhile are
-    // recorded and answered OK.
+    // Starts the program in `workDir` and waits until its main window is
+    // shown. Message boxes raised meanwhile are recorded and answered OK.
     bool start(const std::wstring& exe, const std::wstring& workDir, DWORD timeoutMs = 60000);
     // Milliseconds from process creation to the main window being shown.
     double startupMs() const { return startupMs_; }
     HANDLE process() const { return process_; }
-    DWORD pid() const { return pid_; }
     bool running() const;
     HWND mainWindow() const { return main_; }
     HWND item(int id) const { return GetDlgItem(main_, id); }
     // The panel (child dialog of the main window) of a template number.
     HWND panel(Panel which) const;
-    // The panel shown now, or nullptr.
-    HWND visiblePanel() const;
-    // Text of the log window.
+    std::vector<HWND> visiblePanels() const;
     std::wstring log() const;
     // Posts a menu command to the main window.
     void command(UINT id) const;
     // Returns once the tool's user-interface thread has handled everything
-    // posted to it before the call (notifications from its read thread
-    // included): a message posted behind them changes a property of the log
-    // window that the tool never touches, and is awaited.
+    // posted to it before the call, notifications from its read thread
+    // included: a marker posted behind them sets the log window's left
+    // margin, which the tool never touches.
     bool sync(DWORD timeoutMs = 30000) const;
 
-    // Visible top-level dialogs of the process other than the main window
-    // (message boxes, file dialogs, the About box).
+    // Visible top-level dialogs of the process other than the main window.
     std::vector<HWND> dialogs() const;
-    // Waits for a dialog with this title.
     HWND waitForDialog(const std::wstring& title, DWORD timeoutMs) const;
-    // Waits for a message box, records its text, presses `button`.
-    bool answerMessageBox(std::wstring& text, int button = IDOK, DWORD timeoutMs = 15000);
+    // Waits for a message box, records its text, presses OK.
+    bool answerMessageBox(std::wstring& text, DWORD timeoutMs = 15000);
     // Every message box answered so far, in order.
     const std::vector<std::wstring>& boxesSeen() const { return boxes_; }
     // The texts of the dialogs open now, for failure messages.
@@ -128,8 +108,8 @@ public:
     void end();
 
 private:
-    HWND findMain() const;
-    bool answerOpenBoxes();
+    HWND findDialog(const std::function<bool(HWND)>& wanted, DWORD timeoutMs) const;
+    bool answerBox(HWND box);
 
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
@@ -137,9 +117,5 @@ private:
     double startupMs_ = 0;
     std::vector<std::wstring> boxes_;
 };
-
-// Message box text: the static control 0xFFFF of the box.
-std::wstring messageBoxText(HWND box);
-bool isMessageBox(HWND dialog);
 
 }  // namespace e2e

@@ -15,64 +15,7 @@ const DWORD kReplyTimeoutMs = 5000;
 
 SOCKET asSocket(unsigned long long s) { return static_cast<SOCKET>(s); }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
-
-std::string simEscape(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        switch (c) {
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (c > 0x20 && c < 0x7f) {
-                out += static_cast<char>(c);
-            } else {
-                out += "\\x";
-                out += digits[c >> 4];
-                out += digits[c & 0x0f];
-            }
-        }
-    }
-    return out;
-}
-
-bool simUnescape(const std::string& text, std::string& bytes) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i >= text.size()) return false;
-        switch (text[i]) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '\\': out += '\\'; break;
-        case 'x': {
-            int hi = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-            int lo = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
-            if (hi < 0 || lo < 0) return false;
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-            break;
-        }
-        default: return false;
-        }
-    }
-    bytes = out;
-    return true;
-}
 
 int simComPort() {
     const char* com = std::getenv("RZ310_SIM_COM");
@@ -188,7 +131,7 @@ std::map<std::string, std::string> SimClient::state() {
         size_t eq = kv.find('=');
         if (eq == std::string::npos) continue;
         std::string value;
-        if (simUnescape(kv.substr(eq + 1), value)) result[kv.substr(0, eq)] = value;
+        if (sim::unescape(kv.substr(eq + 1), value)) result[kv.substr(0, eq)] = value;
     }
     return result;
 }
@@ -200,7 +143,7 @@ std::vector<std::string> SimClient::received() {
     std::istringstream in(reply.substr(3));
     for (std::string word; in >> word;) {
         std::string command;
-        if (simUnescape(word, command)) result.push_back(command);
+        if (sim::unescape(word, command)) result.push_back(command);
     }
     return result;
 }
@@ -208,7 +151,7 @@ std::vector<std::string> SimClient::received() {
 std::string SimClient::data() {
     std::string reply = request("data");
     std::string bytes;
-    if (reply.compare(0, 3, "OK ") == 0 && simUnescape(reply.substr(3), bytes)) return bytes;
+    if (reply.compare(0, 3, "OK ") == 0 && sim::unescape(reply.substr(3), bytes)) return bytes;
     return std::string();
 }
 
@@ -242,6 +185,8 @@ bool SimClient::setLine(int baud, char parity, int stop, bool flow) {
     return setLine(baud, std::string(name), stop, flow);
 }
 
-bool SimClient::set(const std::string& key, const std::string& value) { return ok("set " + key + " " + simEscape(value)); }
+bool SimClient::set(const std::string& key, const std::string& value) {
+    return ok("set " + key + " " + sim::escape(value));
+}
 
-bool SimClient::inject(const std::string& bytes) { return ok("inject " + simEscape(bytes)); }
+bool SimClient::inject(const std::string& bytes) { return ok("inject " + sim::escape(bytes)); }

@@ -3,6 +3,8 @@
 // line: "OK", "OK <payload>" or "ERR <reason>".
 #pragma once
 
+#include "tools/adapter-sim/src/escape.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -56,8 +58,6 @@ private:
 // RZ310_SIM_COM as a number; 0 when it is not set.
 int simComPort();
 
-// The control channel's escaping: CR, LF, TAB as \r \n \t, backslash as \\,
-// space and other bytes outside 0x21..0x7E as \xNN.
-std::string simEscape(const std::string& bytes);
-// The reverse; false on a malformed escape.
-bool simUnescape(const std::string& text, std::string& bytes);
+// The control channel's escaping, the simulator's own code: CR, LF, TAB as
+// \r \n \t, backslash as \\, space and other bytes outside 0x21..0x7E as \xNN.
+inline std::string simEscape(const std::string& bytes) { return sim::escape(bytes); }

@@ -1,6 +1,5 @@
-// The catalogue lookup, the baud maps and the bounded text helpers.
+// The catalogue lookup and the bounded text helpers.
 #include "atcommand/atcommand.h"
-#include "trace_capture.h"
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,24 +15,6 @@ TEST(Catalogue, FindsFamiliesByCuttingAtEqualsAndBySubstring)
         {"AT+UPGRADE\r", 29}, {"AT+VER", 0}, {std::string(29, ' ') + "AT+VER\r", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(findCommand(c.first.c_str()), c.second) << c.first;
-
-    TraceCapture trace;
-    EXPECT_EQ(findCommand("AT+XYZ\r"), 0u);
-    findCommand("AT+ECHO?\r");
-    EXPECT_EQ(trace.lines(), std::vector<std::string>{"ATCOMMAND: Found command 9 AT+ECHO?\r"})
-        << "a text that is not found is not traced";
-}
-
-TEST(Catalogue, BaudCodesAndIndexes)
-{
-    const int rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
-    for (int code = 10; code <= 18; ++code) {
-        EXPECT_EQ(baudCodeToRate(code), rates[code - 10]);
-        EXPECT_EQ(baudRateToIndex(rates[code - 10]), code - 10);
-    }
-    EXPECT_EQ(baudCodeToRate(19), 19200);
-    EXPECT_EQ(baudCodeToRate(9), 19200);
-    EXPECT_EQ(baudRateToIndex(300), 4);
 }
 
 TEST(Catalogue, TextHelpersStayInTheirBuffers)

@@ -1,29 +1,24 @@
 // The engine without a port: writes, settings changes and timers are
-// recorded, and a scripted adapter answers from a thread of its own, as the
-// serial read thread would.
+// recorded. The scripted adapter answers inside the write, as if its reply
+// were already waiting in the driver; the real read thread is exercised by
+// it_engine.
 #pragma once
+#include "app/notify.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "support/test_env.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <array>
+#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-struct LineSetting {
-    int baud, parity, stopBits, flow;
-    bool operator==(const LineSetting& o) const
-    {
-        return baud == o.baud && parity == o.parity && stopBits == o.stopBits && flow == o.flow;
-    }
-};
+using LineSetting = std::array<int, 4>;  // baud, parity, stop bits, flow
+using Timers = std::vector<std::pair<UINT_PTR, UINT>>;
 
 // Hands bytes to the engine in blocks of `chunk`, as the driver does.
 inline void feed(const std::string& bytes, size_t chunk = RX_BUFFER_SIZE)
@@ -39,7 +34,7 @@ inline void feed(const std::string& bytes, size_t chunk = RX_BUFFER_SIZE)
 inline void pend(const char* command, uint32_t expectsReplyLine = 0, uint32_t timerMode = 0)
 {
     memset(&atCommand, 0, sizeof atCommand);
-    strcpy(atCommand.command, command);
+    snprintf(atCommand.command, sizeof atCommand.command, "%s", command);
     atCommand.expectsReplyLine = expectsReplyLine;
     atCommand.timerMode = timerMode;
 }
@@ -48,8 +43,8 @@ inline void pend(const char* command, uint32_t expectsReplyLine = 0, uint32_t ti
 inline int32_t answer(const char* command, const char* response, const char* param = "")
 {
     pend(command);
-    strcpy(atCommand.response, response);
-    strcpy(atCommand.param, param);
+    snprintf(atCommand.response, sizeof atCommand.response, "%s", response);
+    snprintf(atCommand.param, sizeof atCommand.param, "%s", param);
     return handleCommandResponse();
 }
 
@@ -58,7 +53,14 @@ protected:
     void SetUp() override
     {
         current = this;
-        uartWriteHook = [](const uint8_t* buffer, uint32_t length) { return current->write(buffer, length); };
+        uartWriteHook = [](const uint8_t* buffer, uint32_t length) {
+            std::string text(reinterpret_cast<const char*>(buffer), length);
+            current->written.push_back(text);
+            auto reply = current->replies.find(text);
+            if (reply != current->replies.end())
+                feed(reply->second);
+            return 0;
+        };
         uartChangeSettingsHook = [] {
             current->settingsApplied.push_back({uart.baud, uart.parity, uart.stopBits, uart.flow});
             return current->changeResult;
@@ -72,19 +74,15 @@ protected:
         memset(&atCommand, 0, sizeof atCommand);
         memset(&uart, 0, sizeof uart);
         resetEngineState();
+        // An adapter that is up and in response mode, unless a test says otherwise.
+        device.isDeviceInitialised = 1;
+        device.responseOn = 1;
         bIndex = 10;
         bTry = 0;
-        worker = std::thread([this] { answerLoop(); });
     }
 
     void TearDown() override
     {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            stopping = true;
-        }
-        wake.notify_all();
-        worker.join();
         uartWriteHook = UartWrite;
         uartChangeSettingsHook = UartChangeSettings;
         setTimerHook = SetTimer;
@@ -95,63 +93,32 @@ protected:
         resetEngineState();
     }
 
-    // The adapter answers each write of `command` with `reply`.
-    void script(const std::string& command, const std::string& reply)
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        answers[command] = reply;
-    }
-    std::vector<std::string> writes()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return written;
-    }
     bool logged(const std::string& text)
     {
         window.pump(0);
         return std::count(window.logLines.begin(), window.logLines.end(), text) > 0;
     }
+    // Notifications other than log texts since the last call.
+    std::vector<UINT> posted()
+    {
+        window.pump(0);
+        std::vector<UINT> ids;
+        for (const auto& note : window.notifications)
+            if (note.first != ID_NOTIFY_LOG)
+                ids.push_back(note.first);
+        window.notifications.clear();
+        return ids;
+    }
     bool eventSet() { return WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0; }
 
     StandInMainWindow window;
     MessageBoxRecorder boxes;
+    std::map<std::string, std::string> replies;  // the adapter's answer to each text written
+    std::vector<std::string> written;
     std::vector<LineSetting> settingsApplied;
-    std::vector<std::pair<UINT_PTR, UINT>> timersArmed;
+    Timers timersArmed;
     int changeResult = 0;
 
 private:
-    int write(const uint8_t* buffer, uint32_t length)
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        written.emplace_back(reinterpret_cast<const char*>(buffer), length);
-        auto it = answers.find(written.back());
-        if (it != answers.end()) {
-            queue.push_back(it->second);
-            wake.notify_all();
-        }
-        return 0;
-    }
-    void answerLoop()
-    {
-        std::unique_lock<std::mutex> guard(lock);
-        for (;;) {
-            wake.wait(guard, [this] { return stopping || !queue.empty(); });
-            if (stopping)
-                return;
-            std::string reply = queue.front();
-            queue.pop_front();
-            guard.unlock();
-            feed(reply);
-            guard.lock();
-        }
-    }
-
     static inline EngineTest* current = nullptr;
-    std::mutex lock;
-    std::condition_variable wake;
-    std::map<std::string, std::string> answers;
-    std::deque<std::string> queue;
-    std::vector<std::string> written;
-    bool stopping = false;
-    std::thread worker;
 };

@@ -1,25 +1,10 @@
 // What each family of answers does to the records, the port and the windows.
 #include "atcommand_fixture.h"
-#include "app/notify.h"
 
 class Handling : public EngineTest {
 protected:
-    void SetUp() override
-    {
-        EngineTest::SetUp();
-        device.isDeviceInitialised = 1;
-    }
-    // Notifications other than log texts, since the last call.
-    std::vector<UINT> posted()
-    {
-        window.pump(0);
-        std::vector<UINT> ids;
-        for (const auto& note : window.notifications)
-            if (note.first != ID_NOTIFY_LOG)
-                ids.push_back(note.first);
-        window.clear();
-        return ids;
-    }
+    static constexpr UINT LOCAL = ID_NOTIFY_LOCAL_DEVICE;
+    static std::vector<UINT> notes(UINT id) { return id ? std::vector<UINT>{id} : std::vector<UINT>{}; }
 };
 
 TEST_F(Handling, StatusLineIsJudgedFirst)
@@ -29,7 +14,7 @@ TEST_F(Handling, StatusLineIsJudgedFirst)
     EXPECT_EQ(pairing.pairFailed, 1);
     EXPECT_EQ(uart.stopBits, 0) << "an ERROR changes nothing";
     EXPECT_TRUE(logged("Command AT+STOP2\r failed. Response ERROR"));
-    EXPECT_EQ(posted(), std::vector<UINT>{ID_NOTIFY_LOCAL_DEVICE});
+    EXPECT_EQ(posted(), notes(LOCAL));
     EXPECT_EQ(answer("AT+STOP2\r", "\r\nBUSY\r\n"), 0);
     EXPECT_TRUE(logged("Command AT+STOP2\r failed. Response Invalid"));
     EXPECT_EQ(answer("AT+FOO\r", "\r\nOK\r\n"), 0);
@@ -41,60 +26,113 @@ TEST_F(Handling, StatusLineIsJudgedFirst)
     EXPECT_TRUE(logged("Device Initialzation Failed. Cmd AT\r Response Invalid. baud 0 flow 0 parity 512 stopbits 0"));
 }
 
-TEST_F(Handling, SettingFamiliesOnReplyAndOnAcknowledgement)
+// Each family with a reply line and acknowledged with OK alone (the command
+// says the value); -1 is "left alone".
+TEST_F(Handling, NumberFamiliesOnReplyAndOnAcknowledgement)
 {
     const struct {
         const char* command;
-        const char* param;
+        const char* reply;
         int32_t* field;
         int32_t value;
-        bool reapplied;
-    } cases[] = {
-        {"AT+STOP2\r", "", &uart.stopBits, 2, true},
-        {"AT+STOP?\r", "\r\nSTOP1\r\n", &uart.stopBits, 1, false},
-        {"AT+PAR2\r", "", &uart.parity, PARITY_EVEN, true},
-        {"AT+PAR?\r", "\r\nPAR1\r\n", &uart.parity, PARITY_ODD, false},
-        {"AT+FLOW-\r", "", &uart.flow, 0, true},
-        {"AT+FLOW?\r", "\r\nFLOW+\r\n", &uart.flow, 1, false},
-        {"AT+BAUD17\r", "", &uart.baud, 115200, true},
-        {"AT+BAUD?\r", "\r\nBAUD13\r\n", &uart.baud, 9600, false},
-        {"AT+ECHO+\r", "", &device.echoOn, 1, false},
-        {"AT+ECHO?\r", "\r\nECHO-\r\n", &device.echoOn, 0, false},
-        {"AT+RESP-\r", "", &device.responseOn, 0, false},
-        {"AT+RESP?\r", "\r\nRESP+\r\n", &device.responseOn, 1, false},
-        {"AT+ROLEM\r", "", &device.role, 1, false},
-        {"AT+ROLE?\r", "\r\nROLES\r\n", &device.role, 2, false},
-        {"AT+DCOV-\r", "", &device.discoverable, 0, false},
-        {"AT+ACON?\r", "\r\nACON+\r\n", &device.autoConnect, 1, false},
-        {"AT+ESC-\r", "", &device.escapeOn, 0, false},
-        {"AT+RCFG?\r", "\r\nRCFG-\r\n", &device.remoteConfig, 0, false},
-        {"AT+SLEEP+\r", "", &device.sleepOn, 1, false},
+        UINT posted;  // 0: nothing
+    } rows[] = {
+        {"AT+STOP2\r", "", &uart.stopBits, 2, LOCAL}, {"AT+STOP?\r", "\r\nSTOP1\r\n", &uart.stopBits, 1, LOCAL},
+        {"AT+PAR2\r", "", &uart.parity, PARITY_EVEN, LOCAL},
+        {"AT+PAR?\r", "\r\nPAR1\r\n", &uart.parity, PARITY_ODD, LOCAL},
+        {"AT+FLOW-\r", "", &uart.flow, 0, LOCAL}, {"AT+FLOW?\r", "\r\nFLOW+\r\n", &uart.flow, 1, LOCAL},
+        {"AT+BAUD17\r", "", &uart.baud, 115200, LOCAL}, {"AT+BAUD?\r", "\r\nBAUD13\r\n", &uart.baud, 9600, LOCAL},
+        {"AT+BAUD?\r", "\r\nBAUD13\r\n", &device.baudCode, 13, LOCAL},
+        {"AT+ECHO+\r", "", &device.echoOn, 1, LOCAL}, {"AT+ECHO?\r", "\r\nECHO-\r\n", &device.echoOn, 0, LOCAL},
+        {"AT+RESP-\r", "", &device.responseOn, 0, LOCAL}, {"AT+RESP?\r", "\r\nRESP+\r\n", &device.responseOn, 1, LOCAL},
+        {"AT+ROLEM\r", "", &device.role, 1, LOCAL},
+        {"AT+ROLE?\r", "\r\nROLES\r\n", &device.role, 2, LOCAL},
+        {"AT+DCOV-\r", "", &device.discoverable, 0, LOCAL},
+        {"AT+DCOV?\r", "\r\nDCOV+\r\n", &device.discoverable, 1, LOCAL},
+        {"AT+ACON-\r", "", &device.autoConnect, 0, LOCAL},
+        {"AT+ACON?\r", "\r\nACON+\r\n", &device.autoConnect, 1, LOCAL},
+        {"AT+ESC-\r", "", &device.escapeOn, 0, LOCAL}, {"AT+ESC?\r", "\r\nESC+\r\n", &device.escapeOn, 1, LOCAL},
+        {"AT+RCFG+\r", "", &device.remoteConfig, 1, LOCAL},
+        {"AT+RCFG?\r", "\r\nRCFG-\r\n", &device.remoteConfig, 0, LOCAL},
+        {"AT+SLEEP+\r", "", &device.sleepOn, 1, LOCAL}, {"AT+SLEEP?\r", "\r\nSLEEP-\r\n", &device.sleepOn, 0, LOCAL},
+        {"AT+PIN-\r", "", &device.pinDisabled, 1, LOCAL}, {"AT+PIN=8642\r", "", &device.pinDisabled, 0, LOCAL},
+        {"AT+PIN?\r", "\r\nNULL\r\n", &device.pinDisabled, 1, LOCAL},
+        {"AT+BOND?\r", "\r\n0000-00-000000\r\n", &device.bonded, 0, 0},
+        {"AT+BOND?\r", "\r\n0012-6F-654321\r\n", &device.bonded, 1, 0},
+        {"AT+FIND?\r", "", &device.isInquiryActive, 1, ID_NOTIFY_INQUIRY_CLEAR},
+        {"AT+FIND-\r", "", &device.isInquiryActive, 0, 0},
+        {"AT+FIND-\r", "\r\nInquiry Cancelled", &device.isInquiryActive, 0, 0},
+        {"AT+AUTO\r", "", &device.isDataMode, 1, 0},
+        {"+++", "", &device.isDataMode, 0, 0},
+        // Replies and commands that say nothing known change nothing.
+        {"AT+STOP?\r", "\r\nSTOP9\r\n", &uart.stopBits, -1, LOCAL},
+        {"AT+BAUD?\r", "\r\nBAUDXY\r\n", &uart.baud, -1, LOCAL}, {"AT+BAUD?\r", "", &device.baudCode, -1, LOCAL},
     };
-    for (const auto& c : cases) {
-        *c.field = -1;
-        settingsApplied.clear();
-        EXPECT_EQ(answer(c.command, "\r\nOK\r\n", c.param), 1);
-        EXPECT_EQ(*c.field, c.value) << c.command;
-        EXPECT_EQ(settingsApplied.size(), c.reapplied ? 1u : 0u) << c.command;
-        EXPECT_EQ(posted(), std::vector<UINT>{ID_NOTIFY_LOCAL_DEVICE}) << c.command;
+    inquiry.resultCount = 4;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.command << " " << row.reply);
+        *row.field = -1;
+        EXPECT_EQ(answer(row.command, "\r\nOK\r\n", row.reply), 1);
+        EXPECT_EQ(*row.field, row.value);
+        EXPECT_EQ(posted(), notes(row.posted));
     }
-    EXPECT_EQ(device.baudCode, 13);
-
-    // Unknown replies and commands change nothing and leave the port alone.
-    settingsApplied.clear();
-    answer("AT+STOP?\r", "\r\nOK\r\n", "\r\nSTOP9\r\n");
-    answer("AT+BAUD?\r", "\r\nOK\r\n", "\r\nBAUDXY\r\n");
-    answer("AT+BAUD?\r", "\r\nOK\r\n");
-    EXPECT_EQ(uart.stopBits, 1);
-    EXPECT_EQ(device.baudCode, 13);
-    EXPECT_TRUE(settingsApplied.empty());
-    posted();
+    EXPECT_EQ(inquiry.resultCount, 0) << "a new inquiry starts empty";
+    // Only the line settings' commands move the port (which ones: see the reset test).
+    EXPECT_EQ(settingsApplied.size(), 4u);
+    for (const char* text :
+         {"Local Device bonded with 0000-00-000000", "Inquiry started...", "Inquiry cancelled.",
+          "Device switched from Command to Data Mode",
+          "Escape Sequence +++ received for local device. Device switched from Data to Command Mode"})
+        EXPECT_TRUE(logged(text)) << text;
 
     // Role, flow, discoverable and auto-connect answers end a connection.
-    device.isConnected = device.isDataMode = device.isHandshakeActive = 1;
-    answer("AT+ROLEM\r", "\r\nOK\r\n");
-    EXPECT_EQ(device.isConnected + device.isDataMode + device.isHandshakeActive, 0);
-    EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, ID_NOTIFY_LOCAL_DEVICE}));
+    for (const char* command : {"AT+ROLEM\r", "AT+FLOW-\r", "AT+DCOV-\r", "AT+ACON-\r"}) {
+        device.isConnected = device.isDataMode = device.isHandshakeActive = 1;
+        answer(command, "\r\nOK\r\n");
+        EXPECT_EQ(device.isConnected + device.isDataMode + device.isHandshakeActive, 0) << command;
+        EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, LOCAL})) << command;
+    }
+}
+
+// Texts fill their fields and leave another alone: the field after them
+// where there is one, the local record's while pairing. "old": no change.
+TEST_F(Handling, TextFamiliesFillTheirFieldsAndNoMore)
+{
+    const std::string z = "\r\n" + std::string(500, 'z') + "\r\n";
+    const struct {
+        const char* command;
+        std::string reply;
+        int32_t pairState;
+        char* field;
+        std::string expected;
+        char* untouched;
+        UINT posted;  // 0: nothing
+    } rows[] = {
+        {"AT+VER\r", "\r\nRZ310 F/W V1.0\r\n", 0, device.version, "RZ310 F/W V1.0", device.name,
+         ID_NOTIFY_FIRMWARE_VERSION},
+        {"AT+VER\r", "", 0, device.version, "old", device.name, 0},
+        {"AT+VER\r", z, 0, device.version, std::string(40, 'z'), device.name, ID_NOTIFY_FIRMWARE_VERSION},
+        {"AT+NAME=Porch\r", "", 0, device.name, "Porch", device.address, LOCAL},
+        {"AT+NAME?\r", z, 0, device.name, std::string(15, 'z'), device.address, LOCAL},
+        {"AT+NAME=ABCDEFGHIJKLMNOPQ\r", "", 0, device.name, "ABCDEFGHIJKLMNO", device.address, LOCAL},
+        {"AT+ADDR?\r", "", 0, device.address, "old", device.pin, 0},
+        {"AT+ADDR?\r", z, 0, device.address, std::string(14, 'z'), device.pin, LOCAL},
+        {"AT+PIN?\r", "\r\nNULL\r\n", 0, device.pin, "old", device.version, LOCAL},
+        {"AT+PIN?\r", z, 0, device.pin, std::string(7, 'z'), device.version, LOCAL},
+        {"AT+PIN=123456789012\r", "", 0, device.pin, "1234567", device.version, LOCAL},
+        {"AT+ADDR?\r", z, 2, pairing.device2Address, std::string(14, 'z'), pairing.device1Name, ID_NOTIFY_PAIR_DEVICE},
+        {"AT+NAME?\r", z, 2, pairing.device2Name, std::string(15, 'z'), device.name, ID_NOTIFY_PAIR_DEVICE},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.command << " " << row.reply.substr(0, 20));
+        pairing.pairState = row.pairState;
+        strcpy(row.field, "old");
+        strcpy(row.untouched, "#");
+        EXPECT_EQ(answer(row.command, "\r\nOK\r\n", row.reply.c_str()), 1);
+        EXPECT_EQ(std::string(row.field), row.expected);
+        EXPECT_STREQ(row.untouched, "#");
+        EXPECT_EQ(posted(), notes(row.posted));
+    }
 }
 
 TEST_F(Handling, ResetPutsFactoryValuesAndDefaultLineSettings)
@@ -104,92 +142,43 @@ TEST_F(Handling, ResetPutsFactoryValuesAndDefaultLineSettings)
     strcpy(device.version, "V1");
     EXPECT_EQ(answer("AT+RESET\r", "\r\nOK\r\n"), 1);
     EXPECT_EQ(settingsApplied, (std::vector<LineSetting>{{19200, PARITY_NONE, 1, 1}}));
-    const int32_t actual[] = {device.echoOn,      device.role,         device.responseOn,      device.discoverable,
-                              device.escapeOn,    device.sleepOn,      device.autoConnect,     device.baudCode,
-                              device.pinDisabled, device.bonded,       device.isConnected,     device.isDataMode,
-                              device.isInquiryActive, device.remoteConfig, device.isHandshakeActive};
-    const int32_t factory[] = {1, 2, 1, 1, 1, 0, 1, 14, 0, 0, 0, 0, 0, 1, 0};
-    EXPECT_TRUE(std::equal(std::begin(actual), std::end(actual), std::begin(factory)));
+    const std::vector<int32_t> actual = {
+        device.echoOn, device.role, device.responseOn, device.discoverable, device.escapeOn,
+        device.sleepOn, device.autoConnect, device.baudCode, device.pinDisabled, device.bonded,
+        device.isConnected, device.isDataMode, device.isInquiryActive, device.remoteConfig, device.isHandshakeActive};
+    EXPECT_EQ(actual, (std::vector<int32_t>{1, 2, 1, 1, 1, 0, 1, 14, 0, 0, 0, 0, 0, 1, 0}));
     EXPECT_STREQ(device.name, "Serial Adapter");
     EXPECT_STREQ(device.pin, "8642");
     EXPECT_STREQ(device.address, "0012-6F-123456") << "kept";
     EXPECT_STREQ(device.version, "V1") << "kept";
     EXPECT_EQ(device.initRetry, 0x55555555) << "kept";
-    EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_LOCAL_DEVICE, ID_NOTIFY_STATUS}));
+    EXPECT_TRUE(logged("Local Device reset successful"));
+    EXPECT_EQ(posted(), (std::vector<UINT>{LOCAL, ID_NOTIFY_STATUS}));
 
-    // A port that does not follow is shown; the records keep the new values.
+    // A port that does not follow the line settings is reported, setting by setting.
     changeResult = 1;
-    answer("AT+STOP2\r", "\r\nOK\r\n");
-    answer("AT+BAUD17\r", "\r\nOK\r\n");
-    answer("AT+RESET\r", "\r\nOK\r\n");
+    for (const char* command : {"AT+STOP2\r", "AT+PAR1\r", "AT+FLOW-\r", "AT+BAUD17\r", "AT+RESET\r"})
+        answer(command, "\r\nOK\r\n");
     EXPECT_EQ(boxes.texts(),
               (std::vector<std::wstring>{
-                  L"Failed to set stopBits 2", L"Failed to set baudrate 17",
+                  L"Failed to set stopBits 2", L"Failed to set parity 512", L"Failed to set flow control 0",
+                  L"Failed to set baudrate 17",
                   L"Failed to set default uart settings baud 19200, parity NONE, stopBits 1, flowcontrol ENABLED"}));
-}
-
-TEST_F(Handling, TextFamiliesAreCutToTheirFields)
-{
-    answer("AT+VER\r", "\r\nOK\r\n", "\r\nRZ310 F/W V1.0\r\n");
-    answer("AT+VER\r", "\r\nOK\r\n");
-    EXPECT_STREQ(device.version, "RZ310 F/W V1.0") << "no reply, no change";
-    answer("AT+PIN?\r", "\r\nOK\r\n", "\r\n1234\r\n");
-    answer("AT+PIN?\r", "\r\nOK\r\n", "\r\nNULL\r\n");
-    EXPECT_EQ(device.pinDisabled, 1);
-    EXPECT_STREQ(device.pin, "1234");
-    answer("AT+PIN=8642\r", "\r\nOK\r\n");
-    EXPECT_EQ(device.pinDisabled, 0);
-    answer("AT+BOND?\r", "\r\nOK\r\n", "\r\n0000-00-000000\r\n");
-    EXPECT_EQ(device.bonded, 0);
-    EXPECT_TRUE(logged("Local Device bonded with 0000-00-000000"));
-
-    // Every text field takes what fits and no more.
-    const std::string reply = "\r\n" + std::string(700, 'z') + "\r\n";
-    strcpy(device.pin, "PIN");
-    answer("AT+NAME?\r", "\r\nOK\r\n", reply.c_str());
-    answer("AT+VER\r", "\r\nOK\r\n", reply.c_str());
-    EXPECT_EQ(strlen(device.name), 15u);
-    EXPECT_EQ(strlen(device.version), 40u);
-    EXPECT_STREQ(device.address, "") << "the field after name";
-    answer("AT+ADDR?\r", "\r\nOK\r\n", reply.c_str());
-    EXPECT_EQ(strlen(device.address), 14u);
-    EXPECT_STREQ(device.pin, "PIN") << "the field after address";
-    answer("AT+PIN?\r", "\r\nOK\r\n", reply.c_str());
-    EXPECT_EQ(strlen(device.pin), 7u);
-    answer("AT+NAME=ABCDEFGHIJKLMNOPQ\r", "\r\nOK\r\n");
-    EXPECT_STREQ(device.name, "ABCDEFGHIJKLMNO");
-    answer("AT+PIN=123456789012\r", "\r\nOK\r\n");
-    EXPECT_STREQ(device.pin, "1234567");
-    pairing.pairState = 2;
-    strcpy(pairing.device1Name, "ONE");
-    answer("AT+ADDR?\r", "\r\nOK\r\n", reply.c_str());
-    answer("AT+NAME?\r", "\r\nOK\r\n", reply.c_str());
-    EXPECT_EQ(strlen(pairing.device2Address), 14u);
-    EXPECT_EQ(strlen(pairing.device2Name), 15u);
-    EXPECT_STREQ(pairing.device1Name, "ONE") << "the field after device2Address";
-    answer("\r\nCONNECT", "\r\nOK\r\n", "\"0012-6F-654321-0012-6F-654321\"");
-    EXPECT_STREQ(remoteAddress, "0012-6F-654321-");
 }
 
 TEST_F(Handling, PairingStepsMoveOnTheirAnswers)
 {
+    // The second adapter answered: pairing moves on and a new search starts over.
     bIndex = 15;
     bTry = 4;
     pairing.pairState = 1;
     answer("AT\r", "\r\nOK\r\n");
     EXPECT_EQ(pairing.pairState, 2);
-    EXPECT_EQ(bIndex * 100 + bTry, 1000) << "search counters reset";
-
-    // The second adapter's answers fill the pairing record.
+    EXPECT_EQ(bIndex * 100 + bTry, 1000);
+    // Making the second adapter a slave is no news about the local one.
     device.role = 1;
-    answer("AT+ADDR?\r", "\r\nOK\r\n", "\r\n0012-6F-654321\r\n");
-    answer("AT+NAME?\r", "\r\nOK\r\n", "\r\nSecond\r\n");
     answer("AT+ROLES\r", "\r\nOK\r\n");
-    EXPECT_STREQ(pairing.device2Address, "0012-6F-654321");
-    EXPECT_STREQ(pairing.device2Name, "Second");
-    EXPECT_STREQ(device.name, "");
-    EXPECT_EQ(device.role, 1) << "role answers ignored while pairing";
-    EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_PAIR_DEVICE, ID_NOTIFY_PAIR_DEVICE, ID_NOTIFY_LOCAL_DEVICE}));
+    EXPECT_EQ(device.role, 1);
 
     const struct {
         const char* command;
@@ -198,45 +187,12 @@ TEST_F(Handling, PairingStepsMoveOnTheirAnswers)
                  {"AT+BOND=0012-6F-123456\r", 2, 3, 0}, {"AT+BOND=0012-6F-654321\r", 3, 4, 1},
                  {"AT+BOND-\r", 5, 6, 0}, {"AT+BOND-\r", 6, 0, 0}};
     for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << step.command << " from " << step.stateBefore);
         pairing.pairState = step.stateBefore;
         bIndex = 13;
         answer(step.command, "\r\nOK\r\n");
-        EXPECT_EQ(pairing.pairState, step.stateAfter) << step.command << " from " << step.stateBefore;
-        EXPECT_EQ(device.bonded, step.bonded) << step.command << " from " << step.stateBefore;
+        EXPECT_EQ(pairing.pairState, step.stateAfter);
+        EXPECT_EQ(device.bonded, step.bonded);
     }
     EXPECT_EQ(bIndex, 10) << "unbonding done: counters reset";
-}
-
-TEST_F(Handling, InquiryDataModeAndConnections)
-{
-    inquiry.resultCount = 4;
-    answer("AT+FIND?\r", "\r\nOK\r\n");
-    EXPECT_EQ(device.isInquiryActive, 1);
-    EXPECT_EQ(inquiry.resultCount, 0);
-    EXPECT_EQ(inquiry.keepNextByte, 1);
-    EXPECT_EQ(posted(), std::vector<UINT>{ID_NOTIFY_INQUIRY_CLEAR});
-    answer("AT+FIND-\r", "\r\nOK\r\n", "\r\nInquiry Cancelled");
-    EXPECT_EQ(device.isInquiryActive, 0);
-    EXPECT_TRUE(logged("Inquiry cancelled."));
-
-    answer("AT+AUTO\r", "\r\nOK\r\n");
-    EXPECT_EQ(device.isDataMode, 1);
-    answer("+++", "\r\nOK\r\n");
-    EXPECT_EQ(device.isDataMode, 0);
-
-    handshakeState = HANDSHAKE_COMPLETE;
-    answer("\r\nCONNECT", "\r\nOK\r\n", "Attempt Fail!!");
-    EXPECT_TRUE(posted().empty());
-    answer("\r\nCONNECT", "\r\nOK\r\n", "0012-6F-654321");
-    EXPECT_EQ(device.isConnected + device.isDataMode, 2);
-    EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE}));
-    answer("\r\nDISCONNECT", "\r\nOK\r\n", " 0012-6F-654321");
-    EXPECT_EQ(device.isConnected + device.isDataMode, 0);
-    EXPECT_EQ(handshakeState, HANDSHAKE_IDLE);
-    EXPECT_STREQ(remoteAddress, "");
-    EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE}));
-    EXPECT_EQ(boxes.texts(), (std::vector<std::wstring>{
-                                 L"Local Device failed to connect to remote device. Attempt Fail!!",
-                                 L"Local Device connected to remote device with address 0012-6F-654321",
-                                 L"Local Device disconnected from remote device with address  0012-6F-654321"}));
 }

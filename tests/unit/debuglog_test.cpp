@@ -1,154 +1,90 @@
+// The diagnostic log: what Debug.txt holds, where it is made, and what the
+// operator is shown when it cannot be. Each test runs in a capture's own
+// start-up directory.
 #include <gtest/gtest.h>
-#include "app/debuglog.h"
 #include "support/test_env.h"
 #include "unit/trace_capture.h"
 
-#include <windows.h>
 #include <atomic>
-#include <cstring>
 #include <regex>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
-
-std::wstring makeTempDir(const wchar_t* tag)
-{
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring dir = std::wstring(base) + L"rz310_" + tag + L"_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(dir.c_str(), nullptr);
-    return dir;
-}
-
-void removeTree(const std::wstring& dir)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = dir + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(h, &found));
-        FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-}
 
 std::wstring cwd()
 {
     wchar_t buffer[1024];
-    DWORD n = GetCurrentDirectoryW(1024, buffer);
-    return std::wstring(buffer, n);
+    return std::wstring(buffer, GetCurrentDirectoryW(1024, buffer));
 }
 
-class DebugLogTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (debugFlag == 1)
-            toggleDebugLog(true);
-        savedCwd = cwd();
-        dir = makeTempDir(L"log");
-        wcsncpy(startupDirectory, dir.c_str(), 511);
-        startupDirectory[511] = L'\0';
-    }
-    void TearDown() override
-    {
-        if (debugFlag == 1)
-            toggleDebugLog(true);
-        SetCurrentDirectoryW(savedCwd.c_str());
-        removeTree(dir);
-        startupDirectory[0] = L'\0';
-    }
-    std::wstring debugTxt() const { return dir + L"\\Debug.txt"; }
-
-    std::wstring savedCwd;
-    std::wstring dir;
-};
-
-TEST_F(DebugLogTest, OnOffOnKeepsOnlyTheLastSession)
+// On, off and on again keeps only the last session; a line of 1023
+// characters is written whole and a longer one is cut there.
+TEST(DebugLog, FileHoldsTheLastSessionWithLinesCutAt1023)
 {
-    debugLog("before %d", 1);
-    ASSERT_TRUE(toggleDebugLog(false));
-    EXPECT_EQ(debugFlag, 1);
-    debugLog("first session %s", "line");
+    TraceCapture trace;
+    debugLog("first session");
     EXPECT_FALSE(toggleDebugLog(true));
     EXPECT_EQ(debugFlag, 0);
     debugLog("while off");
     ASSERT_TRUE(toggleDebugLog(false));
+    EXPECT_EQ(debugFlag, 1);
     debugLog("UART: %ls %X", L"wide", 0xABCu);
-    toggleDebugLog(true);
-
-    std::vector<std::string> lines = readTextLines(debugTxt());
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "Setting debugFlag = TRUE");
-    EXPECT_EQ(lines[1], "UART: wide ABC");
-}
-
-TEST_F(DebugLogTest, LongLinesAreCutAt1023)
-{
-    ASSERT_TRUE(toggleDebugLog(false));
     std::string exact(1023, 'e');
     EXPECT_EQ(debugLog("%s", exact.c_str()), 1023);
     std::string longer(3000, 'L');
     longer[1022] = 'x';
-    longer[1023] = 'y';
     EXPECT_EQ(debugLog("%s", longer.c_str()), 3000);
     debugLog("after");
     toggleDebugLog(true);
-
-    std::vector<std::string> lines = readTextLines(debugTxt());
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[1], exact);
-    EXPECT_EQ(lines[2].size(), 1023u);
-    EXPECT_EQ(lines[2].back(), 'x');
-    EXPECT_EQ(lines[3], "after");
+    EXPECT_EQ(readTextLines(trace.file()), (std::vector<std::string>{"Setting debugFlag = TRUE", "UART: wide ABC",
+                                                                     exact, std::string(1022, 'L') + "x", "after"}));
 }
 
-TEST_F(DebugLogTest, CreatedInStartupDirectoryAndCwdRestored)
+// Made in the start-up directory, not the working one, which is left as it
+// was even when it is longer than MAX_PATH.
+TEST(DebugLog, MadeInStartupDirectoryWorkingDirectoryKept)
 {
-    std::wstring elsewhere = makeTempDir(L"elsewhere");
-    ASSERT_TRUE(SetCurrentDirectoryW(elsewhere.c_str()));
-    ASSERT_TRUE(toggleDebugLog(false));
-    EXPECT_EQ(cwd(), elsewhere);
+    TraceCapture trace;
     toggleDebugLog(true);
-    EXPECT_EQ(cwd(), elsewhere);
-    EXPECT_EQ(GetFileAttributesW((elsewhere + L"\\Debug.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(GetFileAttributesW(debugTxt().c_str()), INVALID_FILE_ATTRIBUTES);
-    SetCurrentDirectoryW(savedCwd.c_str());
-    removeTree(elsewhere);
+    DeleteFileW(trace.file().c_str());
+    const std::wstring before = cwd();
+    std::wstring deep = trace.dir();
+    while (deep.size() < 320) {
+        deep += L"\\" + std::wstring(40, L'd');
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    ASSERT_TRUE(SetCurrentDirectoryW(deep.c_str()));
+    EXPECT_TRUE(toggleDebugLog(false));
+    EXPECT_EQ(cwd(), deep);
+    toggleDebugLog(true);
+    EXPECT_EQ(GetFileAttributesW((deep + L"\\Debug.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(readTextLines(trace.file()), std::vector<std::string>{"Setting debugFlag = TRUE"});
+    SetCurrentDirectoryW(before.c_str());
+    for (; deep.size() > trace.dir().size(); deep.resize(deep.rfind(L'\\')))
+        RemoveDirectoryW(deep.c_str());
 }
 
-TEST_F(DebugLogTest, FailedCreateShowsTheBoxOfItsError)
+TEST(DebugLog, FailedCreateShowsTheBoxOfItsError)
 {
+    TraceCapture trace;
+    toggleDebugLog(true);
     MessageBoxRecorder boxes;
-    std::wstring before = cwd();
+    const std::wstring before = cwd();
 
     // A directory in the file's place: access denied.
-    ASSERT_TRUE(CreateDirectoryW(debugTxt().c_str(), nullptr));
+    DeleteFileW(trace.file().c_str());
+    ASSERT_TRUE(CreateDirectoryW(trace.file().c_str(), nullptr));
     EXPECT_FALSE(toggleDebugLog(false));
     EXPECT_EQ(debugFlag, 0);
-    EXPECT_EQ(cwd(), before);
-    RemoveDirectoryW(debugTxt().c_str());
+    RemoveDirectoryW(trace.file().c_str());
 
     // A start-up directory that is gone: the file is not made anywhere else.
-    std::wstring gone = dir + L"\\gone";
-    wcsncpy(startupDirectory, gone.c_str(), 511);
+    wcsncpy(startupDirectory, (trace.dir() + L"\\gone").c_str(), 511);
     EXPECT_FALSE(toggleDebugLog(false));
     EXPECT_EQ(debugFlag, 0);
-    EXPECT_EQ(cwd(), before);
 
-    // The longest start-up directory there can be.
-    std::wstring longest = dir + L"\\" + std::wstring(511 - dir.size() - 1, L'x');
+    // The longest start-up directory there can be still fits the file's path.
+    std::wstring longest = trace.dir() + L"\\" + std::wstring(511 - trace.dir().size() - 1, L'x');
     wcsncpy(startupDirectory, longest.c_str(), 512);
     ASSERT_EQ(wcslen(startupDirectory), 511u);
     EXPECT_FALSE(toggleDebugLog(false));
@@ -156,29 +92,18 @@ TEST_F(DebugLogTest, FailedCreateShowsTheBoxOfItsError)
 
     std::vector<std::wstring> texts = boxes.texts();
     ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(narrow(texts[0]), "Failed to create Debug.txt file.Access Denied");
+    EXPECT_EQ(narrow(texts[1]), "Failed to open Debug.txt file. Error 2");
     EXPECT_TRUE(narrow(texts[2]) == "Failed to open Debug.txt file. Error 2" ||
                 narrow(texts[2]) == "Failed to create Debug.txt file.File name too long")
         << narrow(texts[2]);
-    EXPECT_EQ(narrow(texts[0]), "Failed to create Debug.txt file.Access Denied");
-    EXPECT_EQ(narrow(texts[1]), "Failed to open Debug.txt file. Error 2");
 }
 
-TEST_F(DebugLogTest, LongWorkingDirectoryIsRestored)
+// Lines from several threads while the trace is switched on and off: each
+// is whole, on its own line, and none comes before the first.
+TEST(DebugLog, ConcurrentWritersWhileToggling)
 {
-    std::wstring deep = dir;
-    while (deep.size() < 320) {
-        deep += L"\\" + std::wstring(40, L'd');
-        CreateDirectoryW(deep.c_str(), nullptr);
-    }
-    if (!SetCurrentDirectoryW(deep.c_str()))
-        GTEST_SKIP() << "this system keeps no working directory over MAX_PATH";
-    ASSERT_TRUE(toggleDebugLog(false));
-    EXPECT_EQ(cwd(), deep);
-    SetCurrentDirectoryW(savedCwd.c_str());
-}
-
-TEST_F(DebugLogTest, ConcurrentWritersWhileToggling)
-{
+    TraceCapture trace;
     std::atomic<bool> stop{false};
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
@@ -188,13 +113,10 @@ TEST_F(DebugLogTest, ConcurrentWritersWhileToggling)
                 debugLog("T%d %06d %s end", t, i, pad.c_str());
         });
     }
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 40; ++i) {   // an even count: it ends on
         bool on = toggleDebugLog(debugFlag == 1);
         EXPECT_EQ(on, debugFlag == 1);
         Sleep(2);
-    }
-    if (debugFlag != 1) {
-        ASSERT_TRUE(toggleDebugLog(false));
     }
     Sleep(20);
     stop = true;
@@ -202,15 +124,12 @@ TEST_F(DebugLogTest, ConcurrentWritersWhileToggling)
         w.join();
     toggleDebugLog(true);
 
-    std::vector<std::string> lines = readTextLines(debugTxt());
+    std::vector<std::string> lines = readTextLines(trace.file());
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], "Setting debugFlag = TRUE");
-    std::regex whole("T([0-3]) [0-9]{6} ([a-d]){200} end");
-    for (size_t i = 1; i < lines.size(); ++i) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(lines[i], m, whole)) << "line " << i << ": " << lines[i];
-        EXPECT_EQ(lines[i][10], 'a' + (lines[i][1] - '0'));
-    }
+    std::regex whole("T0 [0-9]{6} a{200} end|T1 [0-9]{6} b{200} end|T2 [0-9]{6} c{200} end|T3 [0-9]{6} d{200} end");
+    for (size_t i = 1; i < lines.size(); ++i)
+        ASSERT_TRUE(std::regex_match(lines[i], whole)) << "line " << i << ": " << lines[i];
 }
 
 } // namespace

@@ -1,28 +1,17 @@
 // The dialog layer: command routing, initial list contents, control binding
-// and the dialog procedure's handling of real dialogs.
+// and what the dialog procedure does with real dialogs. The windows' own
+// tests cover timers and tool tip texts through it.
 #include <gtest/gtest.h>
 
 #include "framework/dialog.h"
+#include "panels/panel_ids.h"
 #include "res/resource.h"
+#include "gui_test_util.h"
 
-#include <commctrl.h>
 #include <stdexcept>
 #include <vector>
 
 namespace {
-
-void pumpFor(DWORD ms)
-{
-    DWORD end = GetTickCount() + ms;
-    MSG msg;
-    do {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(5);
-    } while (static_cast<LONG>(end - GetTickCount()) > 0);
-}
 
 struct Target {
     std::vector<int> calls;
@@ -37,24 +26,13 @@ constexpr CommandRoute<Target> kTable[] = {
     {32777, 0, &Target::third},
 };
 
-// A dialog built from the About template, with hooks that record what the
-// dialog procedure delivers.
+// A dialog from the About template that can bind a control the template
+// lacks, throw from a command handler, or cancel itself once shown.
 class ProbeDialog : public CDialog {
 public:
     ProbeDialog() : CDialog(IDD_ABOUTBOX) {}
-
-    CStatic name;
-    CStatic missing;
-    bool bindMissing = false;
-    std::vector<UINT> routed;
-    std::vector<UINT_PTR> timers;
-    std::vector<UINT> tipIds;
-    bool throwOnRoute = false;
-    int okCount = 0;
-    int cancelCount = 0;
-    bool postCancelOnInit = false;
-
-    using CDialog::OnCommand;
+    CStatic name, missing;
+    bool bindMissing = false, throwOnCommand = false, cancelOnInit = false;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override
@@ -66,78 +44,48 @@ protected:
     BOOL OnInitDialog() override
     {
         CDialog::OnInitDialog();
-        if (postCancelOnInit)
+        if (cancelOnInit)
             PostMessageW(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         return TRUE;
     }
-    bool RouteCommand(UINT id, UINT code) override
+    bool RouteCommand(UINT, UINT) override
     {
-        if (throwOnRoute)
+        if (throwOnCommand)
             throw std::runtime_error("handler failed");
-        if (id != 1234)
-            return false;
-        routed.push_back(code);
-        return true;
-    }
-    void OnOK() override
-    {
-        ++okCount;
-        CDialog::OnOK();
-    }
-    void OnCancel() override
-    {
-        ++cancelCount;
-        CDialog::OnCancel();
-    }
-    void OnTimer(UINT_PTR id) override
-    {
-        KillTimer(id);
-        timers.push_back(id);
-    }
-    BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*) override
-    {
-        tipIds.push_back(id);
-        reinterpret_cast<NMTTDISPINFOW*>(pNMHDR)->lpszText = const_cast<wchar_t*>(L"tip");
-        return TRUE;
+        return false;
     }
 };
 
 }  // namespace
 
-TEST(CommandRouting, MatchesIdAndCodeTogether)
+TEST(CommandRouting, CallsOnlyTheRowMatchingIdAndCodeTogether)
 {
-    EXPECT_EQ(findRoute(kTable, 1050, BN_CLICKED), &kTable[0]);
-    EXPECT_EQ(findRoute(kTable, 1050, BN_SETFOCUS), &kTable[1]);
-    EXPECT_EQ(findRoute(kTable, 32777, 0), &kTable[2]);
-    EXPECT_EQ(findRoute(kTable, 1050, BN_KILLFOCUS), nullptr);
-    EXPECT_EQ(findRoute(kTable, 1051, BN_CLICKED), nullptr);
-
-    Target t;
-    EXPECT_TRUE(routeCommand(&t, kTable, 1050, BN_SETFOCUS));
-    EXPECT_TRUE(routeCommand(&t, kTable, 32777, 0));
-    EXPECT_FALSE(routeCommand(&t, kTable, 32777, 1));
-    EXPECT_EQ(t.calls, (std::vector<int>{2, 3}));
+    const struct {
+        UINT id, code;
+        int call;   // 0: no row
+    } rows[] = {{1050, BN_CLICKED, 1}, {1050, BN_SETFOCUS, 2}, {32777, 0, 3},
+                {1050, BN_KILLFOCUS, 0}, {1051, BN_CLICKED, 0}, {32777, 1, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.id << "/" << r.code);
+        Target t;
+        EXPECT_EQ(routeCommand(&t, kTable, r.id, r.code), r.call != 0);
+        EXPECT_EQ(t.calls, r.call ? std::vector<int>{r.call} : std::vector<int>{});
+    }
 }
 
 TEST(InitialLists, ParsesPairsUntilIdZeroAndDropsDamagedTail)
 {
+    using Items = std::vector<std::pair<UINT, std::wstring>>;
     const WORD data[] = {1003, L'1', L'2', 0, 1003, 0, 1004, L'N', 0, 0, 1005, L'X', 0};
-    auto items = parseInitialLists(data, sizeof data);
-    ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[0], (std::pair<UINT, std::wstring>{1003, L"12"}));
-    EXPECT_EQ(items[1], (std::pair<UINT, std::wstring>{1003, L""}));
-    EXPECT_EQ(items[2], (std::pair<UINT, std::wstring>{1004, L"N"}));
-
+    EXPECT_EQ(parseInitialLists(data, sizeof data), (Items{{1003, L"12"}, {1003, L""}, {1004, L"N"}}));
     // A text cut off by the end of the resource is not taken; an odd last
     // byte is ignored.
     const WORD cut[] = {1003, L'A', 0, 1004, L'B', L'C'};
-    items = parseInitialLists(cut, sizeof cut - 1);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].second, L"A");
+    EXPECT_EQ(parseInitialLists(cut, sizeof cut - 1), (Items{{1003, L"A"}}));
     EXPECT_TRUE(parseInitialLists(nullptr, 10).empty());
 }
 
-TEST(Dialog, BindsControlsAndReportsMissingOnes)
+TEST(Dialog, BindsControlsReportsMissingOnesAndGivesEachControlATool)
 {
     ProbeDialog dlg;
     ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX, nullptr));
@@ -147,94 +95,44 @@ TEST(Dialog, BindsControlsAndReportsMissingOnes)
     dlg.bindMissing = true;
     EXPECT_FALSE(dlg.UpdateData(FALSE));
     EXPECT_EQ(dlg.missing.m_hWnd, nullptr);
-}
-
-TEST(Dialog, RoutesCommandsAndKeepsModelessPanelsOnEnterAndEscape)
-{
-    ProbeDialog dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX, nullptr));
-    SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(1234, EN_CHANGE), 0);
-    EXPECT_EQ(dlg.routed, std::vector<UINT>{EN_CHANGE});
-
-    SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    pumpFor(50);
-    EXPECT_EQ(dlg.okCount, 1);
-    EXPECT_EQ(dlg.cancelCount, 1);
-    EXPECT_TRUE(IsWindow(dlg.m_hWnd));
-
-    // A throwing handler is contained inside the dialog procedure.
-    dlg.throwOnRoute = true;
-    SendMessageW(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(1234, BN_CLICKED), 0);
-    dlg.throwOnRoute = false;
-    EXPECT_TRUE(IsWindow(dlg.m_hWnd));
-
-    HWND h = dlg.m_hWnd;
-    dlg.DestroyWindow();
-    EXPECT_FALSE(IsWindow(h));
-    EXPECT_EQ(dlg.m_hWnd, nullptr);
-}
-
-TEST(Dialog, ModalRunEndsWithCancel)
-{
-    ProbeDialog dlg;
-    dlg.postCancelOnInit = true;
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    EXPECT_EQ(dlg.cancelCount, 1);
-    EXPECT_EQ(dlg.m_hWnd, nullptr);
-
-    CDialog none(4711);
-    EXPECT_EQ(none.DoModal(), -1);
-}
-
-TEST(Dialog, DeliversTimersAndToolTipRequestsByControlId)
-{
-    ProbeDialog dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX, nullptr));
-    dlg.SetTimer(19001, 10);
-    pumpFor(200);
-    EXPECT_EQ(dlg.timers, std::vector<UINT_PTR>{19001});
 
     ASSERT_TRUE(dlg.EnableToolTips(TRUE));
-    HWND tips = dlg.GetToolTipHwnd();
-    ASSERT_NE(tips, nullptr);
     int children = 0;
     for (HWND c = GetWindow(dlg.m_hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         ++children;
-    EXPECT_EQ(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0), children);
-
-    NMTTDISPINFOW info{};
-    info.hdr.hwndFrom = tips;
-    info.hdr.idFrom = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg.m_hWnd, IDOK));
-    info.hdr.code = TTN_NEEDTEXTW;
-    info.uFlags = TTF_IDISHWND;
-    SendMessageW(dlg.m_hWnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
-    info.hdr.idFrom = 77;
-    info.uFlags = 0;
-    SendMessageW(dlg.m_hWnd, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(dlg.tipIds, (std::vector<UINT>{IDOK, 77}));
-    EXPECT_STREQ(info.lpszText, L"tip");
+    EXPECT_EQ(SendMessageW(dlg.GetToolTipHwnd(), TTM_GETTOOLCOUNT, 0, 0), children);
 }
 
-TEST(Dialog, ChildPanelGetsItsInitialListsAndDiesWithItsObject)
+TEST(Dialog, PanelsSurviveEnterEscapeAndThrowingHandlersAndDieWithTheirObject)
 {
-    ProbeDialog parent;
-    ASSERT_TRUE(parent.Create(IDD_ABOUTBOX, nullptr));
+    ProbeDialog owner;
+    ASSERT_TRUE(owner.Create(IDD_ABOUTBOX, nullptr));
     auto* panel = new CDialog;
-    ASSERT_TRUE(panel->Create(135, &parent));
+    ASSERT_TRUE(panel->Create(IDD_LOCAL_DEVICE, &owner));
     HWND h = panel->m_hWnd;
-    EXPECT_EQ(GetParent(h), parent.m_hWnd);
-
-    CComboBox baud;
-    baud.Attach(GetDlgItem(h, 1005));
-    ASSERT_EQ(baud.GetCount(), 9);
-    EXPECT_EQ(baud.GetLBText(0), L"1200");
-    EXPECT_EQ(baud.GetLBText(8), L"230400");
-    CComboBox parity;
-    parity.Attach(GetDlgItem(h, 1006));
-    ASSERT_EQ(parity.GetCount(), 3);
-    EXPECT_EQ(parity.GetLBText(2), L"Even");
-
+    EXPECT_EQ(GetParent(h), owner.m_hWnd);
+    SendMessageW(h, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    SendMessageW(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    pumpMessages();
+    EXPECT_TRUE(IsWindow(h));
     delete panel;
     EXPECT_FALSE(IsWindow(h));
+
+    // A throwing handler is contained inside the dialog procedure.
+    owner.throwOnCommand = true;
+    SendMessageW(owner.m_hWnd, WM_COMMAND, MAKEWPARAM(1234, BN_CLICKED), 0);
+    EXPECT_TRUE(IsWindow(owner.m_hWnd));
+    h = owner.m_hWnd;
+    owner.DestroyWindow();
+    EXPECT_FALSE(IsWindow(h));
+    EXPECT_EQ(owner.m_hWnd, nullptr);
+}
+
+TEST(Dialog, ModalRunEndsWithCancelAndAMissingTemplateFails)
+{
+    ProbeDialog dlg;
+    dlg.cancelOnInit = true;
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+    EXPECT_EQ(CDialog(4711).DoModal(), -1);
 }

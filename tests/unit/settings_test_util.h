@@ -1,128 +1,119 @@
-// Helpers of the settings file tests: a scratch folder, raw file bytes and
-// the diagnostic lines written meanwhile.
+// Helpers of the settings tests: a scratch folder, raw file bytes, a stand-in
+// file dialog, the trace written meanwhile and the example file's records.
 #pragma once
+#include <gtest/gtest.h>
 #include <windows.h>
+#include <commdlg.h>
 #include "app/debuglog.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
+#include "settings/settings.h"
+#include "support/test_env.h"
 
-#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
-// A fresh folder per test program, under the temporary folder; 8-bit path.
+// A folder of this test program's own, under the temporary folder.
 inline std::string settingsTestPath(const std::string& name)
 {
-    static std::string folder = [] {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        std::string path = std::string(temp) + "rz310-settings-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(path.c_str(), nullptr);
-        return path + "\\";
-    }();
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + "rz310-settings-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(folder.c_str(), nullptr);   // fails harmlessly once it is there
     return folder + name;
 }
 
 inline void writeBytes(const std::string& path, const std::string& bytes)
 {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file)
-        return;
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 inline std::string readBytes(const std::string& path)
 {
-    std::string bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file)
-        return "<missing>";
-    char block[4096];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, file)) > 0)
-        bytes.append(block, n);
-    fclose(file);
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-inline size_t countOf(const std::string& text, const std::string& part)
+inline std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// `text` with its first `from` replaced by `to`; a marker when `from` is absent.
+inline std::string replaced(std::string text, const std::string& from, const std::string& to)
 {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
+    size_t at = text.find(from);
+    return at == std::string::npos ? "<no " + from + ">" : text.replace(at, from.size(), to);
 }
 
-// Turns the trace on into a scratch file for its lifetime; the trace as it
-// was comes back afterwards.
-class DiagnosticCapture {
-public:
-    DiagnosticCapture()
-    {
-        path_ = settingsTestPath("diagnostic-" + std::to_string(counter()++) + ".txt");
-        file_ = fopen(path_.c_str(), "w");
-        savedFlag_ = debugFlag;
-        savedFile_ = debugFile;
-        debugFile = file_;
-        debugFlag = 1;
-    }
-    ~DiagnosticCapture() { stop(); }
-    DiagnosticCapture(const DiagnosticCapture&) = delete;
-    DiagnosticCapture& operator=(const DiagnosticCapture&) = delete;
+// Stands in for the file dialog: "chooses" chosenFile in the scratch folder,
+// titled chosenTitle when that is set. The current folder stays, as with the
+// system dialog when the operator types a path to another folder.
+inline std::wstring chosenFile, chosenTitle;
+inline int chooseScratchFile(tagOFNW* dialog, bool, unsigned long*)
+{
+    std::string folder = settingsTestPath("");
+    lstrcpynW(dialog->lpstrFile, (widen(folder) + chosenFile).c_str(), dialog->nMaxFile);
+    dialog->nFileOffset = static_cast<WORD>(folder.size());
+    lstrcpynW(dialog->lpstrFileTitle, (chosenTitle.empty() ? chosenFile : chosenTitle).c_str(), dialog->nMaxFileTitle);
+    return TRUE;
+}
 
-    // Everything traced so far; ends the capture.
-    std::string text()
-    {
-        stop();
-        std::string bytes = readBytes(path_);
-        std::string lines;
-        for (char c : bytes)
-            if (c != '\r')
-                lines.push_back(c);
-        return lines;
-    }
-
-private:
-    void stop()
-    {
-        if (!file_)
-            return;
-        debugFlag = savedFlag_;
-        debugFile = savedFile_;
-        fclose(file_);
-        file_ = nullptr;
-    }
-    static int& counter()
-    {
-        static int n = 0;
-        return n;
-    }
-    std::string path_;
-    FILE* file_ = nullptr;
-    int savedFlag_ = 0;
-    FILE* savedFile_ = nullptr;
-};
+// Runs `step` with the trace on into a scratch file; returns what it traced.
+template <typename Step>
+std::string traced(Step step)
+{
+    static int serial = 0;
+    std::string path = settingsTestPath("trace-" + std::to_string(++serial) + ".txt");
+    int savedFlag = debugFlag;
+    FILE* savedFile = debugFile;
+    debugFile = fopen(path.c_str(), "wb");   // binary: lines end in \n only
+    debugFlag = 1;
+    step();
+    fclose(debugFile);
+    debugFlag = savedFlag;
+    debugFile = savedFile;
+    return readBytes(path);
+}
 
 // The records of the example file: COM3 at 9600 8N1 with flow control, an
-// adapter in its reset state.
+// initialised adapter in its reset state.
 inline void setExampleRecords()
 {
+    memset(&uart, 0, sizeof uart);
+    memset(&device, 0, sizeof device);
     uart.port = 3;
     uart.baud = 9600;
-    uart.stopBits = 1;
-    uart.flow = 1;
+    uart.stopBits = uart.flow = 1;
     uart.parity = 0x0100;
     strcpy(device.name, "Serial Adapter");
     strcpy(device.pin, "8642");
     device.role = 2;
-    device.discoverable = 1;
-    device.autoConnect = 1;
-    device.escapeOn = 1;
-    device.echoOn = 1;
-    device.responseOn = 1;
-    device.remoteConfig = 1;
-    device.sleepOn = 0;
-    device.pinDisabled = 0;
-    device.baudCode = 13;
+    device.isDeviceInitialised = device.discoverable = device.autoConnect = device.escapeOn = device.echoOn = 1;
+    device.responseOn = device.remoteConfig = 1;
 }
+
+const std::vector<std::string> programmedLog = {"Programming the adapter with the loaded settings...",
+                                                "Adapter programmed with loaded settings."};
+
+// The unit tests start from the example's records and leave them cleared,
+// with the current folder and the file dialog as they found them.
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        GetCurrentDirectoryW(MAX_PATH, startDir);
+        setExampleRecords();
+    }
+    void TearDown() override
+    {
+        fileDialogHook = nullptr;
+        SetCurrentDirectoryW(startDir);
+        memset(&uart, 0, sizeof uart);
+        memset(&device, 0, sizeof device);
+    }
+    wchar_t startDir[MAX_PATH];
+    std::string path = settingsTestPath("settings.txt");
+    MessageBoxRecorder boxes;
+    StandInMainWindow window;
+};
