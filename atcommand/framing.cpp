@@ -15,13 +15,22 @@ bool commandIs(const char* text)
     return strcmp(atCommand.command, text) == 0;
 }
 
+// Runs the per-command handling on a complete answer; a rejected answer is
+// traced with what was framed.
+int32_t handleAndTrace()
+{
+    int32_t accepted = handleCommandResponse();
+    if (accepted == 0)
+        debugLog("ATCOMMAND: Failed to parse AT Response. command %s, response %s param %s", atCommand.command,
+                 atCommand.response, atCommand.param);
+    return accepted;
+}
+
 // Handles a complete answer, then ends the command and releases the sender.
 void finishAnswer()
 {
     uint32_t generation = commandGeneration;
-    if (handleCommandResponse() == 0)
-        debugLog("ATCOMMAND: Failed to parse AT Response. command %s, response %s param %s", atCommand.command,
-                 atCommand.response, atCommand.param);
+    handleAndTrace();
     // A box of the handling lets the sender run: if it gave up or sent
     // another command meanwhile, the record and the event are no longer ours.
     if (generation != commandGeneration)
@@ -69,9 +78,7 @@ void handleReport(const char* keyword, bool disconnect)
     copyText(atCommand.response, RESPONSE_SIZE, "\r\nOK\r\n");
     atCommand.respComplete = 1;
 
-    if (handleCommandResponse() == 0)
-        debugLog("ATCOMMAND: Failed to parse AT Response. command %s, response %s param %s", atCommand.command,
-                 atCommand.response, atCommand.param);
+    handleAndTrace();
     if (generation != commandGeneration)
         return;
     clearAtCommand();
@@ -246,10 +253,7 @@ void processTimedResponse()
     memset(atCommand.response, 0, sizeof atCommand.response);
     copyText(atCommand.response, RESPONSE_SIZE, line, n);
 
-    if (handleCommandResponse() == 0) {
-        debugLog("ATCOMMAND: Failed to parse AT Response. command %s, response %s param %s", atCommand.command,
-                 atCommand.response, atCommand.param);
-    } else if (device.isDeviceInitialised == 0 && commandIs("AT\r")) {
+    if (handleAndTrace() != 0 && device.isDeviceInitialised == 0 && commandIs("AT\r")) {
         // "AT\r" was answered but not with OK: try once more at these settings.
         debugLog("ATCOMMAND: Setting retry to TRUE");
         device.initRetry = 1;
