@@ -34,6 +34,20 @@ void copyText(char (&out)[N], const char* field)
     out[length] = '\0';
 }
 
+// Sends "<family>=<value>" when the loaded text field differs from the held one.
+template <size_t N, size_t M>
+void sendTextIfChanged(char* command, const char* family, const char (&loadedField)[N], const char (&heldField)[M])
+{
+    char loaded[N];
+    char held[M];
+    copyText(loaded, loadedField);
+    copyText(held, heldField);
+    if (strcmp(loaded, held) == 0)
+        return;
+    formatCommand(command, "%s=%s\r", family, loaded);
+    send(command);
+}
+
 int parityCode(int32_t parity)
 {
     switch (parity) {
@@ -70,23 +84,8 @@ void programLoadedSettings()
         send(command);
     }
 
-    char name[sizeof file.name];
-    char heldName[sizeof device.name];
-    copyText(name, file.name);
-    copyText(heldName, device.name);
-    if (strcmp(name, heldName) != 0) {
-        formatCommand(command, "%s=%s\r", "AT+NAME", name);
-        send(command);
-    }
-
-    char pin[sizeof file.pin];
-    char heldPin[sizeof device.pin];
-    copyText(pin, file.pin);
-    copyText(heldPin, device.pin);
-    if (strcmp(pin, heldPin) != 0) {
-        formatCommand(command, "%s=%s\r", "AT+PIN", pin);
-        send(command);
-    }
+    sendTextIfChanged(command, "AT+NAME", file.name, device.name);
+    sendTextIfChanged(command, "AT+PIN", file.pin, device.pin);
 
     // Only ever removes the PIN; a PIN comes back through the Pin line.
     if (file.disablePin == 1 && device.pinDisabled != 1) {
