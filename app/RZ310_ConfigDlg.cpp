@@ -198,6 +198,11 @@ BOOL CRZ310_ConfigDlg::OnCommand(WPARAM wParam, LPARAM lParam)
         if (m_pRemoteDevice)
             m_pRemoteDevice->UpdateRemoteDeviceWindow();
         return TRUE;
+    case ID_NOTIFY_HANDSHAKE_HANDLED:
+        // Only the thread that owns this window can kill its timer.
+        if (handshakeTimerSpent(lParam))
+            KillTimer(HandshakeCommandTimer);
+        return TRUE;
     case ID_FILE_SAVE_SETTINGS:
         saveSettingsFile();
         return TRUE;
@@ -328,14 +333,10 @@ void CRZ310_ConfigDlg::OnTimer(UINT_PTR id)
         break;
     case HandshakeCommandTimer:
         debugLog("Handshake Command Timer Expired.");
-        AppendLog(handshakeState == HANDSHAKE_PENDING ? "Handshake failed." : "Handshake command failed.");
         KillTimer(HandshakeCommandTimer);
-        {
-            // The read thread's handshake handling writes the same fields.
-            EngineLock lock;
-            handshakeState = HANDSHAKE_IDLE;
-            device.isHandshakeActive = 0;
-        }
+        // Back to idle, unless the reply won the race and was handled.
+        if (const char* text = handshakeTimerStep())
+            AppendLog(text);
         break;
     default:
         break;

@@ -14,6 +14,9 @@ enum : UINT {
     ID_NOTIFY_INQUIRY_CLEAR = 20007,
     ID_NOTIFY_INQUIRY_END = 20008,
     ID_NOTIFY_REMOTE_DEVICE = 20009,
+    // Ours, apart from the table above: the read thread handled a handshake
+    // reply, the main window kills HandshakeCommandTimer (payload: the arming).
+    ID_NOTIFY_HANDSHAKE_HANDLED = 20020,
 };
 
 // One-shot timers owned by the main window.

@@ -133,6 +133,32 @@ void resetEngineState();
 // State of the byte protocol with a remote adapter; a disconnection ends it.
 enum : int32_t { HANDSHAKE_IDLE = 0, HANDSHAKE_PENDING = 1, HANDSHAKE_COMPLETE = 2 };
 extern int32_t handshakeState;
+// The reply bytes received so far (0 to 2 of them) and the 2-byte request
+// whose reply is awaited once the handshake is complete.
+enum : uint8_t { REMOTE_CMD_EXIT = 0, REMOTE_CMD_BAUD = 1 };
+extern uint8_t handshakeResp[3];
+extern int32_t handshakeRespLen;
+extern uint8_t handshakeCommand;
+
+// Writes raw bytes to the remote adapter, switching the local adapter to data
+// mode first (asking the operator), and arms HandshakeCommandTimer. Returns
+// UartWrite's code, or 1 when nothing was sent.
+int sendRemoteData(const uint8_t* data, int32_t count);
+// The 8-byte handshake; any earlier handshake is started over.
+void startHandshake();
+// A 2-byte request (REMOTE_CMD_BAUD with a code 1 to 5, REMOTE_CMD_EXIT
+// with 0x80), understood only after a completed handshake.
+void sendRemoteCommand(uint8_t command, uint8_t argument);
+
+// The HandshakeCommandTimer step, after the caller killed the timer: the
+// text for the log window, or nullptr when the reply was handled meanwhile
+// and the expiry is stale.
+const char* handshakeTimerStep();
+// The read thread cannot kill a timer of the main window, so a handled reply
+// is posted as ID_NOTIFY_HANDSHAKE_HANDLED with the arming it answered; true
+// when the main window should kill HandshakeCommandTimer for it (no newer
+// request armed the timer again since).
+bool handshakeTimerSpent(LPARAM arming);
 
 // Posts a text for the log window (ID_NOTIFY_LOG). The text is copied into a
 // ring of slots that the main window reads later, so a text formatted into

@@ -61,6 +61,9 @@ Pairing pairing;
 char remoteAddress[16];
 Inquiry inquiry;
 int32_t handshakeState = HANDSHAKE_IDLE;
+uint8_t handshakeResp[3];
+int32_t handshakeRespLen = 0;
+uint8_t handshakeCommand = REMOTE_CMD_EXIT;
 
 char logText[TEXT_SIZE];
 char responseLogText[TEXT_SIZE];
@@ -273,4 +276,7 @@ void resetEngineState()
     memset(&inquiry, 0, sizeof inquiry);
     memset(remoteAddress, 0, sizeof remoteAddress);
     handshakeState = HANDSHAKE_IDLE;
+    memset(handshakeResp, 0, sizeof handshakeResp);
+    handshakeRespLen = 0;
+    handshakeCommand = REMOTE_CMD_EXIT;
 }

@@ -261,14 +261,9 @@ void processTimedResponse()
     clearAtCommand();
 }
 
-// Inquiry results and the remote handshake are handled elsewhere, later;
-// until then their data is dropped here.
+// Inquiry results are handled elsewhere, later; until then their data is
+// dropped here.
 void processInquiryData(int32_t count)
-{
-    (void)count;
-}
-
-void processHandshakeData(int32_t count)
 {
     (void)count;
 }

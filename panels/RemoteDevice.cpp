@@ -1,10 +1,38 @@
 #include "panels/RemoteDevice.h"
 
+#include "app/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 
+namespace {
+
+constexpr CommandRoute<CRemoteDevice> kRoutes[] = {
+    {IDC_RD_HANDSHAKE, BN_CLICKED, &CRemoteDevice::OnBnClickedHandshake},
+    {IDC_RD_PROGRAM_REMOTE, BN_CLICKED, &CRemoteDevice::OnBnClickedProgramRemoteDevice},
+    {IDC_RD_EXIT_REMOTE, BN_CLICKED, &CRemoteDevice::OnBnClickedExitRemoteAccess},
+};
+
+// The Baud Rate list holds 9600 to 115200; the remote adapter knows them as
+// codes 1 to 5.
+constexpr int REMOTE_BAUD_CODES = 5;
+
+// Remote requests travel over the connection; without one, nothing is sent.
+bool connected()
+{
+    if (device.isConnected)
+        return true;
+    showMessageBox(L"Local Device is not connected. Please connect the device and then try handshake.");
+    return false;
+}
+
+} // namespace
 
 CRemoteDevice::CRemoteDevice() : CDialog(IDD_REMOTE_DEVICE) {}
+
+bool CRemoteDevice::RouteCommand(UINT id, UINT code)
+{
+    return routeCommand(this, kRoutes, id, code);
+}
 
 void CRemoteDevice::DoDataExchange(CDataExchange* pDX)
 {
@@ -22,6 +50,37 @@ BOOL CRemoteDevice::OnInitDialog()
     m_baudRate.SetCurSel(0);
     EnableToolTips(TRUE);
     return TRUE;
+}
+
+void CRemoteDevice::OnBnClickedHandshake()
+{
+    if (!device.isDeviceInitialised) {
+        showMessageBox(
+            L"Local Device is not initialised. Please initialise and connect the device and then try handshake .");
+        return;
+    }
+    if (!connected())
+        return;
+    startHandshake();
+}
+
+void CRemoteDevice::OnBnClickedProgramRemoteDevice()
+{
+    if (!connected())
+        return;
+    int position = m_baudRate.GetCurSel();
+    // The drop-down list starts with 9600 selected and cannot be emptied;
+    // a code the remote adapter does not know is never sent.
+    if (position < 0 || position >= REMOTE_BAUD_CODES)
+        return;
+    sendRemoteCommand(REMOTE_CMD_BAUD, static_cast<uint8_t>(position + 1));
+}
+
+void CRemoteDevice::OnBnClickedExitRemoteAccess()
+{
+    if (!connected())
+        return;
+    sendRemoteCommand(REMOTE_CMD_EXIT, 0x80);
 }
 
 void CRemoteDevice::UpdateRemoteDeviceWindow()

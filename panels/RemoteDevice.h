@@ -12,6 +12,12 @@ public:
     // remote adapter's address (empty without a connection).
     void UpdateRemoteDeviceWindow();
 
+    void OnBnClickedHandshake();
+    void OnBnClickedProgramRemoteDevice();
+    void OnBnClickedExitRemoteAccess();
+
+    bool RouteCommand(UINT id, UINT code) override;
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;

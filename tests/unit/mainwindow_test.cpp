@@ -11,6 +11,7 @@
 #include "atcommand/atcommand.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
+#include "panels/RemoteDevice.h"
 #include "res/resource.h"
 #include "serial/uart.h"
 #include "support/test_env.h"
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -169,18 +171,48 @@ TEST_F(MainWindowTest, EachTimerEndsItsOwnWork)
     EXPECT_EQ(written, std::vector<std::string>{"AT\r"});
     EXPECT_EQ(device.initRetry, 0);
 
-    // The handshake: failed before or after the remote adapter answered.
-    handshakeState = HANDSHAKE_PENDING;
-    device.isHandshakeActive = 1;
+    // The handshake unanswered, then a baud change after a handshake
+    // unanswered: idle again, but the remote panel keeps its buttons until
+    // it is told otherwise.
+    device.isConnected = device.isDataMode = 1;
+    startHandshake();
     timer(HandshakeCommandTimer);
     EXPECT_EQ(handshakeState, HANDSHAKE_IDLE);
     EXPECT_EQ(device.isHandshakeActive, 0);
+    HWND remote = dlg->remoteDevice()->m_hWnd;
     handshakeState = HANDSHAKE_COMPLETE;
+    command(ID_NOTIFY_REMOTE_DEVICE);
+    SendMessageW(GetDlgItem(remote, IDC_RD_PROGRAM_REMOTE), BM_CLICK, 0, 0);
+    EXPECT_EQ(written.back(), "\x01\x01");   // 9600
     timer(HandshakeCommandTimer);
     EXPECT_EQ(handshakeState, HANDSHAKE_IDLE);
+    EXPECT_EQ(device.isHandshakeActive, 0);
+    for (int id : {IDC_RD_PROGRAM_REMOTE, IDC_RD_EXIT_REMOTE})
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(remote, id))) << id;
+    // An expiry after the reply was handled changes nothing.
+    timer(HandshakeCommandTimer);
     timer(4711);
     EXPECT_EQ(logText(), L"Handshake failed.\r\nHandshake command failed.\r\n");
-    EXPECT_EQ(written.size(), 1u);
+    EXPECT_EQ(written.size(), 3u);
+}
+
+// The reply is handled on the read thread, which cannot kill the main
+// window's timer: the window kills it when told.
+TEST_F(MainWindowTest, AHandledReplyKillsTheHandshakeTimerOnTheWindowsThread)
+{
+    open();
+    uartWriteHook = captureWrite;
+    device.isConnected = device.isDataMode = 1;
+    startHandshake();
+    std::thread([] {
+        memset(rxBuffer, 0xAA, 2);
+        dispatchUartData(2);
+    }).join();
+    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
+    pumpMessages();
+    EXPECT_FALSE(KillTimer(dlg->m_hWnd, HandshakeCommandTimer)) << "still armed";
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg->remoteDevice()->m_hWnd, IDC_RD_HANDSHAKE)));
+    EXPECT_EQ(logText(), L"Handshake Complete...\r\n");
 }
 
 TEST_F(MainWindowTest, HelpDocumentsOpenInTheStartupDirectoryAndReportByResult)

@@ -377,6 +377,32 @@ TEST_F(PanelTest, RemoteDeviceOffersRemoteCommandsOnlyAfterAHandshake)
     memset(remoteAddress, 'R', sizeof remoteAddress);
     remote->UpdateRemoteDeviceWindow();
     EXPECT_EQ(textOf(GetDlgItem(h, IDC_RD_ADDRESS)), std::wstring(sizeof remoteAddress, L'R'));
+
+    // Each button checks what it needs, then sends its bytes (in data mode).
+    const wchar_t* notInitialised =
+        L"Local Device is not initialised. Please initialise and connect the device and then try handshake .";
+    const wchar_t* notConnected = L"Local Device is not connected. Please connect the device and then try handshake.";
+    const struct { int32_t initialised, connected; int button; Lines sent; const wchar_t* box; } rows[] = {
+        {0, 1, IDC_RD_HANDSHAKE, {}, notInitialised},
+        {1, 0, IDC_RD_HANDSHAKE, {}, notConnected},
+        {1, 0, IDC_RD_PROGRAM_REMOTE, {}, notConnected},
+        {1, 0, IDC_RD_EXIT_REMOTE, {}, notConnected},
+        {1, 1, IDC_RD_HANDSHAKE, {std::string(8, '\xAA')}, nullptr},
+        {0, 1, IDC_RD_PROGRAM_REMOTE, {"\x01\x04"}, nullptr},   // 57600; initialised or not
+        {0, 1, IDC_RD_EXIT_REMOTE, {std::string("\x00\x80", 2)}, nullptr},
+    };
+    device.isDataMode = 1;
+    SendDlgItemMessageW(h, IDC_RD_BAUD_RATE, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(L"57600"));
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.button);
+        device.isDeviceInitialised = r.initialised;
+        device.isConnected = r.connected;
+        written.clear();
+        boxes.clear();
+        SendMessageW(h, WM_COMMAND, MAKEWPARAM(r.button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(h, r.button)));
+        EXPECT_EQ(written, r.sent);
+        EXPECT_EQ(boxes.texts(), r.box ? std::vector<std::wstring>{r.box} : std::vector<std::wstring>{});
+    }
 }
 
 TEST_F(PanelTest, ConnectionRewritesResultRowsInPlaceAndFollowsTheFlags)
