@@ -29,6 +29,13 @@ bool operator==(const LineSettings& a, const LineSettings& b) {
     return a.baud == b.baud && a.parity == b.parity && a.stopBits == b.stopBits && a.flow == b.flow;
 }
 
+std::string addressKey(const std::string& address) {
+    std::string key;
+    for (char c : address)
+        if (c != '-') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return key;
+}
+
 int baudCodeToRate(int code) {
     if (code >= 10 && code <= 18) return kRates[code - 10];
     return 19200;
@@ -312,8 +319,13 @@ std::string Adapter::executeWithValue(const std::string& base, const std::string
     }
     if (base == "AT+CONN") {
         if (value.empty() || state_.connected) return error();
-        switch (connectOutcome) {
-        case ConnectOutcome::Connect: schedule(nowMs + eventDelayMs, EventKind::Connect, value); break;
+        ConnectOutcome outcome = connectOutcome;
+        for (const std::string& refused : refusedAddresses)
+            if (addressKey(refused) == addressKey(value)) outcome = ConnectOutcome::Fail;
+        // The report names the remote device the way the adapter writes
+        // addresses, whatever form the command used.
+        switch (outcome) {
+        case ConnectOutcome::Connect: schedule(nowMs + eventDelayMs, EventKind::Connect, dashed(addressKey(value))); break;
         case ConnectOutcome::Fail: schedule(nowMs + eventDelayMs, EventKind::ConnectFail, ""); break;
         case ConnectOutcome::Nothing: break;
         }

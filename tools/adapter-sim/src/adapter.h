@@ -29,6 +29,9 @@ int baudRateToCode(int rate);
 // Bits on the wire per byte: start, 8 data, stop bits, parity bit if any.
 int bitsPerByte(const LineSettings& line);
 
+// "0012-6f-34ab56" and "00126F34AB56" name the same device.
+std::string addressKey(const std::string& address);
+
 // What AT+CONN=... leads to after the event delay.
 enum class ConnectOutcome { Connect, Fail, Nothing };
 
@@ -102,6 +105,9 @@ public:
     ConnectOutcome connectOutcome = ConnectOutcome::Connect;
     int64_t eventDelayMs = 500;
     std::vector<std::string> inquiryResults;
+    // Addresses that answer AT+CONN=... with " Attempt Fail!!" whatever
+    // connectOutcome says; compared without dashes, case-blind.
+    std::vector<std::string> refusedAddresses;
 
 private:
     enum class EventKind { Connect, ConnectFail, Disconnect, InquiryResult, InquiryEnd };

@@ -207,6 +207,7 @@ std::string Simulator::stateText() {
     kv("connresult", outcomeName(a.connectOutcome));
     kv("eventdelay", std::to_string(a.eventDelayMs));
     kv("inquiryresults", std::to_string(a.inquiryResults.size()));
+    kv("refused", std::to_string(a.refusedAddresses.size()));
     kv("attached", std::to_string(attached_ + 1));
     flag("muted", muted_);
     flag("unplugged", unplugged_);
@@ -364,6 +365,14 @@ std::string Simulator::control(const std::string& request, const Tty& tty) {
     if (verb == "disconnect") {
         if (!a.state().connected) return "ERR not connected";
         emitUnsolicited(a.disconnect(), tty);
+        return "OK";
+    }
+    if (verb == "refuse") {
+        if (args.size() != 1) return "ERR usage: refuse ADDR|clear";
+        if (args[0] == "clear")
+            a.refusedAddresses.clear();
+        else
+            a.refusedAddresses.push_back(args[0]);
         return "OK";
     }
     if (verb == "inquiry") {

@@ -177,5 +177,66 @@ TEST(AdapterDataMode, EscapeSequenceDataBytesAndTheCommandLog) {
 
 }
 
+// Connections as scripts: each step feeds bytes at a time, lets the events
+// due by then out and compares everything the adapter sent. Reports come
+// after the event delay (500 ms), addresses in the adapter's dash form.
+TEST(AdapterConnection, ConnectDataModeEscapeDropAndReports) {
+    struct Step {
+        const char* input;
+        int64_t at;
+        const char* output;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        bool connected, dataMode;
+        const char* data;
+    };
+    const char* kConnect = "\r\nCONNECT 0012-6F-34AB56\r\n";
+    const char* kDisconnect = "\r\nDISCONNECT 0012-6F-34AB56\r\n";
+    const Row rows[] = {
+        {"connect, data, escape, drop",
+         {{"AT+CONN=00126f34ab56\r", 0, "\r\nOK\r\n"}, {"", 499, ""}, {"", 500, kConnect},
+          {"AT+VER\r+x", 600, ""}, {"+++", 700, "\r\nOK\r\n"}, {"AT+DROP\r", 800, "\r\nOK\r\n"},
+          {"", 1300, kDisconnect}},
+         false, false, "AT+VER\r+x"},
+        {"escape then back to data mode",
+         {{"AT+CONN=0012-6F-34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect}, {"+++", 600, "\r\nOK\r\n"},
+          {"AT+AUTO\r", 700, "\r\nOK\r\n"}, {"z", 800, ""}},
+         true, true, "z"},
+        {"refused address",
+         {{"AT+CONN=0012-6F-BADBAD\r", 0, "\r\nOK\r\n"}, {"", 500, "\r\nCONNECT Attempt Fail!!\r\n"}},
+         false, false, ""},
+        {"second connect and drop in command mode refused",
+         {{"AT+DROP\r", 0, "\r\nERROR\r\n"}, {"AT+CONN=00126F34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect},
+          {"+++AT+CONN=00126F000001\r", 600, "\r\nOK\r\n\r\nERROR\r\n"}},
+         true, false, ""},
+        {"reset drops the connection without a report",
+         {{"AT+CONN=00126F34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect}, {"+++AT+RESET\r", 600, "\r\nOK\r\n\r\nOK\r\n"},
+          {"", 5000, ""}},
+         false, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Adapter a = makeAdapter();
+        a.refusedAddresses.push_back("0012-6f-badbad");
+        for (const Step& step : row.steps) {
+            SCOPED_TRACE(step.input);
+            EXPECT_EQ(run(a, step.input, step.at) + a.poll(step.at), step.output);
+        }
+        EXPECT_EQ(a.state().connected, row.connected);
+        EXPECT_EQ(a.state().dataMode, row.dataMode);
+        EXPECT_EQ(a.dataReceived(), row.data);
+    }
+    // Without a refusal the global outcome decides; the remote side may
+    // also open and close the link.
+    Adapter a = makeAdapter();
+    a.connectOutcome = ConnectOutcome::Nothing;
+    EXPECT_EQ(run(a, "AT+CONN=00126F34AB56\r") + a.poll(10000), "\r\nOK\r\n");
+    EXPECT_EQ(a.connect("0012-6F-000001"), "\r\nCONNECT 0012-6F-000001\r\n");
+    EXPECT_EQ(a.disconnect(), "\r\nDISCONNECT 0012-6F-000001\r\n");
+    EXPECT_FALSE(a.state().connected || a.state().dataMode);
+}
+
 }  // namespace
 }  // namespace sim
