@@ -36,6 +36,13 @@ std::string addressKey(const std::string& address) {
     return key;
 }
 
+std::string inquiryResultText(const std::string& address, const std::string& name) {
+    constexpr size_t kNameColumn = 34;
+    std::string text = name.substr(0, kNameColumn - 1);
+    text.resize(kNameColumn, ' ');
+    return text + dashed(addressKey(address));
+}
+
 int baudCodeToRate(int code) {
     if (code >= 10 && code <= 18) return kRates[code - 10];
     return 19200;
@@ -292,10 +299,11 @@ std::string Adapter::execute(const std::string& command, int64_t nowMs) {
         return status();
     }
     if (command == "AT+FIND-") {
+        if (!state_.inquiryActive) return status();
         cancelEvents(EventKind::InquiryResult);
         cancelEvents(EventKind::InquiryEnd);
         state_.inquiryActive = false;
-        return status();
+        return reply("Inquiry Cancelled");
     }
     return error();
 }

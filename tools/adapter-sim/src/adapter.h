@@ -32,6 +32,10 @@ int bitsPerByte(const LineSettings& line);
 // "0012-6f-34ab56" and "00126F34AB56" name the same device.
 std::string addressKey(const std::string& address);
 
+// One inquiry result as the adapter reports it: the device's name in a
+// 34-character column, then its address in dash form (characters 34 to 47).
+std::string inquiryResultText(const std::string& address, const std::string& name);
+
 // What AT+CONN=... leads to after the event delay.
 enum class ConnectOutcome { Connect, Fail, Nothing };
 

@@ -386,7 +386,14 @@ std::string Simulator::control(const std::string& request, const Tty& tty) {
             a.inquiryResults.push_back(text);
             return "OK";
         }
-        return "ERR usage: inquiry add TEXT|clear";
+        if (rest.compare(0, 7, "device ") == 0 && args.size() >= 3) {
+            // The name is the rest of the line after the address.
+            std::string name;
+            if (!unescape(rest.substr(rest.find(args[1], 7) + args[1].size() + 1), name)) return "ERR bad escape";
+            a.inquiryResults.push_back(inquiryResultText(args[1], name));
+            return "OK";
+        }
+        return "ERR usage: inquiry add TEXT|device ADDR NAME|clear";
     }
     if (verb == "state") return stateText();
     if (verb == "tty") {
