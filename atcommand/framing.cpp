@@ -260,10 +260,3 @@ void processTimedResponse()
     }
     clearAtCommand();
 }
-
-// Inquiry results are handled elsewhere, later; until then their data is
-// dropped here.
-void processInquiryData(int32_t count)
-{
-    (void)count;
-}
