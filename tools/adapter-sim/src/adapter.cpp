@@ -92,7 +92,12 @@ Adapter::FeedResult Adapter::feed(const std::string& input, int64_t nowMs) {
                     r.output += escapeSequence();
                 }
             } else {
+                // Held '+' that did not make three are data too.
+                std::string carried(static_cast<size_t>(pendingPlus_), '+');
+                carried += c;
                 dataByte(c);
+                if (state_.connected)
+                    for (char b : carried) r.output += remoteByte(b, nowMs);
             }
             continue;
         }
@@ -145,6 +150,49 @@ std::string Adapter::escapeSequence() {
     return "\r\nOK\r\n";
 }
 
+// The remote adapter takes the bytes carried over the connection: eight
+// 0xAA are a handshake, answered 0xAA 0xAA; after it, 2-byte requests
+// (0x01 and a baud code 1 to 5, or 0x00 0x80 to leave remote access mode)
+// are answered with the request byte and 0x00. Anything else before a
+// handshake is plain data for the remote side's serial port.
+std::string Adapter::remoteByte(char c, int64_t nowMs) {
+    if (remoteReply == RemoteReply::Silent) return {};
+    if (static_cast<unsigned char>(c) == 0xAA && remoteRequest_.empty()) {
+        if (++remoteHandshakeRun_ < 8) return {};
+        remoteHandshakeRun_ = 0;
+        bool ok = remoteReply == RemoteReply::Ok;
+        state_.remoteAccess = ok;
+        return remoteAnswer('\xAA', ok ? '\xAA' : '\x55', nowMs);
+    }
+    remoteHandshakeRun_ = 0;
+    if (!state_.remoteAccess) return {};
+    remoteRequest_ += c;
+    if (remoteRequest_.size() < 2) return {};
+    std::string request;
+    request.swap(remoteRequest_);
+    unsigned char command = static_cast<unsigned char>(request[0]);
+    unsigned char argument = static_cast<unsigned char>(request[1]);
+    bool known = (command == 0x01 && argument >= 1 && argument <= 5) || (command == 0x00 && argument == 0x80);
+    bool ok = known && remoteReply == RemoteReply::Ok;
+    if (ok && command == 0x01) state_.remoteBaudCode = argument;
+    if (ok && command == 0x00) state_.remoteAccess = false;
+    return remoteAnswer(request[0], ok ? '\0' : '\x01', nowMs);
+}
+
+std::string Adapter::remoteAnswer(char first, char second, int64_t nowMs) {
+    if (!remoteSplit) return std::string{first, second};
+    schedule(nowMs + remoteSplitGapMs, EventKind::RemoteReply, std::string(1, second));
+    return std::string(1, first);
+}
+
+// The remote adapter leaves remote access mode when the link goes.
+void Adapter::remoteLinkEnds() {
+    state_.remoteAccess = false;
+    remoteHandshakeRun_ = 0;
+    remoteRequest_.clear();
+    cancelEvents(EventKind::RemoteReply);
+}
+
 void Adapter::discardPartialLine() {
     line_.clear();
     lineOverflow_ = false;
@@ -157,6 +205,7 @@ void Adapter::powerOn() {
     state_.connected = false;
     state_.remoteAddress.clear();
     state_.inquiryActive = false;
+    remoteLinkEnds();
     events_.clear();
 }
 
@@ -164,7 +213,9 @@ void Adapter::factoryReset() {
     AdapterState fresh;
     fresh.address = state_.address;
     fresh.version = state_.version;
+    fresh.remoteBaudCode = state_.remoteBaudCode;  // the remote adapter's own setting
     state_ = fresh;
+    remoteLinkEnds();
     events_.clear();
 }
 
@@ -176,6 +227,7 @@ void Adapter::dropLinkOnChange() {
     state_.dataMode = false;
     state_.remoteAddress.clear();
     cancelEvents(EventKind::Disconnect);
+    remoteLinkEnds();
 }
 
 std::string Adapter::execute(const std::string& command, int64_t nowMs) {
@@ -402,6 +454,9 @@ std::string Adapter::poll(int64_t nowMs) {
             state_.inquiryActive = false;
             out += "\r\nInquiry End\r\n";
             break;
+        case EventKind::RemoteReply:
+            if (state_.connected) out += e.text;
+            break;
         }
     }
     return out;
@@ -410,6 +465,7 @@ std::string Adapter::poll(int64_t nowMs) {
 std::string Adapter::connect(const std::string& remote) {
     cancelEvents(EventKind::Connect);
     cancelEvents(EventKind::ConnectFail);
+    remoteLinkEnds();
     state_.connected = true;
     state_.dataMode = true;
     state_.remoteAddress = remote;
@@ -423,6 +479,7 @@ std::string Adapter::disconnect() {
     state_.dataMode = false;
     state_.remoteAddress.clear();
     pendingPlus_ = 0;
+    remoteLinkEnds();
     return out;
 }
 

@@ -39,6 +39,10 @@ std::string inquiryResultText(const std::string& address, const std::string& nam
 // What AT+CONN=... leads to after the event delay.
 enum class ConnectOutcome { Connect, Fail, Nothing };
 
+// How the remote adapter behind a connection answers remote configuration:
+// as it should, with the wrong bytes, or not at all.
+enum class RemoteReply { Ok, Wrong, Silent };
+
 struct AdapterState {
     // Stored settings: kept across a power cycle, restored by AT+RESET.
     bool echoOn = true;
@@ -64,6 +68,11 @@ struct AdapterState {
     bool connected = false;
     std::string remoteAddress;
     bool inquiryActive = false;
+    // The remote adapter at the other end of the connection: in remote
+    // access mode after a handshake; the last baud code (1 to 5) a request
+    // set on it, 0 for none.
+    bool remoteAccess = false;
+    int remoteBaudCode = 0;
 };
 
 // Longest command line kept; the rest of a longer line is dropped and the
@@ -112,9 +121,13 @@ public:
     // Addresses that answer AT+CONN=... with " Attempt Fail!!" whatever
     // connectOutcome says; compared without dashes, case-blind.
     std::vector<std::string> refusedAddresses;
+    RemoteReply remoteReply = RemoteReply::Ok;
+    // The remote adapter's 2-byte reply goes out as two writes this far apart.
+    bool remoteSplit = false;
+    int64_t remoteSplitGapMs = 100;
 
 private:
-    enum class EventKind { Connect, ConnectFail, Disconnect, InquiryResult, InquiryEnd };
+    enum class EventKind { Connect, ConnectFail, Disconnect, InquiryResult, InquiryEnd, RemoteReply };
     struct Event {
         int64_t due;
         EventKind kind;
@@ -125,6 +138,9 @@ private:
     std::string executeWithValue(const std::string& base, const std::string& value, int64_t nowMs);
     std::string escapeSequence();
     void dataByte(char c);
+    std::string remoteByte(char c, int64_t nowMs);
+    std::string remoteAnswer(char first, char second, int64_t nowMs);
+    void remoteLinkEnds();
     void factoryReset();
     void dropLinkOnChange();
     void cancelEvents(EventKind kind);
@@ -139,6 +155,8 @@ private:
     std::string line_;
     bool lineOverflow_ = false;
     int pendingPlus_ = 0;
+    int remoteHandshakeRun_ = 0;  // 0xAA in a row towards the 8 of a handshake
+    std::string remoteRequest_;
     std::vector<std::string> executed_;
     std::string data_;
     std::vector<Event> events_;

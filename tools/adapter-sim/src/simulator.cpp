@@ -68,6 +68,22 @@ bool parseOutcome(const std::string& text, ConnectOutcome& outcome) {
     return true;
 }
 
+bool parseRemoteReply(const std::string& text, RemoteReply& reply) {
+    if (text == "ok") reply = RemoteReply::Ok;
+    else if (text == "wrong") reply = RemoteReply::Wrong;
+    else if (text == "silent") reply = RemoteReply::Silent;
+    else return false;
+    return true;
+}
+
+const char* remoteReplyName(RemoteReply r) {
+    switch (r) {
+    case RemoteReply::Wrong: return "wrong";
+    case RemoteReply::Silent: return "silent";
+    default: return "ok";
+    }
+}
+
 const char* outcomeName(ConnectOutcome o) {
     switch (o) {
     case ConnectOutcome::Fail: return "fail";
@@ -203,6 +219,10 @@ std::string Simulator::stateText() {
     flag("connected", s.connected);
     kv("remote", s.remoteAddress);
     flag("inquiry", s.inquiryActive);
+    flag("remoteaccess", s.remoteAccess);
+    kv("remotebaud", std::to_string(s.remoteBaudCode));
+    kv("remotereply", remoteReplyName(a.remoteReply));
+    flag("remotesplit", a.remoteSplit);
     flag("error", a.errorMode);
     kv("connresult", outcomeName(a.connectOutcome));
     kv("eventdelay", std::to_string(a.eventDelayMs));
@@ -236,6 +256,7 @@ std::string Simulator::set(const std::string& key, const std::string& raw) {
         {"autoconnect", &AdapterState::autoConnect}, {"remoteconfig", &AdapterState::remoteConfig},
         {"bonded", &AdapterState::bonded},       {"datamode", &AdapterState::dataMode},
         {"connected", &AdapterState::connected}, {"inquiry", &AdapterState::inquiryActive},
+        {"remoteaccess", &AdapterState::remoteAccess},
     };
     for (const BoolKey& k : boolKeys) {
         if (key != k.key) continue;
@@ -261,6 +282,8 @@ std::string Simulator::set(const std::string& key, const std::string& raw) {
     if (key == "role") return parseRole(value, s.role) ? "OK" : "ERR bad value";
     if (key == "error") return parseBool(value, a.errorMode) ? "OK" : "ERR bad value";
     if (key == "connresult") return parseOutcome(value, a.connectOutcome) ? "OK" : "ERR bad value";
+    if (key == "remotereply") return parseRemoteReply(value, a.remoteReply) ? "OK" : "ERR bad value";
+    if (key == "remotesplit") return parseBool(value, a.remoteSplit) ? "OK" : "ERR bad value";
     if (key == "parity") return parseParity(value, s.line.parity) ? "OK" : "ERR bad value";
     if (key == "flow") return parseBool(value, s.line.flow) ? "OK" : "ERR bad value";
     if (key == "stop") {

@@ -240,6 +240,56 @@ TEST(AdapterConnection, ConnectDataModeEscapeDropAndReports) {
     EXPECT_FALSE(a.state().connected || a.state().dataMode);
 }
 
+// The remote adapter behind a connection, as a script of bytes carried in
+// data mode and what comes back over the link.
+TEST(AdapterRemote, HandshakeRequestsAndScriptedReplies) {
+    const std::string handshake(8, '\xAA'), baud("\x01\x04"), exitRequest("\x00\x80", 2);
+    struct Row {
+        const char* name;
+        RemoteReply reply;
+        bool split;
+        std::vector<std::tuple<std::string, int64_t, std::string>> steps;  // input, at, output
+        bool remoteAccess;
+        int remoteBaud;
+    };
+    const Row rows[] = {
+        {"handshake, baud, exit", RemoteReply::Ok, false,
+         {{baud, 0, ""}, {handshake, 0, "\xAA\xAA"}, {baud, 0, std::string("\x01\x00", 2)},
+          {exitRequest, 0, std::string("\x00\x00", 2)}, {baud, 0, ""}},
+         false, 4},
+        {"unknown request refused", RemoteReply::Ok, false,
+         {{"\xAA\xAAxy" + handshake, 0, "\xAA\xAA"}, {"\x01\x09", 0, "\x01\x01"}}, true, 0},
+        {"wrong", RemoteReply::Wrong, false,
+         {{handshake, 0, "\xAA\x55"}, {baud, 0, ""}}, false, 0},
+        {"silent", RemoteReply::Silent, false, {{handshake + baud, 0, ""}, {"", 1000, ""}}, false, 0},
+        {"split over two writes", RemoteReply::Ok, true,
+         {{handshake, 0, "\xAA"}, {"", 99, ""}, {"", 100, "\xAA"}, {baud.substr(0, 1), 200, ""},
+          {baud.substr(1), 300, "\x01"}, {"", 400, std::string(1, '\0')}},
+         true, 4},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Adapter a = makeAdapter();
+        a.remoteReply = row.reply;
+        a.remoteSplit = row.split;
+        a.connect("0012-6F-34AB56");
+        for (const auto& step : row.steps) {
+            SCOPED_TRACE(std::get<1>(step));
+            EXPECT_EQ(run(a, std::get<0>(step), std::get<1>(step)) + a.poll(std::get<1>(step)), std::get<2>(step));
+        }
+        EXPECT_EQ(a.state().remoteAccess, row.remoteAccess);
+        EXPECT_EQ(a.state().remoteBaudCode, row.remoteBaud);
+    }
+    // Without a connection nothing carries the bytes; a dropped link ends
+    // remote access mode.
+    Adapter a = makeAdapter();
+    EXPECT_EQ(run(a, "AT+AUTO\r" + handshake), "\r\nOK\r\n");
+    a.connect("0012-6F-34AB56");
+    EXPECT_EQ(run(a, handshake), "\xAA\xAA");
+    a.disconnect();
+    EXPECT_FALSE(a.state().remoteAccess);
+}
+
 // An inquiry as a script: results paced by the event delay, each a CR LF
 // and its text without a line end; the end line; a cancel mid-way; a report
 // arriving meanwhile does not stop it.
