@@ -9,6 +9,7 @@
 #include "unit/trace_capture.h"
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -200,4 +201,39 @@ TEST_F(EngineOnTheLine, ReportDuringABlockingSendShowsItsBoxAtOnce)
     // The command got its answer to the re-send after all.
     EXPECT_EQ(result, SEND_OK);
     EXPECT_STREQ(device.version, sim.state()["version"].c_str());
+}
+
+// The remote adapter over a real connection: the reply comes in two blocks
+// on the read thread, and the handshake's time-out is a real timer. The
+// baud change comes after that time-out would have expired.
+TEST_F(EngineOnTheLine, BaudChangeLongAfterTheHandshakeIsStillUnderstood)
+{
+    MessageBoxRecorder boxes;
+    std::vector<std::string> timedOut;
+    window.onTimer = [&timedOut](UINT_PTR id) {
+        KillTimer(mainHwnd, id);
+        if (id != HandshakeCommandTimer)
+            return;
+        if (const char* text = handshakeTimerStep())
+            timedOut.push_back(text);
+    };
+    auto logged = [this](const std::string& line) {
+        return std::find(window.logLines.begin(), window.logLines.end(), line) != window.logLines.end();
+    };
+    open(true);
+    ASSERT_TRUE(sim.ok("connect 0012-6F-654321"));
+    ASSERT_TRUE(window.pumpUntil([] { return device.isConnected == 1; }, 5000));
+    ASSERT_TRUE(sim.set("remotesplit", "on"));
+
+    startHandshake();
+    ASSERT_TRUE(window.pumpUntil([&] { return logged("Handshake Complete..."); }, 3000));
+    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
+    window.pump(4500);
+    sendRemoteCommand(REMOTE_CMD_BAUD, 4);
+    EXPECT_TRUE(window.pumpUntil([&] { return logged("Remote Device Baud rate changed."); }, 3000));
+    EXPECT_EQ(sim.data(), std::string(8, '\xAA') + "\x01\x04");
+    EXPECT_EQ(sim.state()["remotebaud"], "4");
+    window.pump(4500);
+    EXPECT_EQ(timedOut, std::vector<std::string>{}) << "a handled reply does not also time out";
+    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
 }
