@@ -535,4 +535,60 @@ TEST_F(ToolTest, InquiryPickConnectAndDisconnect)
     expectLights(kLit, kLit, kDark);
 }
 
+// Remote configuration over a connection: handshake, a baud change and the
+// end of remote access on the remote adapter; the panel's buttons follow the
+// handshake, and the address box empties when the connection closes.
+TEST_F(ToolTest, RemoteHandshakeBaudChangeAndExitOverAConnection)
+{
+    ASSERT_NO_FATAL_FAILURE(startTool(19200));
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
+    HWND cn = tool_.panel(ConnectionPanel);
+    ASSERT_NE(cn, nullptr);
+    ASSERT_TRUE(ui::type(GetDlgItem(cn, IDC_CN_ADDRESS), L"00126F654321"));
+    ui::click(GetDlgItem(cn, IDC_CN_CONNECT));
+    std::wstring text;
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device connected to remote device with address 0012-6F-654321");
+
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_REMOTE_DEVICE), 10000));
+    HWND rd = tool_.panel(RemoteDevicePanel);
+    ASSERT_NE(rd, nullptr);
+    auto item = [&](int id) { return GetDlgItem(rd, id); };
+    auto buttons = [&] {
+        std::string states;
+        for (int id : {IDC_RD_HANDSHAKE, IDC_RD_PROGRAM_REMOTE, IDC_RD_EXIT_REMOTE})
+            states += IsWindowEnabled(item(id)) ? '+' : '-';
+        return states;
+    };
+    EXPECT_TRUE(waitUntil([&] { return ui::textOf(item(IDC_RD_ADDRESS)) == L"0012-6F-654321"; }, 10000))
+        << diagnostics();
+    EXPECT_EQ(buttons(), "+--");
+
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(ui::clickAndWait(item(IDC_RD_HANDSHAKE), 10000));
+    EXPECT_TRUE(waitForLog(L"Handshake Complete...")) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return buttons() == "-++"; }, 10000)) << diagnostics();
+    ASSERT_TRUE(ui::selectComboText(item(IDC_RD_BAUD_RATE), L"57600"));
+    saveShot(L"remote-device-handshake");
+
+    ASSERT_TRUE(ui::clickAndWait(item(IDC_RD_PROGRAM_REMOTE), 10000));
+    EXPECT_TRUE(waitForLog(L"Remote Device Baud rate changed.")) << diagnostics();
+    EXPECT_EQ(sim_.state()["remotebaud"], "4");
+    ASSERT_TRUE(ui::clickAndWait(item(IDC_RD_EXIT_REMOTE), 10000));
+    EXPECT_TRUE(waitForLog(L"Remote Access Mode Exited.")) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return buttons() == "+--"; }, 10000)) << diagnostics();
+    EXPECT_EQ(sim_.data(), std::string(8, '\xAA') + "\x01\x04" + std::string("\x00\x80", 2));
+
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
+    ui::click(GetDlgItem(cn, IDC_CN_DISCONNECT));
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text.rfind(L"Local Device disconnected from remote device", 0), 0u) << utf8(text);
+    EXPECT_TRUE(waitUntil([&] { return ui::textOf(item(IDC_RD_ADDRESS)).empty(); }, 10000)) << diagnostics();
+    EXPECT_EQ(buttons(), "+--");
+    EXPECT_EQ(tool_.log().find(L"failed"), std::wstring::npos) << diagnostics();
+}
+
 }  // namespace
