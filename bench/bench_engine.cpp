@@ -5,8 +5,11 @@
 //     end line (a full record), over and over;
 //  3. a complete Get Device Info against the simulated adapter at 115200
 //     baud, next to its floor: 16 round trips of the 10 ms read interval
-//     plus the wire time of every byte both ways.
-// The second runs only under tools/with-sim (RZ310_SIM_CONTROL set).
+//     plus the wire time of every byte both ways;
+//  4. remote configuration round trips over a connection at 115200 baud:
+//     the handshake and a baud change, each from the write of the request
+//     to its reply handled on the read thread.
+// The last two run only under tools/with-sim (RZ310_SIM_CONTROL set).
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "support/sim_client.h"
@@ -252,6 +255,76 @@ void benchDeviceInfo()
         printf("get device info: the version was not read\n");
 }
 
+HANDLE replyHandled = nullptr;
+void dispatchAndSignal(const uint8_t*, uint32_t count)
+{
+    dispatchUartData(static_cast<int32_t>(count));
+    if (device.isHandshakeActive == 0)
+        SetEvent(replyHandled);
+}
+
+UINT_PTR WINAPI noTimer(HWND, UINT_PTR id, UINT, TIMERPROC)
+{
+    return id;
+}
+
+void benchRemote()
+{
+    if (!getenv("RZ310_SIM_CONTROL"))
+        return;
+    SimClient sim;
+    // Already connected, without the report and its box.
+    if (!sim.ok("reset") || !sim.setLine(115200, "none", 1, true) || !sim.set("connected", "on") ||
+        !sim.set("datamode", "on")) {
+        printf("remote round trips: simulator not reachable: %s\n", sim.lastError().c_str());
+        return;
+    }
+    memset(&uart, 0, sizeof uart);
+    uart.port = simComPort();
+    uart.baud = 115200;
+    uart.parity = PARITY_NONE;
+    uart.stopBits = 1;
+    uart.flow = 1;
+    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    replyHandled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    uartReceiveHook = dispatchAndSignal;
+    setTimerHook = noTimer;
+    if (UartInit() != 0) {
+        printf("remote round trips: COM%d did not open\n", uart.port);
+        return;
+    }
+    resetEngineState();
+    device.isDeviceInitialised = device.isConnected = device.isDataMode = 1;
+    const double msPerByte = 10.0 / 115.2;
+    std::vector<double> handshakes, bauds;
+    int failures = 0;
+    for (int run = 0; run < 50; ++run) {
+        double start = nowMs();
+        startHandshake();
+        failures += WaitForSingleObject(replyHandled, 1000) != WAIT_OBJECT_0 || handshakeState != HANDSHAKE_COMPLETE;
+        handshakes.push_back(nowMs() - start);
+        start = nowMs();
+        sendRemoteCommand(REMOTE_CMD_BAUD, static_cast<uint8_t>(1 + run % 5));
+        failures += WaitForSingleObject(replyHandled, 1000) != WAIT_OBJECT_0;
+        bauds.push_back(nowMs() - start);
+    }
+    UartDeinit();
+    uartReceiveHook = nullptr;
+    setTimerHook = SetTimer;
+    CloseHandle(replyHandled);
+    CloseHandle(atCommandEvent);
+    atCommandEvent = nullptr;
+    resetEngineState();
+    for (auto* times : {&handshakes, &bauds})
+        std::sort(times->begin(), times->end());
+    printf("remote handshake at 115200: median %.1f ms, worst %.1f ms (floor 10 ms interval + 10 bytes = %.1f ms)\n",
+           handshakes[handshakes.size() / 2], handshakes.back(), 10.0 + 10 * msPerByte);
+    printf("remote baud change at 115200: median %.1f ms, worst %.1f ms (floor 10 ms interval + 4 bytes = %.1f ms)\n",
+           bauds[bauds.size() / 2], bauds.back(), 10.0 + 4 * msPerByte);
+    if (failures)
+        printf("remote round trips: %d of 100 replies missing or wrong\n", failures);
+}
+
 } // namespace
 
 int main()
@@ -259,5 +332,6 @@ int main()
     benchFraming();
     benchInquiry();
     benchDeviceInfo();
+    benchRemote();
     return 0;
 }
