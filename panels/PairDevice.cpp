@@ -185,8 +185,7 @@ void CPairDevice::OnBnClickedPairDevice()
         send("AT\r");
     }
     if (currentPairState() != 2) {
-        fail(L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is "
-              L"towards the connector. Aborting Pairing");
+        fail(L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is towards the connector. Aborting Pairing");
         return;
     }
 
