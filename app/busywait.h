@@ -1,9 +1,11 @@
 // Waits of the user-interface thread inside a procedure that holds it for
 // minutes (pairing and unpairing search a second adapter with blocking
 // sends). While a BusyProcedure lives on that thread, its blocking waits
-// let the windows repaint but dispatch nothing else: no button, menu or
-// posted notification runs inside the procedure, and keyboard and mouse
-// input given meanwhile is dropped instead of acting once it ends.
+// let the windows repaint but dispatch nothing else, and keyboard and mouse
+// input given during a wait is dropped instead of acting later. Posted
+// notifications wait for the procedure's next message box (whose owner,
+// the main window, is disabled meanwhile) or its end, so no button or menu
+// command runs inside the procedure.
 #pragma once
 #include <windows.h>
 

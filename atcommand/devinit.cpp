@@ -37,9 +37,10 @@ const char* parityName(int32_t parity)
     }
 }
 
-// One line per attempt for the operator. Both callers hold the
-// user-interface thread for the whole search, so a posted line would only
-// show once the search is over: on that thread the line is appended at once.
+// One line per attempt for the operator. Both callers run on the
+// user-interface thread, and the pairing procedure holds it for its whole
+// search, so a posted line would only show once the search is over: on
+// that thread the line is appended at once.
 void showAttempt(int32_t baud, const Phase& tried)
 {
     char text[128];
