@@ -5,6 +5,7 @@
 #include "app/msgbox.h"
 #include "app/notify.h"
 #include "serial/uart.h"
+#include <cstdio>
 #include <cwchar>
 
 int32_t bIndex = 10;
@@ -26,6 +27,30 @@ const Phase phases[12] = {
     {PARITY_EVEN, 1, 1}, {PARITY_EVEN, 1, 0}, {PARITY_NONE, 2, 1}, {PARITY_NONE, 2, 0},
     {PARITY_ODD, 2, 1},  {PARITY_ODD, 2, 0},  {PARITY_EVEN, 2, 1}, {PARITY_EVEN, 2, 0},
 };
+
+const char* parityName(int32_t parity)
+{
+    switch (parity) {
+    case PARITY_ODD: return "Odd";
+    case PARITY_EVEN: return "Even";
+    default: return "None";
+    }
+}
+
+// One line per attempt for the operator. Both callers run on the
+// user-interface thread, and the pairing procedure holds it for its whole
+// search, so a posted line would only show once the search is over: on
+// that thread the line is appended at once.
+void showAttempt(int32_t baud, const Phase& tried)
+{
+    char text[128];
+    snprintf(text, sizeof text, "Trying %d baud, parity %s, %d stop bit(s), flow control %s", baud,
+             parityName(tried.parity), tried.stopBits, tried.flow ? "On" : "Off");
+    if (mainHwnd && uiThreadId == GetCurrentThreadId())
+        SendMessageW(mainHwnd, WM_COMMAND, ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(text));
+    else
+        postLogText(text);
+}
 
 } // namespace
 
@@ -58,6 +83,7 @@ int tryIterations(const char* command, int32_t timerMode)
         debugLog("ATCOMMAND: %s Trying baud %d parity %d stopbits %d flow %d", "tryIterations", baud, tried.parity,
                  tried.stopBits, tried.flow);
     }
+    showAttempt(baud, tried);
     if (uartChangeSettingsHook() != 0) {
         wchar_t text[256];
         swprintf(text, 256, L"Failed to set UART settings baud %d parity %d stopbits %d flow %d", baud,

@@ -2,6 +2,7 @@
 // expires) or blocking (the read thread frames the answer and sets
 // atCommandEvent).
 #include "atcommand/internal.h"
+#include "app/busywait.h"
 #include "app/debuglog.h"
 #include "app/msgbox.h"
 #include "app/notify.h"
@@ -142,7 +143,8 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
 
     int tries = 0;
     for (;;) {
-        DWORD wait = WaitForSingleObject(atCommandEvent, atCommandWaitMs);
+        // Repaints meanwhile when a long procedure holds the user-interface thread.
+        DWORD wait = waitRepainting(atCommandEvent, atCommandWaitMs);
         if (wait == WAIT_OBJECT_0)
             return 0;
         if (wait != WAIT_TIMEOUT) {

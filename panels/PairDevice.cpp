@@ -1,8 +1,103 @@
 #include "panels/PairDevice.h"
 
+#include "app/busywait.h"
+#include "app/debuglog.h"
+#include "app/msgbox.h"
 #include "atcommand/atcommand.h"
+#include "atcommand/internal.h"
 #include "panels/panel_text.h"
+#include "serial/uart.h"
 
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr CommandRoute<CPairDevice> kRoutes[] = {
+    {IDC_PD_PAIR, BN_CLICKED, &CPairDevice::OnBnClickedPairDevice},
+    {IDC_PD_UNPAIR, BN_CLICKED, &CPairDevice::OnBnClickedUnpairDevice},
+};
+
+// Device 1's line settings, put back before Device 1 is used again.
+struct SavedLine {
+    int32_t baud;
+    int32_t parity;
+    int32_t flow;
+    int32_t stopBits;
+};
+
+SavedLine saveLine()
+{
+    EngineLock lock;
+    return {uart.baud, uart.parity, uart.flow, uart.stopBits};
+}
+
+int32_t currentPairState()
+{
+    EngineLock lock;
+    return pairing.pairState;
+}
+
+void setPairState(int32_t state)
+{
+    EngineLock lock;
+    pairing.pairState = state;
+}
+
+// A failure answered earlier ends a search at once and earns one retry.
+bool takePairFailed()
+{
+    EngineLock lock;
+    if (pairing.pairFailed != 1)
+        return false;
+    pairing.pairFailed = 0;
+    return true;
+}
+
+bool pairFailed()
+{
+    EngineLock lock;
+    return pairing.pairFailed == 1;
+}
+
+bool fieldEmpty(const char* field)
+{
+    EngineLock lock;
+    return field[0] == '\0';
+}
+
+// Answers are judged on the read thread before the send returns; the
+// procedure reads the pairing record only after each send.
+void send(const char* command)
+{
+    sendAtCommand(command, 0, 0);
+}
+
+// "AT+BOND=" and the address as bond commands carry it: without its dashes.
+void sendBond(const char* address, size_t size)
+{
+    char bare[sizeof pairing.device1Address] = {};
+    {
+        EngineLock lock;
+        size_t n = 0;
+        for (size_t i = 0; i < size && address[i] != '\0' && n + 1 < sizeof bare; ++i)
+            if (address[i] != '-')
+                bare[n++] = address[i];
+    }
+    char command[COMMAND_SIZE];
+    formatCommand(command, "%s=%s\r", "AT+BOND", bare);
+    send(command);
+}
+
+// The operator moves the cable to the adapter the text names.
+void askForDevice(const wchar_t* format)
+{
+    wchar_t text[128];
+    swprintf(text, 128, format, uart.port);
+    showMessageBox(text);
+}
+
+} // namespace
 
 CPairDevice::CPairDevice() : CDialog(IDD_PAIR_DEVICE) {}
 
@@ -13,6 +108,11 @@ void CPairDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PD_DEVICE1_NAME, m_device1Name);
     DDX_Control(pDX, IDC_PD_DEVICE2_ADDRESS, m_device2Address);
     DDX_Control(pDX, IDC_PD_DEVICE2_NAME, m_device2Name);
+}
+
+bool CPairDevice::RouteCommand(UINT id, UINT code)
+{
+    return routeCommand(this, kRoutes, id, code);
 }
 
 BOOL CPairDevice::OnInitDialog()
@@ -28,6 +128,153 @@ void CPairDevice::UpdatePairDeviceWindow()
     m_device2Address.SetWindowTextW(fieldToWide(pairing.device2Address, sizeof pairing.device2Address).c_str());
     m_device1Name.SetWindowTextW(fieldToWide(pairing.device1Name, sizeof pairing.device1Name).c_str());
     m_device2Name.SetWindowTextW(fieldToWide(pairing.device2Name, sizeof pairing.device2Name).c_str());
+}
+
+int CPairDevice::restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits)
+{
+    {
+        EngineLock lock;
+        uart.baud = baud;
+        uart.parity = parity;
+        uart.flow = flow;
+        uart.stopBits = stopBits;
+    }
+    debugLog("PAIRING: Restoring UART Settings baud %d, parity %d, flow %d, stopbits %d", baud, parity, flow,
+             stopBits);
+    return uartChangeSettingsHook();
+}
+
+void CPairDevice::OnBnClickedPairDevice()
+{
+    if (!device.isDeviceInitialised) {
+        showMessageBox(L"ERROR: Local Device not initialised. Pairing Failed.");
+        return;
+    }
+    BusyProcedure busy;
+    {
+        EngineLock lock;
+        memset(&pairing, 0, sizeof pairing);
+        pairing.pairState = 1;
+        copyText(pairing.device1Address, sizeof pairing.device1Address, device.address, sizeof device.address);
+        copyText(pairing.device1Name, sizeof pairing.device1Name, device.name, sizeof device.name);
+    }
+    askForDevice(L"Connect Device 2 to COM%d and then Press OK");
+
+    const SavedLine saved = saveLine();
+    debugLog("PAIRING: Saved UART Settings baud %d, parity %d, flow %d, stopbits %d", saved.baud, saved.parity,
+             saved.flow, saved.stopBits);
+    // Every failure from here on puts Device 1's line settings back.
+    auto fail = [&](const wchar_t* text) {
+        showMessageBox(text);
+        setPairState(0);
+        if (restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)
+            showMessageBox(L"ERROR: Failed to restore UART Settings.");
+    };
+
+    send("AT\r");
+    bool searched = false;
+    if (currentPairState() != 2) {
+        // Device 2 may listen at other line settings: from where the search
+        // stands, one setting per attempt.
+        searched = true;
+        while (tryIterations("AT\r", 0) != 0 && !pairFailed() && currentPairState() != 2) {
+        }
+    }
+    if (takePairFailed()) {
+        debugLog("PAIRING: Retrying sending AT Command to Device 2");
+        send("AT\r");
+    }
+    if (currentPairState() != 2) {
+        fail(L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is towards the connector. Aborting Pairing");
+        return;
+    }
+
+    char command[COMMAND_SIZE];
+    formatCommand(command, "%s?\r", "AT+ADDR");
+    send(command);
+    if (fieldEmpty(pairing.device2Address)) {
+        fail(L"ERROR: Failed to get Device 2 address.Aborting Pairing");
+        return;
+    }
+    formatCommand(command, "%s?\r", "AT+NAME");
+    send(command);
+    if (fieldEmpty(pairing.device2Name)) {
+        fail(L"ERROR: Failed to get Device 2 Name.Aborting Pairing");
+        return;
+    }
+    formatCommand(command, "%sS\r", "AT+ROLE");
+    send(command);
+    sendBond(pairing.device1Address, sizeof pairing.device1Address);
+    if (currentPairState() != 3) {
+        fail(L"ERROR: Failed to Bond Device 2.Aborting Pairing");
+        return;
+    }
+
+    if (searched && restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0) {
+        showMessageBox(L"ERROR: Failed to restore UART Settings. Aborting Pairing. You may need to restart Device.");
+        setPairState(0);
+        return;
+    }
+    askForDevice(L"Connect Device 1 to COM%d and then Press OK");
+    formatCommand(command, "%sM\r", "AT+ROLE");
+    send(command);
+    sendBond(pairing.device2Address, sizeof pairing.device2Address);
+    if (currentPairState() == 4) {
+        showMessageBox(L"Pairing completed successfully");
+    } else {
+        // Device 1's settings are current: nothing to restore.
+        showMessageBox(L"ERROR: Failed to Bond Device 1.Aborting Pairing");
+        setPairState(0);
+    }
+}
+
+void CPairDevice::OnBnClickedUnpairDevice()
+{
+    if (!device.isDeviceInitialised) {
+        showMessageBox(L"ERROR: Local Device not initialised. Unpairing Failed.");
+        return;
+    }
+    BusyProcedure busy;
+    const SavedLine saved = saveLine();
+    {
+        EngineLock lock;
+        pairing.pairState = 5;
+        // A failure left over from an earlier procedure must not end this
+        // one's search after its first attempt.
+        pairing.pairFailed = 0;
+    }
+    char unbond[COMMAND_SIZE];
+    formatCommand(unbond, "%s-\r", "AT+BOND");
+    send(unbond);
+    if (currentPairState() != 6) {
+        showMessageBox(L"ERROR: Failed to Unbond Device 1.Aborting Unpairing");
+        setPairState(0);
+        return;
+    }
+
+    askForDevice(L"Connect Device 2 to COM%d and then Press OK");
+    send(unbond);
+    bool searched = false;
+    if (currentPairState() != 0) {
+        // Each attempt sends the unbond command itself at its new setting.
+        searched = true;
+        while (tryIterations(unbond, 0) != 0 && !pairFailed() && currentPairState() != 0) {
+        }
+    }
+    if (takePairFailed()) {
+        debugLog("PAIRING: Retrying sending AT Command to Device 2");
+        send(unbond);
+    }
+    if (currentPairState() != 0) {
+        showMessageBox(L"ERROR: Failed to Unbond Device 2.Aborting Unpairing");
+        setPairState(0);
+        if (restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)
+            showMessageBox(L"ERROR: Failed to restore UART Settings.");
+        return;
+    }
+    if (searched && restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)
+        showMessageBox(L"ERROR: Failed to restore port settings for Device 1");
+    showMessageBox(L"Unpairing completed successfully. Connect back Device 1");
 }
 
 BOOL CPairDevice::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)

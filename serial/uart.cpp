@@ -1,5 +1,6 @@
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
+#include "app/busywait.h"
 #include "app/debuglog.h"
 #include "app/msgbox.h"
 #include "app/notify.h"
@@ -450,7 +451,7 @@ int UartChangeSettings()
     if (!UartApplySettings())
         return 1;
     PurgeComm(hComPort, PURGE_TXCLEAR | PURGE_RXCLEAR);
-    Sleep(CHANGE_SETTLE_MS);
+    waitRepainting(nullptr, CHANGE_SETTLE_MS);
     return 0;
 }
 

@@ -591,4 +591,83 @@ TEST_F(ToolTest, RemoteHandshakeBaudChangeAndExitOverAConnection)
     EXPECT_EQ(tool_.log().find(L"failed"), std::wstring::npos) << diagnostics();
 }
 
+// Device 1 at 19200 and Device 2 at 2400 on the same COM port: the
+// operator moves the cable whenever a box asks for it. Pairing searches
+// Device 2's line settings, bonds it to Device 1 as a slave and puts the
+// port back for Device 1, which it bonds to Device 2 as a master.
+// Unpairing undoes both bonds.
+TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
+{
+    ASSERT_TRUE(sim_.ok("attach 2"));
+    ASSERT_TRUE(sim_.setLine(2400, "none", 1, true));
+    ASSERT_TRUE(sim_.set("name", "Pair Partner"));
+    ASSERT_TRUE(sim_.ok("attach 1"));
+    ASSERT_NO_FATAL_FAILURE(startTool(19200));
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_PAIR_DEVICE), 10000));
+    HWND pair = tool_.panel(PairDevicePanel);
+    ASSERT_NE(pair, nullptr);
+
+    // What Device 2 has when the operator is asked to unplug it.
+    std::map<std::string, std::string> device2;
+    std::vector<std::string> device2Heard;
+    SimTty portWhenDevice1Asked;
+    auto moveCable = [&](const std::wstring& box) {
+        if (box.rfind(L"Connect Device 2", 0) == 0) {
+            ASSERT_TRUE(sim_.ok("attach 2"));
+        } else if (box.rfind(L"Connect Device 1", 0) == 0 || box.rfind(L"Unpairing completed", 0) == 0) {
+            device2 = sim_.state();
+            device2Heard = sim_.received();
+            portWhenDevice1Asked = sim_.tty();
+            ASSERT_TRUE(sim_.ok("attach 1"));
+        }
+    };
+    auto expectBoxes = [&](const std::vector<std::wstring>& boxes) {
+        for (const std::wstring& expected : boxes) {
+            std::wstring text;
+            ASSERT_TRUE(tool_.answerMessageBox(text, 60000, moveCable)) << diagnostics();
+            EXPECT_EQ(text, expected);
+        }
+    };
+    const std::wstring connect2 = L"Connect Device 2 to COM" + std::to_wstring(com_) + L" and then Press OK";
+
+    ASSERT_TRUE(sim_.clear());
+    ui::click(GetDlgItem(pair, IDC_PD_PAIR));
+    ASSERT_NO_FATAL_FAILURE(expectBoxes(
+        {connect2, L"Connect Device 1 to COM" + std::to_wstring(com_) + L" and then Press OK",
+         L"Pairing completed successfully"}));
+    // Device 2 heard only what reached it at its own settings.
+    EXPECT_EQ(device2Heard, (std::vector<std::string>{"AT\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r",
+                                                      "AT+BOND=00126F123456\r"}));
+    EXPECT_EQ(device2["role"], "S");
+    EXPECT_EQ(device2["bond"], "00126F123456");
+    EXPECT_EQ(portWhenDevice1Asked.baud, 19200) << "port set back before Device 1 is asked for";
+    EXPECT_EQ(sim_.received(), (std::vector<std::string>{"AT+ROLEM\r", "AT+BOND=00126F654321\r"}));
+    std::map<std::string, std::string> device1 = sim_.state();
+    EXPECT_EQ(device1["role"], "M");
+    EXPECT_EQ(device1["bond"], "00126F654321");
+
+    ASSERT_TRUE(tool_.sync()) << diagnostics();
+    const std::pair<int, const wchar_t*> boxes[] = {{IDC_PD_DEVICE1_ADDRESS, L"0012-6F-123456"},
+                                                    {IDC_PD_DEVICE1_NAME, L"Serial Adapter"},
+                                                    {IDC_PD_DEVICE2_ADDRESS, L"0012-6F-654321"},
+                                                    {IDC_PD_DEVICE2_NAME, L"Pair Partner"}};
+    for (auto [id, text] : boxes)
+        EXPECT_EQ(ui::textOf(GetDlgItem(pair, id)), text) << "box " << id;
+    // The search showed each setting it tried.
+    EXPECT_TRUE(waitForLog(L"Trying 1200 baud, parity None, 1 stop bit(s), flow control On")) << diagnostics();
+    EXPECT_TRUE(waitForLog(L"Trying 2400 baud, parity None, 1 stop bit(s), flow control On")) << diagnostics();
+    saveShot(L"pair-device-paired");
+
+    ASSERT_TRUE(sim_.clear());
+    ui::click(GetDlgItem(pair, IDC_PD_UNPAIR));
+    ASSERT_NO_FATAL_FAILURE(expectBoxes({connect2, L"Unpairing completed successfully. Connect back Device 1"}));
+    EXPECT_EQ(device2Heard, std::vector<std::string>{"AT+BOND-\r"});
+    EXPECT_EQ(device2["bonded"], "0");
+    EXPECT_EQ(portWhenDevice1Asked.baud, 19200);
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+BOND-\r"});
+    EXPECT_EQ(sim_.state()["bonded"], "0");
+    EXPECT_TRUE(tool_.sync()) << "the user-interface thread is free again" << diagnostics();
+}
+
 }  // namespace

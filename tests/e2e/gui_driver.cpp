@@ -380,9 +380,12 @@ bool ToolProcess::answerBox(HWND box)
     return waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
 }
 
-bool ToolProcess::answerMessageBox(std::wstring& text, DWORD timeoutMs)
+bool ToolProcess::answerMessageBox(std::wstring& text, DWORD timeoutMs,
+                                   const std::function<void(const std::wstring&)>& beforeOk)
 {
     HWND box = findDialog(isMessageBox, timeoutMs);
+    if (box && beforeOk)
+        beforeOk(ui::textOf(GetDlgItem(box, kMessageBoxText)));
     if (!box || !answerBox(box))
         return false;
     text = boxes_.back();

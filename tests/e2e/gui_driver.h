@@ -94,8 +94,10 @@ public:
     // Visible top-level dialogs of the process other than the main window.
     std::vector<HWND> dialogs() const;
     HWND waitForDialog(const std::wstring& title, DWORD timeoutMs) const;
-    // Waits for a message box, records its text, presses OK.
-    bool answerMessageBox(std::wstring& text, DWORD timeoutMs = 15000);
+    // Waits for a message box, records its text, presses OK. `beforeOk`,
+    // when given, gets the text first: the operator does what the box asks.
+    bool answerMessageBox(std::wstring& text, DWORD timeoutMs = 15000,
+                          const std::function<void(const std::wstring&)>& beforeOk = nullptr);
     // Every message box answered so far, in order.
     const std::vector<std::wstring>& boxesSeen() const { return boxes_; }
     // The texts of the dialogs open now, for failure messages.

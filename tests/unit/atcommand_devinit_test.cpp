@@ -23,6 +23,10 @@ TEST_F(DeviceInit, SearchWalksAll120SettingsThenGivesUpAndStartsOver)
     EXPECT_EQ(settingsApplied, expected);
     EXPECT_EQ(written, std::vector<std::string>(120, "AT\r"));
     EXPECT_EQ(timersArmed, Timers(120, {DevInitTimer, 1000}));
+    // The operator sees each attempt as it is made, not once the search is over.
+    ASSERT_EQ(window.logLines.size(), 120u);
+    EXPECT_EQ(window.logLines[13], "Trying 9600 baud, parity None, 1 stop bit(s), flow control Off");
+    EXPECT_EQ(window.logLines[119], "Trying 19200 baud, parity Even, 2 stop bit(s), flow control Off");
 
     // The next expiry with nothing received: the operator is told, nothing is sent.
     TraceCapture trace;

@@ -157,6 +157,40 @@ TEST(SimulatorControl, ReceivedDataInjectTtyAndUnplug) {
     EXPECT_EQ(st["datamode"], "0");
 }
 
+// The operator's cable change during pairing: two adapters behind one pty,
+// each with its own address, name, line settings and bond, one plugged in.
+TEST(SimulatorSwap, EachAdapterKeepsItsOwnSettingsAndBondAcrossCableChanges) {
+    Simulator s = quietSimulator();
+    const Tty at2400{2400, 1, true};
+    ASSERT_EQ(s.control("attach 2", kTty), "OK");
+    ASSERT_EQ(s.control("line 2400 none 1 on", kTty), "OK");
+    ASSERT_EQ(s.control("set name Device\x20Two", kTty), "OK");
+    ASSERT_EQ(s.control("set echo off", kTty), "OK");
+    s.input("AT\r", kTty, 0);
+    EXPECT_EQ(drain(s), "") << "device 2 does not hear device 1's line settings";
+    s.input("AT+ADDR?\rAT+NAME?\rAT+BOND=00126F123456\r", at2400, 0);
+    EXPECT_EQ(drain(s), "\r\n0012-6F-654321\r\nOK\r\n\r\nDevice Two\r\nOK\r\n\r\nOK\r\n");
+
+    // Plugged back, device 1 answers at its own settings with its own record.
+    ASSERT_EQ(s.control("attach 1", kTty), "OK");
+    EXPECT_TRUE(s.takeOutputDropped());
+    s.input("AT+ADDR?\r", at2400, 0);
+    EXPECT_EQ(drain(s), "");
+    s.input("AT+ADDR?\rAT+BOND?\rAT+BOND=00126F654321\r", kTty, 0);
+    EXPECT_EQ(drain(s), "\r\n0012-6F-123456\r\nOK\r\n\r\n0000-00-000000\r\nOK\r\n\r\nOK\r\n");
+    auto device1 = stateOf(s);
+    EXPECT_EQ(device1["attached"], "1");
+    EXPECT_EQ(device1["bond"], "00126F654321");
+    EXPECT_EQ(device1["name"], "Serial Adapter");
+
+    ASSERT_EQ(s.control("attach 2", kTty), "OK");
+    auto device2 = stateOf(s);
+    EXPECT_EQ(device2["bond"], "00126F123456");
+    EXPECT_EQ(device2["baud"], "2400");
+    EXPECT_EQ(s.control("received", kTty), "OK AT+ADDR?\\r AT+NAME?\\r AT+BOND=00126F123456\\r");
+    EXPECT_EQ(s.control("attach 3", kTty).substr(0, 4), "ERR ");
+}
+
 // The same code escapes on the Windows side (tests/support/sim_client).
 TEST(Escape, RoundTripsEveryByteWithoutSpacesAndRefusesBadEscapes) {
     std::string all;
