@@ -198,6 +198,10 @@ BOOL CRZ310_ConfigDlg::OnCommand(WPARAM wParam, LPARAM lParam)
         if (m_pRemoteDevice)
             m_pRemoteDevice->UpdateRemoteDeviceWindow();
         return TRUE;
+    case ID_NOTIFY_MESSAGE_BOX:
+        if (lParam)
+            showMessageBox(reinterpret_cast<const wchar_t*>(lParam));
+        return TRUE;
     case ID_FILE_SAVE_SETTINGS:
         saveSettingsFile();
         return TRUE;

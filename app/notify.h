@@ -14,6 +14,9 @@ enum : UINT {
     ID_NOTIFY_INQUIRY_CLEAR = 20007,
     ID_NOTIFY_INQUIRY_END = 20008,
     ID_NOTIFY_REMOTE_DEVICE = 20009,
+    // A message box asked for off the user-interface thread; the payload is
+    // its wide text (app/msgbox.h).
+    ID_NOTIFY_MESSAGE_BOX = 20010,
 };
 
 // One-shot timers owned by the main window.

@@ -34,6 +34,10 @@ int engineMessageBoxA(const char* text, UINT type = MB_OK);
 // to know whether the record it handled is still the one pending.
 extern volatile uint32_t commandGeneration;
 
+// How the last blocking answer ended, set before atCommandEvent: 1 when the
+// adapter answered ERROR or the answer was rejected, 0 when it was accepted.
+extern volatile LONG answerFailed;
+
 // Clears atCommand as a whole.
 void clearAtCommand();
 // Resets the framing fields for a fresh answer; the command stays.
