@@ -104,6 +104,7 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
 
     uart = Uart{};
     resetEngineState();
+    forgetKnownSettings();
     // A trace left on (only possible when a window is opened twice in one
     // process) is closed properly rather than dropped with its stream open.
     if (debugFlag || debugFile)
@@ -138,6 +139,10 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
     }
     wcsncpy(startupDirectory, dir.c_str(), STARTUP_DIR_CHARS - 1);
     startupDirectory[STARTUP_DIR_CHARS - 1] = L'\0';
+
+    // The log is never cut: lift the edit control's limit, which would
+    // otherwise refuse appended text.
+    m_log.SetLimitText(0);
 
     EnableToolTips(TRUE);
 
@@ -288,10 +293,12 @@ void CRZ310_ConfigDlg::AppendLog(const char* text)
     if (!text)
         text = "";
     debugLog("%s", text);
-    std::wstring all = m_log.GetWindowTextW();
-    all += widen(text);
-    all += L"\r\n";
-    m_log.SetWindowTextW(all.c_str());
+    // Appended at the end: rewriting the whole text would make each line
+    // cost more the longer the log grows.
+    std::wstring line = widen(text) + L"\r\n";
+    int end = GetWindowTextLengthW(m_log.m_hWnd);
+    m_log.SetSel(end, end);
+    m_log.ReplaceSel(line.c_str());
     m_log.LineScroll(m_log.GetLineCount());
 }
 
@@ -454,7 +461,12 @@ void CRZ310_ConfigDlg::OnDestroy()
     CDialog::OnDestroy();
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
-    writeSettingsFile("settings.txt");
+    // By its full path, whatever the directory is by now.
+    std::wstring settingsPath = startupDirectory;
+    if (!settingsPath.empty() && settingsPath.back() != L'\\')
+        settingsPath += L'\\';
+    settingsPath += L"settings.txt";
+    writeLastKnownSettings(settingsPath.c_str());
     if (panelsCreated == 1) {
         deletePanels();
         panelsCreated = 0;
