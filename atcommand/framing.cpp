@@ -346,13 +346,8 @@ void processTimedResponse()
     clearAtCommand();
 }
 
-// Inquiry results and the remote handshake are handled elsewhere, later;
-// until then their data is dropped here.
-void processInquiryData(int32_t count)
-{
-    (void)count;
-}
-
+// The remote handshake is handled elsewhere, later; until then its data is
+// dropped here.
 void processHandshakeData(int32_t count)
 {
     (void)count;

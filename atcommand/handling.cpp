@@ -185,7 +185,9 @@ void handleInquiry()
 {
     bool cancel = strcmp(atCommand.command, "AT+FIND-\r") == 0;
     if (hasReply()) {
-        if (cancel && strcmp(atCommand.param, "\r\nInquiry Cancelled") == 0) {
+        // The framing keeps the reply line's closing CR LF; either form ends it.
+        if (cancel && (strcmp(atCommand.param, "\r\nInquiry Cancelled") == 0 ||
+                       strcmp(atCommand.param, "\r\nInquiry Cancelled\r\n") == 0)) {
             logFormatted(responseLogText, "Inquiry cancelled.");
             device.isInquiryActive = 0;
         }

@@ -1,7 +1,9 @@
 // Figures for the AT command engine, printed, not judged:
 //  1. the receive path's cost per byte (dispatch, framing and the handling
 //     of each completed answer) over a few MB of mixed answers;
-//  2. a complete Get Device Info against the simulated adapter at 115200
+//  2. the inquiry handling's cost per byte: inquiries of nine devices and the
+//     end line (a full record), over and over;
+//  3. a complete Get Device Info against the simulated adapter at 115200
 //     baud, next to its floor: 16 round trips of the 10 ms read interval
 //     plus the wire time of every byte both ways.
 // The second runs only under tools/with-sim (RZ310_SIM_CONTROL set).
@@ -154,6 +156,35 @@ void benchFraming()
     uartChangeSettingsHook = UartChangeSettings;
 }
 
+void benchInquiry()
+{
+    std::string one;
+    for (int i = 0; i < 9; ++i)
+        one += "\r\nDevice " + std::to_string(i) + std::string(26, ' ') + "0012-6F-00000" + std::to_string(i);
+    one += "\r\nInquiry End\r\n";
+    size_t bytes = 0;
+    double start = nowMs();
+    while (bytes < (4u << 20)) {
+        // What the OK to AT+FIND? leaves behind.
+        memset(&inquiry, 0, sizeof inquiry);
+        inquiry.keepNextByte = 1;
+        device.isInquiryActive = 1;
+        for (size_t at = 0; at < one.size(); at += RX_BUFFER_SIZE) {
+            size_t n = std::min<size_t>(RX_BUFFER_SIZE, one.size() - at);
+            memcpy(rxBuffer, one.data() + at, n);
+            dispatchUartData(static_cast<int32_t>(n));
+        }
+        bytes += one.size();
+    }
+    double elapsed = nowMs() - start;
+    printf("inquiry handling: %zu bytes in inquiries of 9 devices, %.1f ns/byte, %.2f us/inquiry\n", bytes,
+           elapsed * 1e6 / static_cast<double>(bytes), elapsed * 1e3 * static_cast<double>(one.size()) / bytes);
+    if (inquiry.resultCount != INQUIRY_RESULTS || device.isInquiryActive != 0)
+        printf("inquiry handling: the last inquiry ended with %d results, active %d\n", inquiry.resultCount,
+               device.isInquiryActive);
+    resetEngineState();
+}
+
 size_t receivedBytes = 0;
 void countAndDispatch(const uint8_t*, uint32_t count)
 {
@@ -226,6 +257,7 @@ void benchDeviceInfo()
 int main()
 {
     benchFraming();
+    benchInquiry();
     benchDeviceInfo();
     return 0;
 }

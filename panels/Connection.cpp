@@ -1,8 +1,28 @@
 #include "panels/Connection.h"
 
+#include "app/debuglog.h"
+#include "app/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr CommandRoute<CConnection> kRoutes[] = {
+    {IDC_CN_INQUIRE, BN_CLICKED, &CConnection::OnBnClickedInquireDevices},
+    {IDC_CN_CANCEL_INQUIRY, BN_CLICKED, &CConnection::OnBnClickedCancelInquiry},
+    {IDC_CN_RESULTS, LBN_SELCHANGE, &CConnection::OnLbnSelchangeInquiryResults},
+    {IDC_CN_CONNECT, BN_CLICKED, &CConnection::OnBnClickedConnect},
+    {IDC_CN_DISCONNECT, BN_CLICKED, &CConnection::OnBnClickedDisconnect},
+};
+
+// Where a result line carries the device's address, "0000-00-000000".
+constexpr size_t kAddressStart = 34;
+constexpr size_t kAddressLength = 14;
+
+} // namespace
 
 CConnection::CConnection() : CDialog(IDD_CONNECTION) {}
 
@@ -13,13 +33,38 @@ void CConnection::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_CN_ADDRESS, m_selectedDevice);
 }
 
+bool CConnection::RouteCommand(UINT id, UINT code)
+{
+    return routeCommand(this, kRoutes, id, code);
+}
+
 BOOL CConnection::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    // Nothing longer than the command buffer takes is ever formatted or sent.
+    m_selectedDevice.SetLimitText(CN_ADDRESS_LIMIT);
     EnableDlgItem(IDC_CN_CANCEL_INQUIRY, false);
     EnableDlgItem(IDC_CN_DISCONNECT, false);
     EnableToolTips(TRUE);
     return TRUE;
+}
+
+void CConnection::OnBnClickedInquireDevices()
+{
+    if (!device.isDeviceInitialised) {
+        showMessageBox(L"Local Device is not initialised. Please initialise the device and then start inquiry.");
+        return;
+    }
+    sendAtCommand("AT+FIND?\r", 0, 0);
+    if (device.isInquiryActive == 1)
+        EnableDlgItem(IDC_CN_CANCEL_INQUIRY, true);
+}
+
+void CConnection::OnBnClickedCancelInquiry()
+{
+    sendAtCommand("AT+FIND-\r", 0, 0);
+    if (device.isInquiryActive == 0)
+        EnableDlgItem(IDC_CN_CANCEL_INQUIRY, false);
 }
 
 void CConnection::UpdateInquiryResults()
@@ -32,6 +77,50 @@ void CConnection::UpdateInquiryResults()
         m_inquiryResults.DeleteString(i);
         m_inquiryResults.InsertString(i, row.c_str());
     }
+}
+
+void CConnection::OnLbnSelchangeInquiryResults()
+{
+    int index = m_inquiryResults.GetCurSel();
+    if (index < 0 || index >= INQUIRY_RESULTS || index >= inquiry.resultCount)
+        return;
+    const std::string result = fieldText(inquiry.results[index], sizeof inquiry.results[index]);
+    if (result.find("Inquiry End") != std::string::npos) {
+        m_selectedDevice.SetWindowTextW(L"");
+        return;
+    }
+    std::string address;
+    if (result.size() > kAddressStart) {
+        for (char c : result.substr(kAddressStart, kAddressLength))
+            if (c != '-')
+                address += c;
+    }
+    m_selectedDevice.SetWindowTextW(fieldToWide(address.c_str(), address.size()).c_str());
+}
+
+void CConnection::OnBnClickedConnect()
+{
+    if (!device.isDeviceInitialised) {
+        showMessageBox(L"Local Device is not initialised. Please initialise the device and then connect.");
+        return;
+    }
+    std::wstring typed = m_selectedDevice.GetWindowTextW();
+    if (typed.empty())
+        return;
+    CharUpperBuffW(&typed[0], static_cast<DWORD>(typed.size()));
+    const std::string address = wideToAnsi(typed, CN_ADDRESS_LIMIT);
+    char command[COMMAND_SIZE];
+    formatCommand(command, "AT+CONN=%s\r", address.c_str());
+    sendAtCommand(command, 0, 0);
+}
+
+void CConnection::OnBnClickedDisconnect()
+{
+    if (device.isHandshakeActive == 1) {
+        debugLog("CONNECTION: Device Handshaked to other device. Setting Handshake to FALSE before disconnecting.");
+        device.isHandshakeActive = 0;
+    }
+    sendAtCommand("AT+DROP\r", 0, 0);
 }
 
 void CConnection::UpdateConnectionButtons()

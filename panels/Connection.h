@@ -14,6 +14,14 @@ public:
     // connection.
     void UpdateConnectionButtons();
 
+    void OnBnClickedInquireDevices();
+    void OnBnClickedCancelInquiry();
+    void OnLbnSelchangeInquiryResults();
+    void OnBnClickedConnect();
+    void OnBnClickedDisconnect();
+
+    bool RouteCommand(UINT id, UINT code) override;
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;

@@ -69,3 +69,5 @@
 #define LD_NAME_LIMIT 15
 #define LD_PIN_LIMIT 7
 #define LD_AT_COMMAND_LIMIT 28
+// "AT+CONN=", the address and CR fill the 30-byte command buffer.
+#define CN_ADDRESS_LIMIT 20

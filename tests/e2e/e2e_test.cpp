@@ -470,4 +470,69 @@ TEST_F(ToolTest, DebugTraceSaveAndLoadThroughTheFileDialogsThenFileExit)
     EXPECT_FALSE(fileExists(folder + L"\\settings.txt"));
 }
 
+// The Connection panel's workflow: an inquiry whose rows appear one by one,
+// a row picked, an address typed in lower case, connect, then disconnect
+// out of data mode through the escape-sequence question.
+TEST_F(ToolTest, InquiryPickConnectAndDisconnect)
+{
+    const std::pair<const char*, const char*> devices[] = {
+        {"0012-6F-000001", "Printer"}, {"0012-6F-000002", "Phone"}, {"0012-6F-000003", "Scanner"}};
+    for (auto [address, name] : devices)
+        ASSERT_TRUE(sim_.ok("inquiry device " + std::string(address) + " " + name));
+    ASSERT_TRUE(sim_.set("role", "M"));
+    ASSERT_TRUE(sim_.set("autoconnect", "0"));
+    ASSERT_TRUE(sim_.set("eventdelay", "1000"));
+    ASSERT_NO_FATAL_FAILURE(startTool(19200));
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
+    HWND cn = tool_.panel(ConnectionPanel);
+    ASSERT_NE(cn, nullptr);
+    auto item = [&](int id) { return GetDlgItem(cn, id); };
+    auto enabled = [&](int id) { return IsWindowEnabled(item(id)) != FALSE; };
+    auto rows = [&] { return SendMessageW(item(IDC_CN_RESULTS), LB_GETCOUNT, 0, 0); };
+    auto row = [&](int i) {
+        wchar_t text[700] = L"";
+        SendMessageW(item(IDC_CN_RESULTS), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        return std::wstring(text);
+    };
+    EXPECT_FALSE(enabled(IDC_CN_CANCEL_INQUIRY));
+    EXPECT_FALSE(enabled(IDC_CN_DISCONNECT));
+
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(ui::clickAndWait(item(IDC_CN_INQUIRE), 30000)) << diagnostics();
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+FIND?\r"});
+    EXPECT_TRUE(enabled(IDC_CN_CANCEL_INQUIRY)) << "inquiry running";
+    EXPECT_TRUE(waitUntil([&] { return rows() == 1; }, 10000)) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return rows() == 4 && !enabled(IDC_CN_CANCEL_INQUIRY); }, 15000)) << diagnostics();
+    EXPECT_EQ(row(0), L"Printer" + std::wstring(27, L' ') + L"0012-6F-000001");
+    EXPECT_EQ(row(3), L"Inquiry End");
+    EXPECT_TRUE(waitForLog(L"Inquiry Complete.")) << diagnostics();
+
+    // The first row is a device like any other.
+    SendMessageW(item(IDC_CN_RESULTS), LB_SETCURSEL, 0, 0);
+    SendMessageW(cn, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(item(IDC_CN_RESULTS)));
+    EXPECT_EQ(ui::textOf(item(IDC_CN_ADDRESS)), L"00126F000001");
+
+    ASSERT_TRUE(ui::type(item(IDC_CN_ADDRESS), L"0012-6f-34ab56"));
+    ASSERT_TRUE(sim_.clear());
+    ui::click(item(IDC_CN_CONNECT));
+    std::wstring text;
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device connected to remote device with address 0012-6F-34AB56");
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+CONN=0012-6F-34AB56\r"});
+    EXPECT_TRUE(waitUntil([&] { return enabled(IDC_CN_DISCONNECT); }, 10000)) << diagnostics();
+    expectLights(kLit, kLit, kLit);
+
+    ASSERT_TRUE(sim_.clear());
+    ui::click(item(IDC_CN_DISCONNECT));
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device disconnected from remote device with address  0012-6F-34AB56");
+    EXPECT_EQ(sim_.received(), (std::vector<std::string>{"+++", "AT+DROP\r"}));
+    EXPECT_TRUE(waitUntil([&] { return !enabled(IDC_CN_DISCONNECT); }, 10000)) << diagnostics();
+    expectLights(kLit, kLit, kDark);
+}
+
 }  // namespace

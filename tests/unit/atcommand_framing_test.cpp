@@ -2,6 +2,7 @@
 // evaluation of timer-sent answers.
 #include "atcommand_fixture.h"
 #include "receive_fuzz.h"
+#include "trace_capture.h"
 #include <thread>
 
 class Framing : public EngineTest {
@@ -219,4 +220,68 @@ TEST_F(Framing, TimerSentAnswersAreStoredThenEvaluated)
     processTimedResponse();
     EXPECT_EQ(posted(), std::vector<UINT>{ID_NOTIFY_LOCAL_DEVICE});
     EXPECT_STREQ(atCommand.command, "");
+}
+
+// While an inquiry runs, lines cut at CR are devices, the end line or
+// reports; split anywhere they give the same record, and nothing is written
+// past it.
+TEST_F(Framing, InquiryLinesAreResultsTheEndOrReports)
+{
+    using Results = std::vector<std::string>;
+    std::string eleven;
+    Results tenDevices;
+    for (int i = 0; i < 11; ++i)
+        eleven += "\r\nDEVICE " + std::to_string(i);
+    for (int i = 0; i < 10; ++i)
+        tenDevices.push_back("DEVICE " + std::to_string(i));
+    const std::string longLine(1000, 'L');
+    const struct {
+        const char* name;
+        std::string stream;
+        Results results;  // the record afterwards, in order
+        size_t resultPosts, endPosts;
+        int active, connected;
+        const wchar_t* box;  // the report's message box, if any
+    } rows[] = {
+        {"three devices and the end", "\r\nA 0012-6F-000001\r\nB\r\nC\r\nInquiry End\r\n",
+         {"A 0012-6F-000001", "B", "C", "Inquiry End"}, 4, 1, 0, 0, nullptr},
+        {"a connection meanwhile", "\r\nA\r\nCONNECT 0012-6F-34AB56\r\n\r\nB\r", {"A", "B"}, 2, 1, 1, 1,
+         L"Local Device connected to remote device with address 0012-6F-34AB56"},
+        {"a disconnection meanwhile", "\r\nDISCONNECT 0012-6F-34AB56\r\n\r\nA\r", {"A"}, 1, 1, 1, 0,
+         L"Local Device disconnected from remote device with address  0012-6F-34AB56"},
+        {"an eleventh result", eleven + "\r\nInquiry End\r\n", {}, 10, 1, 0, 0, nullptr},
+        {"an over-long line", "\r\n" + longLine + "\r\nB\r", {std::string(RESPONSE_SIZE - 3, 'L'), "B"}, 2, 0, 1, 0,
+         nullptr},
+    };
+    for (const auto& row : rows) {
+        for (size_t chunk : {1, 7, 200}) {
+            SCOPED_TRACE(testing::Message() << row.name << " chunk " << chunk);
+            TraceCapture trace;
+            resetEngineState();
+            device.isDeviceInitialised = device.responseOn = 1;
+            // Only the disconnection row starts connected.
+            device.isConnected = device.isDataMode = row.connected == 0 && row.box ? 1 : 0;
+            answer("AT+FIND?\r", "\r\nOK\r\n");
+            memset(&atCommand, 0, sizeof atCommand);
+            window.clear();
+            boxes.clear();
+            feed(row.stream, chunk);
+
+            const Results expected = row.results.empty() ? tenDevices : row.results;
+            ASSERT_EQ(inquiry.resultCount, static_cast<int32_t>(expected.size()));
+            for (size_t i = 0; i < expected.size(); ++i)
+                EXPECT_EQ(inquiry.results[i], expected[i]) << i;
+            EXPECT_LT(inquiry.lineLength, RESPONSE_SIZE);
+            EXPECT_EQ(device.isInquiryActive, row.active);
+            EXPECT_EQ(device.isConnected, row.connected);
+            window.pump(0);
+            EXPECT_EQ(window.countOf(ID_NOTIFY_INQUIRY_RESULT), row.resultPosts);
+            EXPECT_EQ(window.countOf(ID_NOTIFY_INQUIRY_END), row.endPosts);
+            EXPECT_EQ(std::count(window.logLines.begin(), window.logLines.end(), "Inquiry Complete."),
+                      row.active ? 0 : 1);
+            EXPECT_EQ(boxes.texts(), row.box ? std::vector<std::wstring>{row.box} : std::vector<std::wstring>{});
+            EXPECT_STREQ(atCommand.command, "") << "a report leaves no command behind";
+            EXPECT_EQ(trace.countPrefix("ATCOMMAND: Inquiry results full"), row.results.empty() ? 1u : 0u);
+        }
+    }
 }

@@ -62,6 +62,7 @@ TEST_F(Handling, NumberFamiliesOnReplyAndOnAcknowledgement)
         {"AT+FIND?\r", "", &device.isInquiryActive, 1, ID_NOTIFY_INQUIRY_CLEAR},
         {"AT+FIND-\r", "", &device.isInquiryActive, 0, 0},
         {"AT+FIND-\r", "\r\nInquiry Cancelled", &device.isInquiryActive, 0, 0},
+        {"AT+FIND-\r", "\r\nInquiry Cancelled\r\n", &device.isInquiryActive, 0, 0},
         {"AT+AUTO\r", "", &device.isDataMode, 1, 0},
         {"+++", "", &device.isDataMode, 0, 0},
         // Replies and commands that say nothing known change nothing.

@@ -413,6 +413,59 @@ TEST_F(PanelTest, ConnectionRewritesResultRowsInPlaceAndFollowsTheFlags)
     EXPECT_EQ(enabledOf(h, buttons), "++-+");
 }
 
+// Picking a row fills the address box; what the box holds goes on the line
+// in upper case and never longer than the command buffer takes.
+TEST_F(PanelTest, ConnectionPicksTypesAndSendsBoundedAddresses)
+{
+    auto connection = make<CConnection>(IDD_CONNECTION);
+    HWND h = connection->m_hWnd;
+    HWND box = GetDlgItem(h, IDC_CN_ADDRESS);
+    auto sent = [&](int button) {
+        written.clear();
+        SendMessageW(GetDlgItem(h, button), BM_CLICK, 0, 0);
+        return written;
+    };
+    strcpy(inquiry.results[0], "Serial Adapter                    0012-6F-34AB56");
+    strcpy(inquiry.results[1], "Short");
+    strcpy(inquiry.results[2], "Inquiry End");
+    inquiry.resultCount = 3;
+    connection->UpdateInquiryResults();
+    const struct { int row; const wchar_t* address; } picks[] = {
+        {0, L"00126F34AB56"}, {1, L""}, {2, L""}};
+    for (const auto& p : picks) {
+        SetWindowTextW(box, L"typed");
+        SendDlgItemMessageW(h, IDC_CN_RESULTS, LB_SETCURSEL, p.row, 0);
+        SendMessageW(h, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(h, IDC_CN_RESULTS)));
+        EXPECT_EQ(textOf(box), p.address) << p.row;
+    }
+
+    EXPECT_EQ(SendMessageW(box, EM_GETLIMITTEXT, 0, 0), CN_ADDRESS_LIMIT);
+    const struct { int initialised; const wchar_t* typed; Lines sent; const wchar_t* box; } connects[] = {
+        {1, L"0012-6f-34ab56", {"AT+CONN=0012-6F-34AB56\r"}, nullptr},
+        {1, L"", {}, nullptr},
+        {1, L"0012-6f-34ab56-0012-6f", {"AT+CONN=0012-6F-34AB56-0012-\r"}, nullptr},
+        {0, L"00126F34AB56", {}, L"Local Device is not initialised. Please initialise the device and then connect."},
+    };
+    for (const auto& c : connects) {
+        device.isDeviceInitialised = c.initialised;
+        boxes.clear();
+        SetWindowTextW(box, c.typed);
+        EXPECT_EQ(sent(IDC_CN_CONNECT), c.sent) << c.typed;
+        EXPECT_EQ(boxes.texts(), c.box ? std::vector<std::wstring>{c.box} : std::vector<std::wstring>{});
+    }
+    boxes.clear();
+    EXPECT_EQ(sent(IDC_CN_INQUIRE), Lines{});
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{
+        L"Local Device is not initialised. Please initialise the device and then start inquiry."});
+
+    // Disconnect ends a handshake first and needs no initialised adapter.
+    device.isConnected = device.isHandshakeActive = 1;
+    connection->UpdateConnectionButtons();
+    EXPECT_EQ(sent(IDC_CN_DISCONNECT), Lines{"AT+DROP\r"});
+    EXPECT_EQ(device.isHandshakeActive, 0);
+}
+
 TEST_F(PanelTest, PairDeviceShowsEachFieldOfThePairingRecordWithinItsSize)
 {
     auto pair = make<CPairDevice>(IDD_PAIR_DEVICE);

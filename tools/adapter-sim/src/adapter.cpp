@@ -29,6 +29,20 @@ bool operator==(const LineSettings& a, const LineSettings& b) {
     return a.baud == b.baud && a.parity == b.parity && a.stopBits == b.stopBits && a.flow == b.flow;
 }
 
+std::string addressKey(const std::string& address) {
+    std::string key;
+    for (char c : address)
+        if (c != '-') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return key;
+}
+
+std::string inquiryResultText(const std::string& address, const std::string& name) {
+    constexpr size_t kNameColumn = 34;
+    std::string text = name.substr(0, kNameColumn - 1);
+    text.resize(kNameColumn, ' ');
+    return text + dashed(addressKey(address));
+}
+
 int baudCodeToRate(int code) {
     if (code >= 10 && code <= 18) return kRates[code - 10];
     return 19200;
@@ -285,10 +299,11 @@ std::string Adapter::execute(const std::string& command, int64_t nowMs) {
         return status();
     }
     if (command == "AT+FIND-") {
+        if (!state_.inquiryActive) return status();
         cancelEvents(EventKind::InquiryResult);
         cancelEvents(EventKind::InquiryEnd);
         state_.inquiryActive = false;
-        return status();
+        return reply("Inquiry Cancelled");
     }
     return error();
 }
@@ -312,8 +327,13 @@ std::string Adapter::executeWithValue(const std::string& base, const std::string
     }
     if (base == "AT+CONN") {
         if (value.empty() || state_.connected) return error();
-        switch (connectOutcome) {
-        case ConnectOutcome::Connect: schedule(nowMs + eventDelayMs, EventKind::Connect, value); break;
+        ConnectOutcome outcome = connectOutcome;
+        for (const std::string& refused : refusedAddresses)
+            if (addressKey(refused) == addressKey(value)) outcome = ConnectOutcome::Fail;
+        // The report names the remote device the way the adapter writes
+        // addresses, whatever form the command used.
+        switch (outcome) {
+        case ConnectOutcome::Connect: schedule(nowMs + eventDelayMs, EventKind::Connect, dashed(addressKey(value))); break;
         case ConnectOutcome::Fail: schedule(nowMs + eventDelayMs, EventKind::ConnectFail, ""); break;
         case ConnectOutcome::Nothing: break;
         }

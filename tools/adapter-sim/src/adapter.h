@@ -29,6 +29,13 @@ int baudRateToCode(int rate);
 // Bits on the wire per byte: start, 8 data, stop bits, parity bit if any.
 int bitsPerByte(const LineSettings& line);
 
+// "0012-6f-34ab56" and "00126F34AB56" name the same device.
+std::string addressKey(const std::string& address);
+
+// One inquiry result as the adapter reports it: the device's name in a
+// 34-character column, then its address in dash form (characters 34 to 47).
+std::string inquiryResultText(const std::string& address, const std::string& name);
+
 // What AT+CONN=... leads to after the event delay.
 enum class ConnectOutcome { Connect, Fail, Nothing };
 
@@ -102,6 +109,9 @@ public:
     ConnectOutcome connectOutcome = ConnectOutcome::Connect;
     int64_t eventDelayMs = 500;
     std::vector<std::string> inquiryResults;
+    // Addresses that answer AT+CONN=... with " Attempt Fail!!" whatever
+    // connectOutcome says; compared without dashes, case-blind.
+    std::vector<std::string> refusedAddresses;
 
 private:
     enum class EventKind { Connect, ConnectFail, Disconnect, InquiryResult, InquiryEnd };

@@ -207,6 +207,7 @@ std::string Simulator::stateText() {
     kv("connresult", outcomeName(a.connectOutcome));
     kv("eventdelay", std::to_string(a.eventDelayMs));
     kv("inquiryresults", std::to_string(a.inquiryResults.size()));
+    kv("refused", std::to_string(a.refusedAddresses.size()));
     kv("attached", std::to_string(attached_ + 1));
     flag("muted", muted_);
     flag("unplugged", unplugged_);
@@ -366,6 +367,14 @@ std::string Simulator::control(const std::string& request, const Tty& tty) {
         emitUnsolicited(a.disconnect(), tty);
         return "OK";
     }
+    if (verb == "refuse") {
+        if (args.size() != 1) return "ERR usage: refuse ADDR|clear";
+        if (args[0] == "clear")
+            a.refusedAddresses.clear();
+        else
+            a.refusedAddresses.push_back(args[0]);
+        return "OK";
+    }
     if (verb == "inquiry") {
         if (rest == "clear") {
             a.inquiryResults.clear();
@@ -377,7 +386,14 @@ std::string Simulator::control(const std::string& request, const Tty& tty) {
             a.inquiryResults.push_back(text);
             return "OK";
         }
-        return "ERR usage: inquiry add TEXT|clear";
+        if (rest.compare(0, 7, "device ") == 0 && args.size() >= 3) {
+            // The name is the rest of the line after the address.
+            std::string name;
+            if (!unescape(rest.substr(rest.find(args[1], 7) + args[1].size() + 1), name)) return "ERR bad escape";
+            a.inquiryResults.push_back(inquiryResultText(args[1], name));
+            return "OK";
+        }
+        return "ERR usage: inquiry add TEXT|device ADDR NAME|clear";
     }
     if (verb == "state") return stateText();
     if (verb == "tty") {

@@ -3,6 +3,8 @@
 // data mode.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "adapter.h"
 
 namespace sim {
@@ -175,6 +177,117 @@ TEST(AdapterDataMode, EscapeSequenceDataBytesAndTheCommandLog) {
     run(a, std::string((1 << 20) + 100, 'd'));
     EXPECT_EQ(a.dataReceived().size(), static_cast<size_t>(1 << 20));
 
+}
+
+// Connections as scripts: each step feeds bytes at a time, lets the events
+// due by then out and compares everything the adapter sent. Reports come
+// after the event delay (500 ms), addresses in the adapter's dash form.
+TEST(AdapterConnection, ConnectDataModeEscapeDropAndReports) {
+    struct Step {
+        const char* input;
+        int64_t at;
+        const char* output;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        bool connected, dataMode;
+        const char* data;
+    };
+    const char* kConnect = "\r\nCONNECT 0012-6F-34AB56\r\n";
+    const char* kDisconnect = "\r\nDISCONNECT 0012-6F-34AB56\r\n";
+    const Row rows[] = {
+        {"connect, data, escape, drop",
+         {{"AT+CONN=00126f34ab56\r", 0, "\r\nOK\r\n"}, {"", 499, ""}, {"", 500, kConnect},
+          {"AT+VER\r+x", 600, ""}, {"+++", 700, "\r\nOK\r\n"}, {"AT+DROP\r", 800, "\r\nOK\r\n"},
+          {"", 1300, kDisconnect}},
+         false, false, "AT+VER\r+x"},
+        {"escape then back to data mode",
+         {{"AT+CONN=0012-6F-34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect}, {"+++", 600, "\r\nOK\r\n"},
+          {"AT+AUTO\r", 700, "\r\nOK\r\n"}, {"z", 800, ""}},
+         true, true, "z"},
+        {"refused address",
+         {{"AT+CONN=0012-6F-BADBAD\r", 0, "\r\nOK\r\n"}, {"", 500, "\r\nCONNECT Attempt Fail!!\r\n"}},
+         false, false, ""},
+        {"second connect and drop in command mode refused",
+         {{"AT+DROP\r", 0, "\r\nERROR\r\n"}, {"AT+CONN=00126F34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect},
+          {"+++AT+CONN=00126F000001\r", 600, "\r\nOK\r\n\r\nERROR\r\n"}},
+         true, false, ""},
+        {"reset drops the connection without a report",
+         {{"AT+CONN=00126F34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect}, {"+++AT+RESET\r", 600, "\r\nOK\r\n\r\nOK\r\n"},
+          {"", 5000, ""}},
+         false, false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Adapter a = makeAdapter();
+        a.refusedAddresses.push_back("0012-6f-badbad");
+        for (const Step& step : row.steps) {
+            SCOPED_TRACE(step.input);
+            EXPECT_EQ(run(a, step.input, step.at) + a.poll(step.at), step.output);
+        }
+        EXPECT_EQ(a.state().connected, row.connected);
+        EXPECT_EQ(a.state().dataMode, row.dataMode);
+        EXPECT_EQ(a.dataReceived(), row.data);
+    }
+    // Without a refusal the global outcome decides; the remote side may
+    // also open and close the link.
+    Adapter a = makeAdapter();
+    a.connectOutcome = ConnectOutcome::Nothing;
+    EXPECT_EQ(run(a, "AT+CONN=00126F34AB56\r") + a.poll(10000), "\r\nOK\r\n");
+    EXPECT_EQ(a.connect("0012-6F-000001"), "\r\nCONNECT 0012-6F-000001\r\n");
+    EXPECT_EQ(a.disconnect(), "\r\nDISCONNECT 0012-6F-000001\r\n");
+    EXPECT_FALSE(a.state().connected || a.state().dataMode);
+}
+
+// An inquiry as a script: results paced by the event delay, each a CR LF
+// and its text without a line end; the end line; a cancel mid-way; a report
+// arriving meanwhile does not stop it.
+TEST(AdapterInquiry, ResultsPacedEndCancelAndReportsMeanwhile) {
+    const std::string d1 = inquiryResultText("00126f000001", "Printer");
+    EXPECT_EQ(d1, "Printer" + std::string(27, ' ') + "0012-6F-000001");
+    EXPECT_EQ(d1.substr(34, 14), "0012-6F-000001");
+    EXPECT_EQ(inquiryResultText("0012-6F-000002", std::string(40, 'n')).substr(33), " 0012-6F-000002");
+    struct Row {
+        const char* name;
+        bool resp;
+        std::vector<std::tuple<std::string, int64_t, std::string>> steps;  // input, at, output
+        bool active;
+    };
+    const std::string r1 = "\r\n" + d1, r2 = "\r\n" + inquiryResultText("00126F000002", "Phone");
+    const Row rows[] = {
+        {"refused unless master without auto-connect", true,
+         {{"AT+FIND?\r", 0, "\r\nERROR\r\n"}, {"AT+ROLEM\r", 0, "\r\nOK\r\n"}, {"AT+FIND?\r", 0, "\r\nERROR\r\n"}},
+         false},
+        {"to the end", true,
+         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 499, ""}, {"", 500, r1},
+          {"", 1000, r2}, {"", 1500, "\r\nInquiry End\r\n"}, {"AT+FIND-\r", 1600, "\r\nOK\r\n"}},
+         false},
+        {"cancelled", true,
+         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 500, r1},
+          {"AT+FIND-\r", 600, "\r\nInquiry Cancelled\r\nOK\r\n"}, {"", 5000, ""}},
+         false},
+        {"cancelled without response mode", false,
+         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\n\r\n\r\n"}, {"AT+FIND-\r", 100, "\r\nInquiry Cancelled\r\n"}},
+         false},
+        {"a connection meanwhile", true,
+         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 500, r1}},
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Adapter a = makeAdapter(false, row.resp);
+        a.inquiryResults = {d1, inquiryResultText("00126F000002", "Phone")};
+        for (const auto& step : row.steps) {
+            SCOPED_TRACE(std::get<0>(step));
+            EXPECT_EQ(run(a, std::get<0>(step), std::get<1>(step)) + a.poll(std::get<1>(step)), std::get<2>(step));
+        }
+        EXPECT_EQ(a.state().inquiryActive, row.active);
+        if (!row.active) continue;
+        // The remote side connects mid-inquiry: the report, then the inquiry goes on.
+        EXPECT_EQ(a.connect("0012-6F-34AB56"), "\r\nCONNECT 0012-6F-34AB56\r\n");
+        EXPECT_EQ(a.poll(1000) + a.poll(1500), r2 + "\r\nInquiry End\r\n");
+    }
 }
 
 }  // namespace

@@ -96,14 +96,18 @@ TEST(SimulatorGate, LineChangeAnsweredAtOldSettingsThenEffectiveAndResetRestores
 TEST(SimulatorControl, SetStateErrorModeMuteAndReset) {
     Simulator s = quietSimulator();
     for (const char* good : {"set name Two Words", "set role master", "set pindisabled on", "set baud 57600",
-                             "set version V\\x202", "ping"})
+                             "set version V\\x202", "refuse 0012-6F-BADBAD",
+                             "inquiry device 0012-6F-000001 My\\x20Phone 2", "ping"})
         EXPECT_EQ(s.control(good, kTty), "OK") << good;
     for (const char* bad : {"set bogus 1", "set echo maybe", "set baud 14400", "line 9600 odd 3 on", "inject \\q",
-                            "frobnicate"})
+                            "refuse", "inquiry device 0012-6F-000001", "frobnicate"})
         EXPECT_EQ(s.control(bad, kTty).substr(0, 4), "ERR ") << bad;
     auto st = stateOf(s);
     EXPECT_EQ(st["baudcode"], "16");
     EXPECT_EQ(st["version"], "V 2");
+    EXPECT_EQ(st["refused"], "1");
+    EXPECT_EQ(st["inquiryresults"], "1");
+    EXPECT_EQ(s.adapter().inquiryResults[0], inquiryResultText("00126F000001", "My Phone 2"));
     // The adapter answers from what was set.
     const Tty at57600{57600, 1, true};
     s.input("AT+NAME?\rAT+PIN?\rAT+ROLE?\r", at57600, 0);
