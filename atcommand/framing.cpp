@@ -274,6 +274,14 @@ void routeBlock(int32_t count)
 
 } // namespace
 
+ReportKind reportKind(const char* line)
+{
+    const char* keyword = reportKeyword(line);
+    if (keyword == nullptr)
+        return REPORT_NONE;
+    return keyword == DISCONNECT_KEYWORD ? REPORT_DISCONNECT : REPORT_CONNECT;
+}
+
 void dispatchUartData(int32_t count)
 {
     if (count <= 0)

@@ -116,6 +116,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         const char* name;  // device.name afterwards, "old" before
         std::vector<std::wstring> boxes;
         int inquiry;       // device.isInquiryActive afterwards
+        int results = 0;   // inquiry.resultCount afterwards
     } rows[] = {
         {"AT+NAME?\r", 1, "\r\nCONNECTOR\r\nOK\r\n", "CONNECTOR", {}, 0},
         {"AT+NAME?\r", 1, "\r\nDISCONNECT ME\r\nOK\r\n", "DISCONNECT ME", {}, 0},
@@ -125,7 +126,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         {"AT+NAME?\r", 1, "\r\nOK\r\nOK\r\n", "old", {}, 0},
         {"AT+NAME?\r", 1, "X\r\nMyName\r\nOK\r\n", "MyName", {}, 0},        // a stray byte is no echo
         {"AT+NAME?\r", 1, "XAT+NAME?\r\r\nMyName\r\nOK\r\n", "MyName", {}, 0},
-        {"AT+FIND?\r", 0, "\r\nOK\r\n\r\nRZ310 Porch\r\n", "old", {}, 1},  // the inquiry goes on
+        {"AT+FIND?\r", 0, "\r\nOK\r\n\r\nRZ310 Porch\r\n", "old", {}, 1, 1},  // the first result counts
     };
     for (const auto& row : rows) {
         for (size_t chunk : {1, 3, 200}) {
@@ -140,6 +141,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
             EXPECT_EQ(device.isConnected, 0);
             EXPECT_EQ(boxes.texts(), row.boxes);
             EXPECT_EQ(device.isInquiryActive, row.inquiry);
+            EXPECT_EQ(inquiry.resultCount, row.results);
             EXPECT_STREQ(atCommand.command, "");
         }
     }
@@ -249,6 +251,8 @@ TEST_F(Framing, InquiryLinesAreResultsTheEndOrReports)
          L"Local Device connected to remote device with address 0012-6F-34AB56"},
         {"a disconnection meanwhile", "\r\nDISCONNECT 0012-6F-34AB56\r\n\r\nA\r", {"A"}, 1, 1, 1, 0,
          L"Local Device disconnected from remote device with address  0012-6F-34AB56"},
+        {"devices named like reports", "\r\nCONNECTOR\r\nDISCONNECT ME 0012-6F-34AB56\r\nInquiry End\r\n",
+         {"CONNECTOR", "DISCONNECT ME 0012-6F-34AB56", "Inquiry End"}, 3, 1, 0, 0, nullptr},
         {"an eleventh result", eleven + "\r\nInquiry End\r\n", {}, 10, 1, 0, 0, nullptr},
         {"an over-long line", "\r\n" + longLine + "\r\nB\r", {std::string(RESPONSE_SIZE - 3, 'L'), "B"}, 2, 0, 1, 0,
          nullptr},
