@@ -296,8 +296,13 @@ void CRZ310_ConfigDlg::AppendLog(const char* text)
     // Appended at the end: rewriting the whole text would make each line
     // cost more the longer the log grows.
     std::wstring line = widen(text) + L"\r\n";
-    int end = GetWindowTextLengthW(m_log.m_hWnd);
-    m_log.SetSel(end, end);
+    DWORD end = static_cast<DWORD>(GetWindowTextLengthW(m_log.m_hWnd));
+    DWORD selStart = 0, selEnd = 0;
+    m_log.SendMessageW(EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+    // The caret stands at the end after the last line, unless the operator
+    // has clicked into the log meanwhile.
+    if (selStart != end || selEnd != end)
+        m_log.SetSel(static_cast<int>(end), static_cast<int>(end));
     m_log.ReplaceSel(line.c_str());
     m_log.LineScroll(m_log.GetLineCount());
 }
