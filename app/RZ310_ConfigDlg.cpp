@@ -104,6 +104,7 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
 
     uart = Uart{};
     resetEngineState();
+    forgetKnownSettings();
     // A trace left on (only possible when a window is opened twice in one
     // process) is closed properly rather than dropped with its stream open.
     if (debugFlag || debugFile)
@@ -138,6 +139,10 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
     }
     wcsncpy(startupDirectory, dir.c_str(), STARTUP_DIR_CHARS - 1);
     startupDirectory[STARTUP_DIR_CHARS - 1] = L'\0';
+
+    // The log is never cut: lift the edit control's limit, which would
+    // otherwise refuse appended text.
+    m_log.SetLimitText(0);
 
     EnableToolTips(TRUE);
 
@@ -202,6 +207,10 @@ BOOL CRZ310_ConfigDlg::OnCommand(WPARAM wParam, LPARAM lParam)
         // Only the thread that owns this window can kill its timer.
         if (handshakeTimerSpent(lParam))
             KillTimer(HandshakeCommandTimer);
+        return TRUE;
+    case ID_NOTIFY_MESSAGE_BOX:
+        if (lParam)
+            showMessageBox(reinterpret_cast<const wchar_t*>(lParam));
         return TRUE;
     case ID_FILE_SAVE_SETTINGS:
         saveSettingsFile();
@@ -289,10 +298,17 @@ void CRZ310_ConfigDlg::AppendLog(const char* text)
     if (!text)
         text = "";
     debugLog("%s", text);
-    std::wstring all = m_log.GetWindowTextW();
-    all += widen(text);
-    all += L"\r\n";
-    m_log.SetWindowTextW(all.c_str());
+    // Appended at the end: rewriting the whole text would make each line
+    // cost more the longer the log grows.
+    std::wstring line = widen(text) + L"\r\n";
+    DWORD end = static_cast<DWORD>(GetWindowTextLengthW(m_log.m_hWnd));
+    DWORD selStart = 0, selEnd = 0;
+    m_log.SendMessageW(EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+    // The caret stands at the end after the last line, unless the operator
+    // has clicked into the log meanwhile.
+    if (selStart != end || selEnd != end)
+        m_log.SetSel(static_cast<int>(end), static_cast<int>(end));
+    m_log.ReplaceSel(line.c_str());
     m_log.LineScroll(m_log.GetLineCount());
 }
 
@@ -451,7 +467,12 @@ void CRZ310_ConfigDlg::OnDestroy()
     CDialog::OnDestroy();
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
-    writeSettingsFile("settings.txt");
+    // By its full path, whatever the directory is by now.
+    std::wstring settingsPath = startupDirectory;
+    if (!settingsPath.empty() && settingsPath.back() != L'\\')
+        settingsPath += L'\\';
+    settingsPath += L"settings.txt";
+    writeLastKnownSettings(settingsPath.c_str());
     if (panelsCreated == 1) {
         deletePanels();
         panelsCreated = 0;

@@ -4,9 +4,11 @@
 #include <windows.h>
 
 // Shows a box with the given buttons (MB_OK, MB_OKCANCEL, ...) and returns the
-// button pressed (IDOK, IDCANCEL). Off the user-interface thread the box has
-// no owner window: an owned box would make the system send messages to the
-// owner's thread, which may be blocked waiting for this very thread.
+// button pressed (IDOK, IDCANCEL). An OK box asked for off the user-interface
+// thread is handed to the main window (ID_NOTIFY_MESSAGE_BOX) and IDOK comes
+// back at once: the asking thread never waits for the operator. Without a
+// main window the box has no owner: an owned box would make the system send
+// messages to the owner's thread, which may be blocked waiting for this one.
 int showMessageBox(const wchar_t* text, UINT type = MB_OK);
 
 // 8-bit text converted with the ANSI code page.

@@ -17,6 +17,9 @@ enum : UINT {
     // Ours, apart from the table above: the read thread handled a handshake
     // reply, the main window kills HandshakeCommandTimer (payload: the arming).
     ID_NOTIFY_HANDSHAKE_HANDLED = 20020,
+    // A message box asked for off the user-interface thread; the payload is
+    // its wide text (app/msgbox.h).
+    ID_NOTIFY_MESSAGE_BOX = 20010,
 };
 
 // One-shot timers owned by the main window.

@@ -4,6 +4,7 @@
 #include "app/debuglog.h"
 #include "serial/uart.h"
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -26,36 +27,84 @@ int32_t handleAndTrace()
     return accepted;
 }
 
-// Handles a complete answer, then ends the command and releases the sender.
+// Handles a complete answer, then ends the command and releases the sender
+// with the outcome: an ERROR or a rejected answer is no success.
 void finishAnswer()
 {
     uint32_t generation = commandGeneration;
-    handleAndTrace();
+    bool failed = strcmp(atCommand.response, "\r\nERROR\r\n") == 0;
+    failed = handleAndTrace() == 0 || failed;
     // A box of the handling lets the sender run: if it gave up or sent
     // another command meanwhile, the record and the event are no longer ours.
     if (generation != commandGeneration)
         return;
     clearAtCommand();
+    answerFailed = failed ? 1 : 0;
     debugLog("ATCOMMAND: Setting atCommandEvent");
     if (atCommandEvent)
         SetEvent(atCommandEvent);
 }
 
-// A connection or disconnection report, at `keyword` inside the line just
-// completed. It is handled at once in place of the pending command, whose
-// sender is not released (it times out and sends again); the command's
-// record is put back afterwards so that its answer is still recognised.
-void handleReport(const char* keyword, bool disconnect)
+bool isHexDigit(char c)
 {
-    char line[RESPONSE_SIZE];
-    size_t start = static_cast<size_t>(keyword - atCommand.response);
-    copyText(line, sizeof line, keyword);
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
 
-    // The pending command's answer ended earlier in this block: it comes first.
-    if (atCommand.respComplete == 1 && atCommand.command[0] != '\0') {
-        atCommand.response[start > 2 ? start : 2] = '\0';
-        finishAnswer();
+// A Bluetooth address as the adapter reports it: "0012-6F-654321" or
+// "00126F654321", possibly in double quotes.
+bool isAddress(const char* text, size_t length)
+{
+    if (length >= 2 && text[0] == '"' && text[length - 1] == '"') {
+        ++text;
+        length -= 2;
     }
+    if (length != 12 && length != 14)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        bool dash = length == 14 && (i == 4 || i == 7);
+        if (dash ? text[i] != '-' : !isHexDigit(text[i]))
+            return false;
+    }
+    return true;
+}
+
+// The keyword (with its CR LF) when the line just completed is a connection
+// or disconnection report: the keyword as a whole word at the start of the
+// line, then nothing, " Attempt Fail!!" or a blank and an address. A name
+// or an inquiry result that merely contains the word is no report.
+const char* reportKeyword(const char* line)
+{
+    size_t length = strlen(line);
+    if (length < 2 || line[0] != '\r' || line[1] != '\n')
+        return nullptr;
+    if (length >= 4 && line[length - 2] == '\r' && line[length - 1] == '\n')
+        length -= 2;
+    else if (line[length - 1] == '\n')
+        length -= 1;
+    for (const char* keyword : {DISCONNECT_KEYWORD, CONNECT_KEYWORD}) {
+        size_t k = strlen(keyword);
+        if (length < k || strncmp(line, keyword, k) != 0)
+            continue;
+        const char* rest = line + k;
+        size_t restLength = length - k;
+        static const char attemptFail[] = " Attempt Fail!!";
+        if (restLength == 0 ||
+            (restLength == sizeof attemptFail - 1 && strncmp(rest, attemptFail, restLength) == 0) ||
+            (rest[0] == ' ' && isAddress(rest + 1, restLength - 1)))
+            return keyword;
+    }
+    return nullptr;
+}
+
+// A connection or disconnection report, the whole line just completed. It
+// is handled at once in place of the pending command, whose sender is not
+// released (it times out and sends again); the command's record is put back
+// afterwards so that its answer is still recognised.
+void handleReport(const char* keyword)
+{
+    bool disconnect = keyword == DISCONNECT_KEYWORD;
+    char line[RESPONSE_SIZE];
+    copyText(line, sizeof line, atCommand.response);
 
     char displaced[COMMAND_SIZE];
     copyText(displaced, sizeof displaced, atCommand.command);
@@ -63,7 +112,7 @@ void handleReport(const char* keyword, bool disconnect)
     uint32_t expectsReplyLine = atCommand.expectsReplyLine;
     uint32_t generation = commandGeneration;
 
-    size_t keywordLength = disconnect ? sizeof DISCONNECT_KEYWORD - 1 : sizeof CONNECT_KEYWORD - 1;
+    size_t keywordLength = strlen(keyword);
     // The blank between CONNECT and the address is skipped.
     size_t paramStart = disconnect ? keywordLength : keywordLength + 1;
     size_t length = strlen(line);
@@ -89,27 +138,36 @@ void handleReport(const char* keyword, bool disconnect)
     }
 }
 
-// A line ended with LF: judge the whole of what has been collected.
-void judgeLine()
+// The CR LF that ended a line opens the next one.
+void openNextLine()
 {
-    if (strcmp(atCommand.response, "\r\nERROR\r\n") == 0 || strcmp(atCommand.response, "\r\nOK\r\n") == 0) {
-        atCommand.respComplete = 1;
-        return;
-    }
-    if (const char* keyword = strstr(atCommand.response, DISCONNECT_KEYWORD)) {
-        handleReport(keyword, true);
-        return;
-    }
-    if (const char* keyword = strstr(atCommand.response, CONNECT_KEYWORD)) {
-        handleReport(keyword, false);
-        return;
-    }
-    // A reply line; its closing CR LF opens the status line that follows.
-    copyText(atCommand.param, RESPONSE_SIZE, atCommand.response);
     memset(atCommand.response, 0, sizeof atCommand.response);
     atCommand.response[0] = '\r';
     atCommand.response[1] = '\n';
     atCommand.respLength = 2;
+}
+
+// A line ended with LF: judge the whole of what has been collected.
+void judgeLine()
+{
+    if (const char* keyword = reportKeyword(atCommand.response)) {
+        handleReport(keyword);
+        return;
+    }
+    if (atCommand.command[0] == '\0') {
+        // Nothing is pending: a late or stray answer is no one's, and must
+        // not release a sender that has not yet sent.
+        debugLog("ATCOMMAND: No command pending. Dropped %s", atCommand.response);
+        openNextLine();
+        return;
+    }
+    if (strcmp(atCommand.response, "\r\nERROR\r\n") == 0 || strcmp(atCommand.response, "\r\nOK\r\n") == 0) {
+        atCommand.respComplete = 1;
+        return;
+    }
+    // A reply line; its closing CR LF opens the status line that follows.
+    copyText(atCommand.param, RESPONSE_SIZE, atCommand.response);
+    openNextLine();
     // Without response mode no OK follows, except after the adapter said
     // that response mode is on.
     if (device.responseOn == 0 && strcmp(atCommand.param, "\r\nRESP+\r\n") != 0)
@@ -156,21 +214,33 @@ void collectByte(char byte)
 void frameByte(char byte)
 {
     switch (atCommand.respState) {
-    case RESP_WAIT_START:
-        if (atCommand.startSeen == 0) {
-            atCommand.startSeen = 1;
-            if (byte == '\r') {
-                // No echo: the answer starts with this CR.
+    case RESP_WAIT_START: {
+        // Waiting for the answer to begin. Bytes before it count as the echo
+        // only when they are the pending command's own text (startSeen of
+        // its characters have come); any other byte is stray and dropped.
+        const char* command = atCommand.command;
+        uint32_t seen = atCommand.startSeen;
+        if (seen < COMMAND_SIZE - 1 && command[seen] != '\0' && byte == command[seen]) {
+            atCommand.startSeen = ++seen;
+            if (seen < COMMAND_SIZE && command[seen] == '\0') {
+                // The whole echo, its CR included.
                 atCommand.respState = RESP_COLLECT;
-                collectByte(byte);
+                atCommand.respComplete = 0;
+                atCommand.respLength = 0;
             }
         } else if (byte == '\r') {
-            // End of the echo.
             atCommand.respState = RESP_COLLECT;
             atCommand.respComplete = 0;
             atCommand.respLength = 0;
+            // A CR after part of the echo ends it; otherwise the answer
+            // starts with this CR.
+            if (seen == 0)
+                collectByte(byte);
+        } else {
+            atCommand.startSeen = (command[0] != '\0' && byte == command[0]) ? 1 : 0;
         }
         break;
+    }
     case RESP_COLLECT:
         collectByte(byte);
         break;
@@ -180,15 +250,9 @@ void frameByte(char byte)
     }
 }
 
-} // namespace
-
-void dispatchUartData(int32_t count)
+// Routes the first `count` bytes of rxBuffer by what is pending.
+void routeBlock(int32_t count)
 {
-    if (count <= 0)
-        return;
-    if (count > RX_BUFFER_SIZE)
-        count = RX_BUFFER_SIZE;
-    EngineLock lock;
     if (atCommand.timerMode == 1) {
         // Stored until the timer expires; what does not fit is dropped.
         uint32_t room = atCommand.respLength < RESPONSE_SIZE - 1 ? RESPONSE_SIZE - 1 - atCommand.respLength : 0;
@@ -208,17 +272,46 @@ void dispatchUartData(int32_t count)
     processCmdResponse(count);
 }
 
+} // namespace
+
+ReportKind reportKind(const char* line)
+{
+    const char* keyword = reportKeyword(line);
+    if (keyword == nullptr)
+        return REPORT_NONE;
+    return keyword == DISCONNECT_KEYWORD ? REPORT_DISCONNECT : REPORT_CONNECT;
+}
+
+void dispatchUartData(int32_t count)
+{
+    if (count <= 0)
+        return;
+    if (count > RX_BUFFER_SIZE)
+        count = RX_BUFFER_SIZE;
+    EngineLock lock;
+    routeBlock(count);
+}
+
 void processCmdResponse(int32_t count)
 {
     if (count > RX_BUFFER_SIZE)
         count = RX_BUFFER_SIZE;
     EngineLock lock;
-    for (int32_t i = 0; i < count; ++i)
+    for (int32_t i = 0; i < count; ++i) {
         frameByte(static_cast<char>(rxBuffer[i]));
-    // The rest of a block after a complete answer is judged too, so the
-    // answer is handled only now.
-    if (atCommand.respComplete == 1)
+        if (atCommand.respComplete != 1)
+            continue;
+        // The answer ends here and is handled as it stands. What follows in
+        // the block is dispatched as if it had come on its own: a report, or
+        // the first result of the inquiry this answer started.
         finishAnswer();
+        int32_t rest = count - i - 1;
+        if (rest > 0) {
+            memmove(rxBuffer, rxBuffer + i + 1, static_cast<size_t>(rest));
+            routeBlock(rest);
+        }
+        return;
+    }
 }
 
 void processTimedResponse()

@@ -4,9 +4,11 @@
 #include "app/debuglog.h"
 #include "app/notify.h"
 #include "serial/uart.h"
+#include "settings/settings.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <cwchar>
 
 namespace {
@@ -57,6 +59,7 @@ bool pick(const char* actual, const Choice (&choices)[N], int32_t& target)
     for (const Choice& choice : choices) {
         if (strcmp(actual, choice.text) == 0) {
             target = choice.value;
+            noteKnownSetting(&target);
             return true;
         }
     }
@@ -125,6 +128,7 @@ void handleBaud()
         } else {
             device.baudCode = atoi(digits);
             uart.baud = baudCodeToRate(device.baudCode);
+            noteKnownSetting(&uart.baud);
         }
     } else {
         // "AT+BAUD17\r": the digits after "AT+BAUD".
@@ -137,6 +141,7 @@ void handleBaud()
         } else {
             device.baudCode = atoi(digits);
             uart.baud = baudCodeToRate(device.baudCode);
+            noteKnownSetting(&uart.baud);
             reapply(L"Failed to set baudrate %d", device.baudCode);
         }
     }
@@ -169,6 +174,8 @@ void handleReset()
     device.isHandshakeActive = 0;
     copyText(device.name, sizeof device.name, "Serial Adapter");
     copyText(device.pin, sizeof device.pin, "8642");
+    // Reset values are what the adapter holds now, as if read.
+    noteAllKnownSettings();
     logFormatted(responseLogText, "Local Device reset successful");
     postNotify(ID_NOTIFY_LOCAL_DEVICE);
     postNotify(ID_NOTIFY_STATUS);
@@ -273,6 +280,9 @@ void handleFamily(AtCommandId id)
     case 1:
         if (device.isDeviceInitialised == 0) {
             device.isDeviceInitialised = 1;
+            // The adapter answers on these line settings and behind this port.
+            for (const int32_t* field : {&uart.port, &uart.baud, &uart.stopBits, &uart.parity, &uart.flow})
+                noteKnownSetting(field);
             postNotify(ID_NOTIFY_STATUS);
             logFormatted(responseLogText, "Local Device initialised successfully");
         } else if (pairing.pairState == 1) {
@@ -370,10 +380,12 @@ void handleFamily(AtCommandId id)
                 postNotify(ID_NOTIFY_PAIR_DEVICE);
             } else {
                 replyText(device.name, sizeof device.name);
+                noteKnownSetting(device.name);
                 postNotify(ID_NOTIFY_LOCAL_DEVICE);
             }
         } else {
-            valueAfterEquals(device.name, sizeof device.name);
+            if (valueAfterEquals(device.name, sizeof device.name))
+                noteKnownSetting(device.name);
             postNotify(ID_NOTIFY_LOCAL_DEVICE);
         }
         break;
@@ -386,11 +398,16 @@ void handleFamily(AtCommandId id)
             } else {
                 device.pinDisabled = 0;
                 copyText(device.pin, sizeof device.pin, text);
+                noteKnownSetting(device.pin);
             }
+            noteKnownSetting(&device.pinDisabled);
         } else if (strcmp(atCommand.command, "AT+PIN-\r") == 0) {
             device.pinDisabled = 1;
+            noteKnownSetting(&device.pinDisabled);
         } else if (valueAfterEquals(device.pin, sizeof device.pin)) {
             device.pinDisabled = 0;
+            noteKnownSetting(device.pin);
+            noteKnownSetting(&device.pinDisabled);
         }
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;

@@ -11,17 +11,20 @@ namespace {
 
 enum InquiryLine { INQUIRY_LINE_END, INQUIRY_LINE_DISCONNECT, INQUIRY_LINE_CONNECT, INQUIRY_LINE_RESULT };
 
-// What a complete line is. The order matters: a disconnection report also
-// contains "CONNECT", and the end line wins over both.
+// What a complete line is. The end line wins; a report is one only in a
+// report's form, so a device named "CONNECTOR" is a device found.
 InquiryLine classifyLine(const char* line)
 {
     if (strstr(line, "Inquiry End"))
         return INQUIRY_LINE_END;
-    if (strstr(line, "DISCONNECT"))
+    switch (reportKind(line)) {
+    case REPORT_DISCONNECT:
         return INQUIRY_LINE_DISCONNECT;
-    if (strstr(line, "CONNECT"))
+    case REPORT_CONNECT:
         return INQUIRY_LINE_CONNECT;
-    return INQUIRY_LINE_RESULT;
+    default:
+        return INQUIRY_LINE_RESULT;
+    }
 }
 
 // Set once the eleventh result of an inquiry has been dropped, so that the

@@ -34,6 +34,17 @@ int engineMessageBoxA(const char* text, UINT type = MB_OK);
 // to know whether the record it handled is still the one pending.
 extern volatile uint32_t commandGeneration;
 
+// How the last blocking answer ended, set before atCommandEvent: 1 when the
+// adapter answered ERROR or the answer was rejected, 0 when it was accepted.
+extern volatile LONG answerFailed;
+
+// What a complete line ("\r\n" and its text, with or without its closing
+// CR LF) reports: CONNECT or DISCONNECT as a whole word at its start, then
+// nothing, " Attempt Fail!!" or a blank and an address. Any other line,
+// whatever words it holds, is no report.
+enum ReportKind { REPORT_NONE, REPORT_CONNECT, REPORT_DISCONNECT };
+ReportKind reportKind(const char* line);
+
 // Clears atCommand as a whole.
 void clearAtCommand();
 // Resets the framing fields for a fresh answer; the command stays.

@@ -12,9 +12,17 @@ namespace {
 const char programmingText[] = "Programming the adapter with the loaded settings...";
 const char programmedText[] = "Adapter programmed with loaded settings.";
 
+// Settings of this run that the adapter did not take.
+int failures = 0;
+
 // Every command is blocking and kept out of the log window; a failure has
 // been reported by the send and the next setting follows regardless.
-void send(const char* command) { sendAtCommand(command, 0, 0); }
+void send(const char* command)
+{
+    uint16_t result = sendAtCommand(command, 0, 0);
+    if (result != SEND_OK && result != SEND_PENDING)
+        ++failures;
+}
 
 void sendSwitch(char* command, const char* family, int32_t loaded, int32_t held)
 {
@@ -65,6 +73,7 @@ int parityCode(int32_t parity)
 void programLoadedSettings()
 {
     postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmingText));
+    failures = 0;
 
     char command[COMMAND_SIZE];
     const LoadedSettings& file = loadedSettings;
@@ -111,5 +120,11 @@ void programLoadedSettings()
     sendSwitch(command, "AT+ACON", file.autoConnect, device.autoConnect);
     sendSwitch(command, "AT+FLOW", file.flowControl, uart.flow);
 
-    postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmedText));
+    if (failures == 0) {
+        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmedText));
+        return;
+    }
+    char text[TEXT_SIZE];
+    formatText(text, "Adapter not fully programmed: %d of the loaded settings failed.", failures);
+    postLogText(text);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 HANDLE atCommandEvent = nullptr;
+volatile LONG answerFailed = 0;
 
 UartWriteFn uartWriteHook = &UartWrite;
 UartChangeSettingsFn uartChangeSettingsHook = &UartChangeSettings;
@@ -36,6 +37,10 @@ int writeCommand(const char* text, uint32_t length)
 void recordEscape()
 {
     EngineLock lock;
+    // Reset before the command is pending, so that its answer, however
+    // fast, is never erased.
+    ResetEvent(atCommandEvent);
+    answerFailed = 0;
     copyText(atCommand.command, COMMAND_SIZE, "+++");
     atCommand.timerMode = 0;
     resetFraming();
@@ -76,8 +81,9 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
         int answer = showMessageBox(
             L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command",
             MB_OKCANCEL);
+        // Declined: nothing was sent, which is no success.
         if (answer != IDOK)
-            return SEND_OK;
+            return SEND_FAILED;
         recordEscape();
         sendBlockingCommand("+++", 3);
         if (device.isDataMode == 1) {
@@ -88,6 +94,12 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
 
     {
         EngineLock lock;
+        if (timerMode != 1) {
+            // Reset before the command is pending, so that its answer,
+            // however fast, is never erased.
+            ResetEvent(atCommandEvent);
+            answerFailed = 0;
+        }
         copyText(atCommand.command, COMMAND_SIZE, text);
         atCommand.showInLog = static_cast<uint32_t>(showInLog);
         atCommand.timerMode = timerMode == 1 ? 1 : 0;
@@ -131,9 +143,9 @@ uint16_t sendTimerCommand(const char* text, uint32_t length)
     return static_cast<uint16_t>(result);
 }
 
+// The event was reset when the command was recorded.
 uint16_t sendBlockingCommand(const char* text, uint32_t length)
 {
-    ResetEvent(atCommandEvent);
     {
         EngineLock lock;
         debugLog("ATCOMMAND: +sendBlockingCommand buff %s len %d", atCommand.command, static_cast<int>(length));
@@ -146,7 +158,7 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
         // Repaints meanwhile when a long procedure holds the user-interface thread.
         DWORD wait = waitRepainting(atCommandEvent, atCommandWaitMs);
         if (wait == WAIT_OBJECT_0)
-            return 0;
+            return answerFailed ? 1 : 0;
         if (wait != WAIT_TIMEOUT) {
             debugLog("ATCOMMAND: WaitForSingleObject(atCommandEvent,1000) returned error %d",
                      static_cast<int>(GetLastError()));
@@ -158,7 +170,7 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
             EngineLock lock;
             // The answer may have been handled while we waited for the lock.
             if (WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0)
-                return 0;
+                return answerFailed ? 1 : 0;
             ++tries;
             debugLog("ATCOMMAND: Response to command %s was not received. Retry count %d", atCommand.command,
                      tries);

@@ -3,16 +3,19 @@
 #include "settings/settings.h"
 #include "app/debuglog.h"
 #include "app/msgbox.h"
-#include "atcommand/atcommand.h"
+#include "atcommand/internal.h"
 #include "serial/uart.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 LoadedSettings loadedSettings;
+SettingsFileWriteFn settingsFileWrite = &fwrite;
 
 namespace {
 
@@ -40,8 +43,8 @@ enum Key {
     KEY_COUNT
 };
 
-// Tried in this order: the first name found anywhere in the line wins, which
-// is why DisablePin comes before Pin.
+// The key of a line is the text before its "=", compared whole: a value may
+// hold any of these words ("Name = Baud Box").
 const char* const keyNames[KEY_COUNT] = {
     "Port", "Baud", "StopBits", "FlowControl", "Parity", "DisablePin", "Name", "Pin",
     "Discoverable", "Role", "AutoConnect", "EscapeMode", "EchoMode", "AutoPower",
@@ -183,16 +186,20 @@ void readLine(char* line, const char* fileName)
     if (*start == '#')
         return;
 
+    // The text before the first "=", blanks and tabs around it left out; a
+    // line without "=" is judged by its first word.
+    const char* equals = strchr(start, '=');
+    const char* keyEnd = equals ? equals : start + strcspn(start, " \t\r\n");
+    while (keyEnd > start && isBlank(keyEnd[-1]))
+        --keyEnd;
+    size_t keyLength = static_cast<size_t>(keyEnd - start);
     int key = 0;
-    while (key < KEY_COUNT && strstr(line, keyNames[key]) == nullptr)
+    while (key < KEY_COUNT && (strlen(keyNames[key]) != keyLength || strncmp(start, keyNames[key], keyLength) != 0))
         ++key;
     if (key == KEY_COUNT) {
         debugLog("Unhandled entry %s in %s file", line, fileName);
         return;
     }
-
-    // Split at the first "=" in the line. If there is none, write "line %s format not correct".
-    const char* equals = strchr(line, '=');
     if (equals == nullptr) {
         debugLog("line %s format not correct", line);
         return;
@@ -295,54 +302,210 @@ int readSettingsFile(const char* fileName)
     return 1;
 }
 
-int writeSettingsFile(const char* fileName)
+namespace {
+
+// The file's text, line by line, from a record of its values.
+std::string settingsText(const LoadedSettings& values)
 {
+    char name[sizeof values.name];
+    char pin[sizeof values.pin];
+    copyField(name, values.name, sizeof values.name);
+    copyField(pin, values.pin, sizeof values.pin);
+
+    std::string text;
+    char line[128];
+    auto add = [&](const char* format, auto value) {
+        snprintf(line, sizeof line, format, value);
+        text += line;
+    };
+    text += "# RZ310 Configuration Utility Settings\n";
+    add("Port = COM%d\n", values.port);
+    text += "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n";
+    add("Baud = %d\n", values.baud);
+    add("StopBits = %d\n", values.stopBits);
+    add("FlowControl = %s\n", onOffText(values.flowControl));
+    text += "# Valid parity values are none, odd, even\n";
+    if (values.parity == 0x0100)
+        text += "Parity = None\n";
+    else if (values.parity == 0x0200)
+        text += "Parity = Odd\n";
+    else if (values.parity == 0x0400)
+        text += "Parity = Even\n";
+    add("Name = %s\n", name);
+    add("Pin = %s\n", pin);
+    add("Discoverable = %s\n", onOffText(values.discoverable));
+    add("DisablePin = %s\n", onOffText(values.disablePin));
+    if (values.role == 1)
+        text += "Role = Master\n";
+    else if (values.role == 2)
+        text += "Role = Slave\n";
+    add("AutoConnect = %s\n", onOffText(values.autoConnect));
+    add("EscapeMode = %s\n", onOffText(values.escapeMode));
+    add("EchoMode = %s\n", onOffText(values.echoMode));
+    add("AutoPower = %s\n", onOffText(values.autoPower));
+    add("CommandResponse = %s\n", onOffText(values.commandResponse));
+    add("RemoteConfig = %s\n", onOffText(values.remoteConfig));
+    return text;
+}
+
+int errnoOfWin32(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EBUSY;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOMEM;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    default: return static_cast<int>(error);
+    }
+}
+
+// Writes the whole text into a temporary file beside `path`, then puts it in
+// the old file's place: a full disk or a failed write leaves the old file.
+int writeWhole(const std::wstring& path, const std::string& text)
+{
+    const std::wstring temporary = path + L".tmp";
     FILE* file = nullptr;
-    errno_t error = fopen_s(&file, fileName, "wt");
+    errno_t error = _wfopen_s(&file, temporary.c_str(), L"wt");
     if (error != 0 || file == nullptr) {
         reportCreateFailure(error != 0 ? error : EINVAL);
         return 0;
     }
-
-    char name[sizeof device.name];
-    char pin[sizeof device.pin];
-    copyField(name, device.name, sizeof device.name);
-    copyField(pin, device.pin, sizeof device.pin);
-
-    fprintf_s(file, "# RZ310 Configuration Utility Settings\n");
-    fprintf_s(file, "Port = COM%d\n", uart.port);
-    fprintf_s(file, "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n");
-    fprintf_s(file, "Baud = %d\n", uart.baud);
-    fprintf_s(file, "StopBits = %d\n", uart.stopBits);
-    fprintf_s(file, "FlowControl = %s\n", onOffText(uart.flow));
-    fprintf_s(file, "# Valid parity values are none, odd, even\n");
-    if (uart.parity == 0x0100)
-        fprintf_s(file, "Parity = None\n");
-    else if (uart.parity == 0x0200)
-        fprintf_s(file, "Parity = Odd\n");
-    else if (uart.parity == 0x0400)
-        fprintf_s(file, "Parity = Even\n");
-    fprintf_s(file, "Name = %s\n", name);
-    fprintf_s(file, "Pin = %s\n", pin);
-    fprintf_s(file, "Discoverable = %s\n", onOffText(device.discoverable));
-    fprintf_s(file, "DisablePin = %s\n", onOffText(device.pinDisabled));
-    if (device.role == 1)
-        fprintf_s(file, "Role = Master\n");
-    else if (device.role == 2)
-        fprintf_s(file, "Role = Slave\n");
-    fprintf_s(file, "AutoConnect = %s\n", onOffText(device.autoConnect));
-    fprintf_s(file, "EscapeMode = %s\n", onOffText(device.escapeOn));
-    fprintf_s(file, "EchoMode = %s\n", onOffText(device.echoOn));
-    fprintf_s(file, "AutoPower = %s\n", onOffText(device.sleepOn));
-    fprintf_s(file, "CommandResponse = %s\n", onOffText(device.responseOn));
-    fprintf_s(file, "RemoteConfig = %s\n", onOffText(device.remoteConfig));
-
+    bool failed = settingsFileWrite(text.data(), 1, text.size(), file) != text.size();
     // A full disk shows only here; a half-written file is not a saved one.
-    bool failed = fflush(file) != 0 || ferror(file) != 0;
+    failed = fflush(file) != 0 || ferror(file) != 0 || failed;
     failed = fclose(file) != 0 || failed;
     if (failed) {
-        debugLog("Failed to write %s file. Error %d", fileName, errno);
+        debugLog("Failed to write %ls file. Error %d", path.c_str(), errno);
+        DeleteFileW(temporary.c_str());
+        return 0;
+    }
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD moveError = GetLastError();
+        debugLog("Failed to replace %ls file. Error %lu", path.c_str(), moveError);
+        DeleteFileW(temporary.c_str());
+        reportCreateFailure(errnoOfWin32(moveError));
         return 0;
     }
     return 1;
+}
+
+// The settings file's fields that a value from the adapter can make known,
+// with where the engine keeps them.
+struct KnownField {
+    const void* source;
+    size_t size;
+    size_t offset;   // in LoadedSettings
+    bool text;
+};
+
+const KnownField knownFields[] = {
+    {&uart.port, sizeof uart.port, offsetof(LoadedSettings, port), false},
+    {&uart.baud, sizeof uart.baud, offsetof(LoadedSettings, baud), false},
+    {&uart.stopBits, sizeof uart.stopBits, offsetof(LoadedSettings, stopBits), false},
+    {&uart.parity, sizeof uart.parity, offsetof(LoadedSettings, parity), false},
+    {&uart.flow, sizeof uart.flow, offsetof(LoadedSettings, flowControl), false},
+    {&device.echoOn, sizeof device.echoOn, offsetof(LoadedSettings, echoMode), false},
+    {&device.role, sizeof device.role, offsetof(LoadedSettings, role), false},
+    {&device.responseOn, sizeof device.responseOn, offsetof(LoadedSettings, commandResponse), false},
+    {&device.discoverable, sizeof device.discoverable, offsetof(LoadedSettings, discoverable), false},
+    {&device.escapeOn, sizeof device.escapeOn, offsetof(LoadedSettings, escapeMode), false},
+    {&device.sleepOn, sizeof device.sleepOn, offsetof(LoadedSettings, autoPower), false},
+    {&device.autoConnect, sizeof device.autoConnect, offsetof(LoadedSettings, autoConnect), false},
+    {&device.pinDisabled, sizeof device.pinDisabled, offsetof(LoadedSettings, disablePin), false},
+    {&device.remoteConfig, sizeof device.remoteConfig, offsetof(LoadedSettings, remoteConfig), false},
+    {device.name, sizeof device.name, offsetof(LoadedSettings, name), true},
+    {device.pin, sizeof device.pin, offsetof(LoadedSettings, pin), true},
+};
+constexpr size_t KNOWN_FIELDS = sizeof knownFields / sizeof knownFields[0];
+static_assert(sizeof device.name == sizeof LoadedSettings::name && sizeof device.pin == sizeof LoadedSettings::pin,
+              "the file's texts and the adapter's have one size");
+
+LoadedSettings knownValues;
+bool known[KNOWN_FIELDS];
+
+void noteField(size_t i)
+{
+    const KnownField& field = knownFields[i];
+    char* target = reinterpret_cast<char*>(&knownValues) + field.offset;
+    memcpy(target, field.source, field.size);
+    if (field.text)
+        target[field.size - 1] = '\0';
+    known[i] = true;
+}
+
+} // namespace
+
+void noteKnownSetting(const void* field)
+{
+    EngineLock lock;
+    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
+        if (knownFields[i].source == field)
+            noteField(i);
+}
+
+void noteAllKnownSettings()
+{
+    EngineLock lock;
+    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
+        noteField(i);
+}
+
+void forgetKnownSettings()
+{
+    EngineLock lock;
+    memset(&knownValues, 0, sizeof knownValues);
+    memset(known, 0, sizeof known);
+    memset(&loadedSettings, 0, sizeof loadedSettings);
+}
+
+int writeLastKnownSettings(const wchar_t* path)
+{
+    LoadedSettings values;
+    {
+        // A snapshot: the read thread may be storing an answer right now.
+        EngineLock lock;
+        values = loadedSettings;
+        for (size_t i = 0; i < KNOWN_FIELDS; ++i) {
+            if (known[i])
+                memcpy(reinterpret_cast<char*>(&values) + knownFields[i].offset,
+                       reinterpret_cast<const char*>(&knownValues) + knownFields[i].offset, knownFields[i].size);
+        }
+    }
+    return writeWhole(path, settingsText(values));
+}
+
+int writeSettingsFile(const char* fileName)
+{
+    LoadedSettings values{};
+    {
+        EngineLock lock;
+        values.port = uart.port;
+        values.baud = uart.baud;
+        values.stopBits = uart.stopBits;
+        values.parity = uart.parity;
+        values.flowControl = uart.flow;
+        values.echoMode = device.echoOn;
+        values.role = device.role;
+        values.commandResponse = device.responseOn;
+        values.discoverable = device.discoverable;
+        values.escapeMode = device.escapeOn;
+        values.autoPower = device.sleepOn;
+        values.autoConnect = device.autoConnect;
+        values.disablePin = device.pinDisabled;
+        values.remoteConfig = device.remoteConfig;
+        copyField(values.name, device.name, sizeof device.name);
+        copyField(values.pin, device.pin, sizeof device.pin);
+    }
+    // The name as the file dialog and the callers give it: ANSI code page.
+    int n = MultiByteToWideChar(CP_ACP, 0, fileName, -1, nullptr, 0);
+    if (n <= 0) {
+        reportCreateFailure(EINVAL);
+        return 0;
+    }
+    std::wstring path(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, fileName, -1, &path[0], n);
+    path.resize(static_cast<size_t>(n - 1));
+    return writeWhole(path, settingsText(values));
 }

@@ -1,6 +1,7 @@
 // The settings file: format, reader, writer and the File menu commands.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 struct LoadedSettings {
     int32_t port;
@@ -24,13 +25,34 @@ struct LoadedSettings {
 extern LoadedSettings loadedSettings;
 
 int readSettingsFile(const char* fileName);
+// Writes uart and device to the file: all of it or, on any failure, nothing
+// (a temporary file in the same folder takes the place of the old one).
 int writeSettingsFile(const char* fileName);
+
+// What the tool last knew of each setting, for settings.txt at exit: the
+// value the adapter reported or accepted, or else the one of the file read
+// last (settings.txt at start-up, or a loaded file). The engine notes a
+// field of uart or device each time it stores a value from the adapter;
+// clearing the records (Restart Device) forgets nothing. Engine lock held
+// by the caller, or taken here.
+void noteKnownSetting(const void* field);
+void noteAllKnownSettings();
+// Start-up: nothing known from an adapter and nothing loaded yet.
+void forgetKnownSettings();
+// Writes the last known settings to `path` (a full path), completely or not
+// at all. Returns 1 when written, 0 otherwise.
+int writeLastKnownSettings(const wchar_t* path);
 void loadSettingsFile();
 void saveSettingsFile();
 
 // Sends one command for every setting of loadedSettings that differs from
 // what the adapter holds.
 void programLoadedSettings();
+
+// Test seam: writes the settings file's text into the open file, as fwrite
+// does (the default); returns the count written, short when the disk is full.
+using SettingsFileWriteFn = size_t (*)(const void* data, size_t size, size_t count, FILE* file);
+extern SettingsFileWriteFn settingsFileWrite;
 
 // Test seam for the File menu: when set, called instead of the system's
 // open-file (save false) or save-file (save true) dialog with the dialog's

@@ -100,6 +100,8 @@ LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam,
         self->notifications.emplace_back(id, lParam);
         if (id == ID_NOTIFY_LOG && lParam)
             self->logLines.emplace_back(reinterpret_cast<const char*>(lParam));
+        if (id == ID_NOTIFY_MESSAGE_BOX && lParam)
+            showMessageBox(reinterpret_cast<const wchar_t*>(lParam));
         return 0;
     }
     if (self && message == WM_TIMER) {

@@ -32,7 +32,8 @@ private:
 };
 
 // A hidden window that stands in for the main window: it becomes mainHwnd,
-// records every notification, and hands timer expiries to onTimer (by
+// records every notification, shows the message boxes handed to it by other
+// threads (ID_NOTIFY_MESSAGE_BOX), and hands timer expiries to onTimer (by
 // default it only kills the timer and records the id).
 class StandInMainWindow {
 public:

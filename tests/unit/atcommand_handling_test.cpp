@@ -134,6 +134,9 @@ TEST_F(Handling, TextFamiliesFillTheirFieldsAndNoMore)
         EXPECT_STREQ(row.untouched, "#");
         EXPECT_EQ(posted(), notes(row.posted));
     }
+    // The address of a connection report, without its quotes, is cut to its field.
+    answer("\r\nCONNECT", "\r\nOK\r\n", "\"0012-6F-654321-0012-6F-654321\"");
+    EXPECT_STREQ(remoteAddress, "0012-6F-654321-");
 }
 
 TEST_F(Handling, ResetPutsFactoryValuesAndDefaultLineSettings)

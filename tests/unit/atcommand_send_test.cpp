@@ -41,6 +41,11 @@ TEST_F(Sending, BlockingSendWaitsForItsAnswer)
     replies["AT+STOP2\r"] = "AT+STOP2\r\r\nOK\r\n";
     EXPECT_EQ(sendAtCommand("AT+STOP2\r", 1, 0), SEND_OK);
     EXPECT_EQ(uart.stopBits, 2);
+    // An ERROR answer is a failure, as no answer is.
+    replies["AT+STOP1\r"] = "\r\nERROR\r\n";
+    EXPECT_EQ(sendAtCommand("AT+STOP1\r", 0, 0), SEND_FAILED);
+    EXPECT_EQ(uart.stopBits, 2);
+    written.clear();
     EXPECT_TRUE(logged("Sending command AT+STOP2\r"));
     EXPECT_TRUE(logged("Received Response \r\nOK\r\n  for command AT+STOP2\r"));
     // Unanswered: sent three times, then a box (checked on the line), except
@@ -50,7 +55,16 @@ TEST_F(Sending, BlockingSendWaitsForItsAnswer)
         EXPECT_EQ(sendAtCommand("AT\r", 0, 0), SEND_FAILED);
         EXPECT_STREQ(atCommand.command, "");
     }
-    EXPECT_EQ(written, (std::vector<std::string>{"AT+STOP2\r", "AT\r", "AT\r", "AT\r", "AT\r", "AT\r", "AT\r"}));
+    EXPECT_EQ(written, (std::vector<std::string>{"AT\r", "AT\r", "AT\r", "AT\r", "AT\r", "AT\r"}));
+    EXPECT_EQ(boxes.count(), 0u);
+
+    // An answer handled as soon as the command was recorded is not erased
+    // by the send that follows.
+    pairing.pairState = 0;
+    pend("AT+VER\r", 1);
+    ResetEvent(atCommandEvent);
+    feed("\r\nRZ310 F/W V1.0\r\nOK\r\n");
+    EXPECT_EQ(sendBlockingCommand("AT+VER\r", 7), SEND_OK);
     EXPECT_EQ(boxes.count(), 0u);
 }
 
@@ -58,7 +72,7 @@ TEST_F(Sending, DataModeAsksForTheEscapeSequenceFirst)
 {
     device.isDataMode = 1;
     boxes.setAnswer(IDCANCEL);
-    EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_OK);
+    EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED) << "nothing sent is no success";
     EXPECT_TRUE(written.empty());
     EXPECT_EQ(narrow(boxes.texts().at(0)),
               "Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");

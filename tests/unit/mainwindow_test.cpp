@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -41,6 +42,45 @@ int captureWrite(const uint8_t* buffer, uint32_t length)
     return 0;
 }
 UINT_PTR WINAPI noTimer(HWND, UINT_PTR id, UINT, TIMERPROC) { return id; }
+
+std::string bytesOf(const wchar_t* file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// Line ends as a text-mode write puts them on disk.
+std::string textMode(const std::string& text) { return replaceAll(text, "\n", "\r\n"); }
+
+// Puts a command in the record and hands the adapter's bytes to the engine.
+void pend(const char* command, uint32_t expectsReplyLine = 0)
+{
+    memset(&atCommand, 0, sizeof atCommand);
+    strcpy(atCommand.command, command);
+    atCommand.expectsReplyLine = expectsReplyLine;
+}
+void feed(const std::string& bytes)
+{
+    memcpy(rxBuffer, bytes.data(), bytes.size());
+    dispatchUartData(static_cast<int32_t>(bytes.size()));
+}
+
+// Counts the messages that read or replace a window's whole text.
+int wholeTextMessages = 0;
+WNDPROC editProc = nullptr;
+LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETTEXT || message == WM_GETTEXT)
+        ++wholeTextMessages;
+    return CallWindowProcW(editProc, hwnd, message, wParam, lParam);
+}
 
 // Each test starts the window in a scratch directory of its own.
 class MainWindowTest : public ::testing::Test {
@@ -114,6 +154,50 @@ TEST_F(MainWindowTest, StartupTakesTheFilesLineSettingsAndExitForgetsTheWindow)
     EXPECT_EQ(mainHwnd, nullptr);
 }
 
+// At exit each setting is written as last known: from the adapter, or else
+// as the file read at start-up had it; the file lands in the start-up
+// folder whatever the current one is.
+TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
+{
+    const std::string saved =
+        "# RZ310 Configuration Utility Settings\nPort = COM7\n"
+        "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n"
+        "Baud = 9600\nStopBits = 2\nFlowControl = Off\n# Valid parity values are none, odd, even\n"
+        "Parity = Even\nName = SerialPort Baud\nPin = 1234\nDiscoverable = On\nDisablePin = Off\nRole = Master\n"
+        "AutoConnect = On\nEscapeMode = Off\nEchoMode = On\nAutoPower = Off\nCommandResponse = On\n"
+        "RemoteConfig = On\n";
+    const struct {
+        const char* why;
+        void (*contact)();
+        std::string expected;
+    } rows[] = {
+        {"no contact: the file as it was", [] {}, saved},
+        {"read from the adapter, then Restart Device",
+         [] {
+             pend("AT+NAME?\r", 1);
+             feed("\r\nFresh\r\nOK\r\n");
+             pend("AT+ECHO-\r");
+             feed("\r\nOK\r\n");
+             resetEngineState();
+         },
+         replaceAll(replaceAll(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off")},
+    };
+    uartWriteHook = captureWrite;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        std::ofstream(L"settings.txt") << saved;   // text mode, as the tool writes it
+        const std::string before = bytesOf(L"settings.txt");
+        open();
+        row.contact();
+        SetCurrentDirectoryW(previousDir.c_str());
+        dlg->DestroyWindow();
+        SetCurrentDirectoryW(dir.c_str());
+        std::string after = bytesOf(L"settings.txt");
+        EXPECT_EQ(after, row.expected == saved ? before : textMode(row.expected));
+        EXPECT_EQ(GetFileAttributesW(L"settings.txt.tmp"), INVALID_FILE_ATTRIBUTES);
+    }
+}
+
 TEST_F(MainWindowTest, LogLinesArriveThroughNotificationsAndAlwaysEndTheLine)
 {
     open();
@@ -123,7 +207,16 @@ TEST_F(MainWindowTest, LogLinesArriveThroughNotificationsAndAlwaysEndTheLine)
     EXPECT_EQ(logText(), L"UART initialised successfully\r\nends\r\n\r\n\r\n");
 
     // The log is never cut, not even past the edit control's typing limit,
-    // and scrolls to its last line.
+    // and scrolls to its last line. A line is appended at the end: the whole
+    // text is neither read nor replaced, so a line costs the same however
+    // long the log has grown.
+    HWND log = GetDlgItem(dlg->m_hWnd, IDC_LOG);
+    editProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&countingProc)));
+    wholeTextMessages = 0;
+    dlg->AppendLog("one more");
+    EXPECT_EQ(wholeTextMessages, 0);
+    SetWindowLongPtrW(log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editProc));
     const size_t before = logText().size();
     for (int i = 0; i < 330; ++i)
         dlg->AppendLog(std::string(99, 'x').c_str());

@@ -69,13 +69,17 @@ TEST_F(SettingsFile, WrittenRecordsReadBackEqual)
     uart.flow = device.echoOn = device.discoverable = device.escapeOn = device.autoConnect = 0;
     device.responseOn = device.remoteConfig = 0;
     device.sleepOn = device.pinDisabled = device.role = 1;
-    strcpy(device.name, "Fifteen chars!!");
     strcpy(device.pin, "1234567");
-    const LoadedSettings want{12, 230400, 2, 0x0400, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, "Fifteen chars!!", "1234567"};
-    ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
-    memset(&loadedSettings, 0x55, sizeof loadedSettings);
-    ASSERT_EQ(readSettingsFile(path.c_str()), 1);
-    EXPECT_EQ(memcmp(&loadedSettings, &want, sizeof want), 0) << readBytes(path);
+    // Names holding key words are names: the key is the text before "=".
+    for (const char* name : {"Fifteen chars!!", "SerialPort", "Name = Baud Box", "Role=Master Pin", "DisablePin"}) {
+        strcpy(device.name, name);
+        LoadedSettings want{12, 230400, 2, 0x0400, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, "", "1234567"};
+        strcpy(want.name, name);
+        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+        memset(&loadedSettings, 0x55, sizeof loadedSettings);
+        ASSERT_EQ(readSettingsFile(path.c_str()), 1);
+        EXPECT_EQ(memcmp(&loadedSettings, &want, sizeof want), 0) << readBytes(path);
+    }
 }
 
 // One file per row: the row's field gets its value, every other one stays
@@ -100,13 +104,15 @@ TEST_F(SettingsFile, ReaderValueRules)
         {"Baud = 57600x\n", &L::baud, 57600, ""},
         {"baud = 9600\n", &L::baud, 0, "Unhandled entry baud = 9600\n in "},
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
+        {" Baud\t=9600\n", &L::baud, 9600, ""},
+        {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
         {"\n", &L::baud, 0, "Unhandled entry \n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
         // Lines are read 1022 characters at a time: the rest of a longer one
         // is a line of its own, so a key can start there; a key cut in two is
         // no key.
         {"#" + std::string(1021, 'y') + "Baud = 4800\n", &L::baud, 4800, ""},
-        {std::string(3 * 1022 - 12, 'z') + "StopBits = 2\n", &L::stopBits, 2, "Unhandled entry \n in "},
+        {std::string(2 * 1022, 'z') + "StopBits = 2\n", &L::stopBits, 2, "Unhandled entry zzz"},
         {std::string(3 * 1022 - 4, 'z') + "StopBits = 2\n", &L::stopBits, 0, "Unhandled entry Bits = 2\n in "},
     };
     for (const Row& row : rows) {
@@ -148,9 +154,18 @@ TEST_F(SettingsFile, FailuresAreNoSuccess)
     EXPECT_EQ(readSettingsFile(settingsTestPath("no-such-file.txt").c_str()), 0);
     EXPECT_EQ(loadedSettings.baud, 1234);   // the last file read stays
 
-    // The disk-full device opens but takes no bytes: that is no save.
-    std::string trace = traced([] { EXPECT_EQ(writeSettingsFile("Z:\\dev\\full"), 0); });
-    EXPECT_NE(trace.find("Failed to write Z:\\dev\\full file"), std::string::npos);
+    // A write that fails part-way (a full disk) is no save and leaves the
+    // old file as it was.
+    writeBytes(path, exampleFile);
+    device.role = 1;
+    settingsFileWrite = [](const void* data, size_t, size_t count, FILE* file) {
+        return fwrite(data, 1, count / 2, file);
+    };
+    std::string trace = traced([&] { EXPECT_EQ(writeSettingsFile(path.c_str()), 0); });
+    settingsFileWrite = &fwrite;
+    EXPECT_NE(trace.find("Failed to write"), std::string::npos);
+    EXPECT_EQ(readBytes(path), exampleFile);
+    EXPECT_EQ(readBytes(path + ".tmp"), "<missing>");
 }
 
 } // namespace

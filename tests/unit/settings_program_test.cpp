@@ -1,19 +1,26 @@
 // Programming the adapter from a loaded file: which commands, in which order,
 // and nothing longer than the command buffer.
 #include "settings_test_util.h"
+#include <algorithm>
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
 Texts written;
+Texts refused;   // answered ERROR by the adapter
 
 // Every write is answered at once, so each blocking send returns without the
 // adapter's handling: the records stay as the test set them.
 int recordWrite(const uint8_t* buffer, uint32_t length)
 {
     written.emplace_back(reinterpret_cast<const char*>(buffer), length);
-    SetEvent(atCommandEvent);
+    if (std::find(refused.begin(), refused.end(), written.back()) != refused.end()) {
+        memcpy(rxBuffer, "\r\nERROR\r\n", 9);
+        dispatchUartData(9);
+    } else {
+        SetEvent(atCommandEvent);
+    }
     return 0;
 }
 
@@ -70,6 +77,19 @@ TEST_F(ProgramLoaded, OneWayAndMissingValues)
     device.pinDisabled = device.role = 1;
     loadedSettings.role = 0;
     EXPECT_EQ(run(), (Texts{"AT+ROLES\r"}));
+}
+
+// Settings the adapter refused are counted, not reported as programmed.
+TEST_F(ProgramLoaded, RefusedSettingsAreCounted)
+{
+    refused = {"AT+NAME=Other\r", "AT+ECHO-\r"};
+    strcpy(loadedSettings.name, "Other");
+    loadedSettings.echoMode = loadedSettings.escapeMode = 0;
+    EXPECT_EQ(run(), (Texts{"AT+NAME=Other\r", "AT+ESC-\r", "AT+ECHO-\r"}));
+    refused.clear();
+    EXPECT_EQ(window.logLines, (Texts{programmedLog[0], "Command AT+NAME=Other\r failed. Response ERROR",
+                                      "Command AT+ECHO-\r failed. Response ERROR",
+                                      "Adapter not fully programmed: 2 of the loaded settings failed."}));
 }
 
 TEST_F(ProgramLoaded, OverlongTextsStopAtTheirFields)

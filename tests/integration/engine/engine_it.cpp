@@ -3,6 +3,7 @@
 #include "app/msgbox.h"
 #include "app/notify.h"
 #include "atcommand/atcommand.h"
+#include "atcommand/internal.h"
 #include "serial/uart.h"
 #include "support/sim_client.h"
 #include "support/test_env.h"
@@ -156,47 +157,39 @@ TEST_F(EngineOnTheLine, UnpluggedAdapterFailsAfterThreeWaits)
     EXPECT_EQ(trace.countPrefix("ATCOMMAND: Retry command AT+VER\r"), 2u);
 }
 
-TEST_F(EngineOnTheLine, ReportDuringABlockingSendShowsItsBoxAtOnce)
+// A report while a blocking send waits: the read thread handles it at once
+// and goes on receiving; its box is shown by the window once the window's
+// thread is free again, never on the read thread.
+TEST_F(EngineOnTheLine, ReportDuringABlockingSendIsHandledAtOnceAndItsBoxShownByTheWindow)
 {
-    // Real message boxes: an owned box raised on the read thread would wait
-    // for the user-interface thread, which is blocked in the send.
-    ASSERT_EQ(messageBoxHook, nullptr);
+    MessageBoxRecorder boxes;
     open(true);
     ASSERT_TRUE(sim.ok("mute"));
     std::atomic<bool> sending{true};
-    bool shownWhileSending = false;
-    HWND owner = nullptr;
-    wchar_t text[256] = {};
+    bool handledWhileSending = false;
     std::thread adapterSide([&] {
         SimClient control;
         Sleep(300);
         control.inject("\r\nCONNECT 0012-6F-654321\r\n");
         for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
-            // Nothing here may send a message to the blocked thread's window.
-            HWND box = nullptr;
-            DWORD pid = 0;
-            while ((box = FindWindowExW(nullptr, box, L"#32770", L"RZ310_Config")) != nullptr) {
-                GetWindowThreadProcessId(box, &pid);
-                if (pid == GetCurrentProcessId() && IsWindowVisible(box))
-                    break;
+            EngineLock lock;
+            if (device.isConnected == 1) {
+                handledWhileSending = sending;
+                break;
             }
-            if (!box)
-                continue;
-            shownWhileSending = sending;
-            owner = GetWindow(box, GW_OWNER);
-            GetDlgItemTextW(box, 0xFFFF, text, 256);
-            control.ok("unmute");
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-            return;
         }
+        control.ok("unmute");
     });
     uint16_t result = sendAtCommand("AT+VER\r", 0, 0);
     sending = false;
     adapterSide.join();
 
-    EXPECT_TRUE(shownWhileSending) << "the box waited for the sender";
-    EXPECT_EQ(owner, nullptr);
-    EXPECT_STREQ(text, L"Local Device connected to remote device with address 0012-6F-654321");
+    EXPECT_TRUE(handledWhileSending) << "the report waited for the sender";
+    EXPECT_EQ(boxes.count(), 0u) << "a box on the read thread";
+    window.pump(200);
+    EXPECT_EQ(boxes.texts(),
+              std::vector<std::wstring>{L"Local Device connected to remote device with address 0012-6F-654321"});
+    EXPECT_EQ(boxes.threads(), std::vector<DWORD>{GetCurrentThreadId()});
     EXPECT_STREQ(remoteAddress, "0012-6F-654321");
     // The command got its answer to the re-send after all.
     EXPECT_EQ(result, SEND_OK);
