@@ -1,7 +1,10 @@
 // Start-up benchmark: time from process creation to the main window being
-// shown, and the tool's working set once Get Device Info has read the
-// adapter. Measures only; run by tools/bench-startup under the simulator.
-//   e2e_bench [RUNS]
+// shown, for the tool and for a bare dialog program of the same shape
+// (bench/bare_dialog), started alternately in the same run so that the
+// load of a shared machine falls on both alike; and the tool's working set
+// once Get Device Info has read the adapter. Measures only; run by
+// tools/bench-startup under the simulator.
+//   e2e_bench [ROUNDS]
 #include "e2e/gui_driver.h"
 #include "support/sim_client.h"
 
@@ -45,18 +48,34 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "e2e_bench: RZ310_Config.exe is not part of this build\n");
     return 2;
 #else
-    int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    int runs = argc > 1 ? std::atoi(argv[1]) : 9;
     if (runs < 1)
         runs = 1;
     const std::wstring exe = windowsPath(RZ310_CONFIG_EXE);
+    const std::wstring bare = windowsPath(RZ310_BARE_DIALOG_EXE);
     const std::wstring folder = windowsPath(RZ310_E2E_WORK) + L"\\bench";
     const int com = simComPort();
     SimClient sim;
-    if (!fileExists(exe) || com == 0 || !sim.connected()) {
+    if (!fileExists(exe) || !fileExists(bare) || com == 0 || !sim.connected()) {
         std::fprintf(stderr, "e2e_bench: needs %s and the simulator (tools/with-sim): %s\n", RZ310_CONFIG_EXE,
                      sim.lastError().c_str());
         return 2;
     }
+
+    // The bare program first in odd rounds, second in even ones: neither
+    // always meets a cache the other has just warmed.
+    std::vector<double> bareStartups;
+    auto startBare = [&](int run) {
+        ToolProcess program;
+        if (!program.start(bare, folder)) {
+            std::fprintf(stderr, "e2e_bench: bare dialog not shown in run %d\n", run + 1);
+            return false;
+        }
+        bareStartups.push_back(program.startupMs());
+        program.command(kMenuExit);
+        program.waitForExit(15000);
+        return true;
+    };
 
     std::vector<double> startups;
     std::vector<double> workingSets;
@@ -67,6 +86,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "e2e_bench: cannot prepare run %d\n", run + 1);
             return 1;
         }
+        if (run % 2 == 0 && !startBare(run))
+            return 1;
         ToolProcess tool;
         if (!tool.start(exe, folder)) {
             std::fprintf(stderr, "e2e_bench: main window not shown (%s)\n", tool.openDialogs().c_str());
@@ -90,14 +111,19 @@ int main(int argc, char** argv)
         }
         workingSets.push_back(double(memory.WorkingSetSize) / 1024.0);
         peaks.push_back(double(memory.PeakWorkingSetSize) / 1024.0);
-        std::printf("run %d: main window shown after %.1f ms; working set after Get Device Info %.0f KiB (peak %.0f KiB)\n",
-                    run + 1, startups.back(), workingSets.back(), peaks.back());
-        std::fflush(stdout);
         tool.command(kMenuExit);
         tool.waitForExit(15000);
+        if (run % 2 == 1 && !startBare(run))
+            return 1;
+        std::printf("round %d: bare dialog %.1f ms, tool %.1f ms\n", run + 1, bareStartups.back(), startups.back());
+        std::fflush(stdout);
     }
-    std::printf("start-up to main window shown: first %.1f ms, median %.1f ms, min %.1f ms over %d runs\n",
-                startups.front(), median(startups), *std::min_element(startups.begin(), startups.end()), runs);
+    auto fastest = [](const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); };
+    std::printf("start-up to main window shown, %d rounds: tool median %.1f ms (fastest %.1f, first %.1f); "
+                "bare dialog median %.1f ms (fastest %.1f, first %.1f)\n",
+                runs, median(startups), fastest(startups), startups.front(), median(bareStartups),
+                fastest(bareStartups), bareStartups.front());
+    std::printf("ratio of the medians, tool / bare dialog: %.2f\n", median(startups) / median(bareStartups));
     std::printf("working set after Get Device Info: median %.0f KiB, peak working set median %.0f KiB\n",
                 median(workingSets), median(peaks));
     return 0;
