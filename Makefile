@@ -48,7 +48,8 @@ run: build
 
 bench: build
 	@$(XVFB) sh -c 'tools/run-bench $(WIN_BUILD); rc=$$?; \
-	    RZ310_WIN_BUILD=$(CURDIR)/$(WIN_BUILD) tools/bench-startup || rc=$$?; \
+	    export RZ310_WIN_BUILD=$(CURDIR)/$(WIN_BUILD); \
+	    tools/bench-startup 25 || rc=$$?; tools/trace-startup 7 || rc=$$?; \
 	    $(WINESERVER_STOP); exit $$rc'
 
 # RZ310_Config-<version>.zip: the stripped exe, both manuals, an example
