@@ -3,6 +3,7 @@
 
 #include "app/debuglog.h"
 #include "app/msgbox.h"
+#include "app/shellopen.h"
 #include "app/notify.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
@@ -369,9 +370,7 @@ void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
 
-    INT_PTR result = shellOpenHook
-        ? shellOpenHook(file.c_str())
-        : reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    INT_PTR result = shellOpenHook ? shellOpenHook(file.c_str()) : shellOpen(file.c_str());
     if (result <= 32) {
         char text[TEXT_SIZE];
         switch (result) {

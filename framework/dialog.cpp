@@ -98,16 +98,45 @@ BOOL CDialog::UpdateData(BOOL save)
     return dx.m_bFailed ? FALSE : TRUE;
 }
 
+namespace {
+// The deferred tool tip control: a timer of the dialog's own, with an id
+// far from the application's timers.
+constexpr UINT_PTR TOOL_TIP_TIMER = 0x7E71;
+constexpr UINT TOOL_TIP_DELAY_MS = 250;
+}  // namespace
+
 BOOL CDialog::EnableToolTips(BOOL enable)
 {
     if (!enable) {
+        if (m_toolTipPending)
+            ::KillTimer(m_hWnd, TOOL_TIP_TIMER);
+        m_toolTipPending = false;
         if (m_toolTip)
             ::DestroyWindow(m_toolTip);
         m_toolTip = nullptr;
         return TRUE;
     }
-    if (m_toolTip)
+    if (m_toolTip || m_toolTipPending)
         return TRUE;
+    if (m_hWnd && !::IsWindowVisible(m_hWnd) && ::SetTimer(m_hWnd, TOOL_TIP_TIMER, TOOL_TIP_DELAY_MS, nullptr)) {
+        m_toolTipPending = true;
+        return TRUE;
+    }
+    return createToolTip();
+}
+
+HWND CDialog::GetToolTipHwnd()
+{
+    if (m_toolTipPending) {
+        ::KillTimer(m_hWnd, TOOL_TIP_TIMER);
+        m_toolTipPending = false;
+        createToolTip();
+    }
+    return m_toolTip;
+}
+
+BOOL CDialog::createToolTip()
+{
     m_toolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
                                 resourceInstance(), nullptr);
@@ -314,7 +343,12 @@ INT_PTR CALLBACK CDialog::dialogProc(HWND h, UINT msg, WPARAM wParam, LPARAM lPa
         CDialog* self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(h, DWLP_USER));
         if (!self)
             return FALSE;
+        if (msg == WM_TIMER && wParam == TOOL_TIP_TIMER && self->m_toolTipPending) {
+            self->GetToolTipHwnd();
+            return TRUE;
+        }
         if (msg == WM_NCDESTROY) {
+            self->m_toolTipPending = false;
             SetWindowLongPtrW(h, DWLP_USER, 0);
             if (self->m_hWnd == h)
                 self->Detach();

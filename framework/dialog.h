@@ -99,12 +99,16 @@ public:
     BOOL UpdateData(BOOL save = TRUE);
     // One tool tip control for the dialog, one TTF_IDISHWND | TTF_SUBCLASS
     // tool per child control, texts asked for with TTN_NEEDTEXTW (answered
-    // by OnToolTipNeedText). FALSE disables them again.
+    // by OnToolTipNeedText). FALSE disables them again. Asked for before the
+    // dialog is shown, the control is made a moment later, or when
+    // GetToolTipHwnd asks for it first: it is not needed before the mouse
+    // rests on the window, and made at once it holds up the window's first
+    // appearance (a control per dialog, a subclassed tool per child).
     BOOL EnableToolTips(BOOL enable = TRUE);
 
     bool IsModal() const { return m_bModal; }
     UINT GetTemplateId() const { return m_templateId; }
-    HWND GetToolTipHwnd() const { return m_toolTip; }
+    HWND GetToolTipHwnd();
 
     // The dialog's own routing and handlers; public so that tests and the
     // owner window can drive them directly.
@@ -145,7 +149,9 @@ private:
     bool m_bModal = false;
     bool m_default = false;
     HWND m_toolTip = nullptr;
+    bool m_toolTipPending = false;
 
+    BOOL createToolTip();
     void applyInitialLists();
     INT_PTR dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK dialogProc(HWND, UINT, WPARAM, LPARAM);

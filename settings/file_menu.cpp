@@ -40,14 +40,24 @@ Choice chooseFile(bool save, char (&title)[FILE_TITLE_SIZE])
     dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     dialog.lpstrDefExt = save ? L".txt" : nullptr;
 
-    BOOL chosen;
+    BOOL chosen = FALSE;
     unsigned long error = 0;
     if (fileDialogHook) {
         chosen = fileDialogHook(&dialog, save, &error);
+    } else if (HMODULE commonDialogs = LoadLibraryW(L"comdlg32.dll")) {
+        // Loaded here, not linked: linked, the common dialogs bring the
+        // print spooler into every start of the tool, the largest single
+        // cost between process start and the main window under Wine.
+        using ShowFn = BOOL(WINAPI*)(LPOPENFILENAMEW);
+        using ErrorFn = DWORD(WINAPI*)();
+        auto show = reinterpret_cast<ShowFn>(reinterpret_cast<void*>(
+            GetProcAddress(commonDialogs, save ? "GetSaveFileNameW" : "GetOpenFileNameW")));
+        auto lastError = reinterpret_cast<ErrorFn>(reinterpret_cast<void*>(GetProcAddress(commonDialogs, "CommDlgExtendedError")));
+        chosen = show ? show(&dialog) : FALSE;
+        if (!chosen && lastError)
+            error = lastError();
     } else {
-        chosen = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
-        if (!chosen)
-            error = CommDlgExtendedError();
+        error = GetLastError();
     }
     if (!chosen) {
         debugLog("GetOpenFileName returned error %d", static_cast<int>(error));

@@ -6,6 +6,7 @@
 #include "panels/panel_ids.h"
 #include "res/resource.h"
 #include "support/sim_client.h"
+#include "version.h"
 
 #include <gtest/gtest.h>
 
@@ -215,11 +216,17 @@ protected:
 };
 
 // No settings.txt: the operator is told, the panel shows its defaults with
-// the adapter's controls disabled. The Help documents are missing too. The
-// Escape key ends the tool like File > Exit: the zeroed settings are
-// written, and the port was never opened.
+// the adapter's controls disabled. The Help documents are missing, then
+// found once copied next to the tool. The Escape key ends the tool like
+// File > Exit: the zeroed settings are written, and the port was never
+// opened.
 TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
 {
+    // Started from a folder of its own, as an operator keeps it: the shell
+    // would find the documents beside the built exe too.
+    const std::wstring copy = file(L"RZ310_Config.exe");
+    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), FALSE));
+    exe_ = copy;
     ASSERT_NO_FATAL_FAILURE(startTool(0));
     EXPECT_EQ(tool_.boxesSeen(), std::vector<std::wstring>{L"Failed to open settings.txt file.No such file present"});
     EXPECT_EQ(tool_.visiblePanels(), std::vector<HWND>{panel_});
@@ -234,18 +241,29 @@ TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
     EXPECT_TRUE(IsWindowEnabled(ld(IDC_LD_GET_DEVICE_INFO)));
     expectLights(kDark, kDark, kDark);
 
+    // The Help documents: missing, then as the build makes them, copied
+    // next to the tool as `make run` and the release zip put them.
+    const std::pair<UINT, std::wstring> documents[] = {{ID_HELP_USER_MANUAL, L"RZ310 Configuration Manual.pdf"},
+                                                       {ID_HELP_AT_COMMAND_MANUAL, L"AT Command Manual.pdf"}};
     std::wstring text;
-    tool_.command(ID_HELP_USER_MANUAL);
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"RZ310 Configuration Manual.pdf not found");
-    tool_.command(ID_HELP_AT_COMMAND_MANUAL);
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"AT Command Manual.pdf not found");
+    for (const auto& [command, name] : documents) {
+        tool_.command(command);
+        ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+        EXPECT_EQ(text, name + L" not found");
+    }
+    for (const auto& [command, name] : documents) {
+        ASSERT_TRUE(CopyFileW((windowsPath(RZ310_MANUALS_DIR) + L"\\" + name).c_str(), file(name).c_str(), FALSE))
+            << utf8(name) << " not built";
+        tool_.command(command);
+        EXPECT_FALSE(waitUntil([&] { return !tool_.dialogs().empty(); }, 3000))
+            << utf8(name) << ": " << tool_.openDialogs();
+    }
     // The About box, from the Help menu and from the system menu.
     for (UINT message : {UINT(WM_COMMAND), UINT(WM_SYSCOMMAND)}) {
         PostMessageW(tool_.mainWindow(), message, message == WM_COMMAND ? ID_HELP_ABOUT : IDM_ABOUTBOX, 0);
         HWND about = tool_.waitForDialog(L"About RZ310 Configuration Tool", 10000);
         ASSERT_NE(about, nullptr) << diagnostics();
+        EXPECT_EQ(ui::textOf(GetDlgItem(about, IDC_ABOUT_VERSION)), L"Version " + widen(RZ310_VERSION_TEXT));
         PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         EXPECT_TRUE(waitUntil([&] { return tool_.dialogs().empty(); }, 10000)) << diagnostics();
     }
@@ -318,7 +336,7 @@ TEST_F(ToolTest, GetDeviceInfoSearchesTheLineSettingsAndRestartFollowsThePanel)
     expectLights(kLit, kLit, kDark);
 }
 
-// Tours the panels (the Local Device capture is docs/screenshot.png), then
+// Tours the panels (the captures are docs/panels/*.png), then
 // presses each Local Device button, then leaves by the close box and
 // starts again.
 TEST_F(ToolTest, PanelTourThenLocalDeviceButtonsThenCloseBox)
