@@ -533,6 +533,7 @@ TEST_F(ToolTest, InquiryPickConnectAndDisconnect)
     SendMessageW(cn, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(item(IDC_CN_RESULTS)));
     EXPECT_EQ(ui::textOf(item(IDC_CN_ADDRESS)), L"00126F000001");
+    saveShot(L"connection-inquiry");
 
     ASSERT_TRUE(ui::type(item(IDC_CN_ADDRESS), L"0012-6f-34ab56"));
     ASSERT_TRUE(sim_.clear());
