@@ -301,7 +301,22 @@ void CRZ310_ConfigDlg::AppendLog(const char* text)
     debugLog("%s", text);
     // Appended at the end: rewriting the whole text would make each line
     // cost more the longer the log grows.
-    std::wstring line = widen(text) + L"\r\n";
+    std::wstring lines = widen(text) + L"\r\n";
+    // The edit control still walks all its lines on every insertion, so the
+    // lines that wait next in the queue go in with this one: a burst costs
+    // one insertion, not one per line. Only while the next posted message is
+    // a log line, so that no line overtakes the work queued before it.
+    const int batch = 500;   // lines per insertion, so one burst cannot hold the window long
+    MSG next;
+    for (int taken = 1; taken < batch; ++taken) {
+        if (!PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE) || next.hwnd != m_hWnd ||
+            next.message != WM_COMMAND || next.wParam != ID_NOTIFY_LOG)
+            break;
+        PeekMessageW(&next, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE);
+        const char* queued = next.lParam ? reinterpret_cast<const char*>(next.lParam) : "";
+        debugLog("%s", queued);
+        lines += widen(queued) + L"\r\n";
+    }
     DWORD end = static_cast<DWORD>(GetWindowTextLengthW(m_log.m_hWnd));
     DWORD selStart = 0, selEnd = 0;
     m_log.SendMessageW(EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
@@ -309,7 +324,7 @@ void CRZ310_ConfigDlg::AppendLog(const char* text)
     // has clicked into the log meanwhile.
     if (selStart != end || selEnd != end)
         m_log.SetSel(static_cast<int>(end), static_cast<int>(end));
-    m_log.ReplaceSel(line.c_str());
+    m_log.ReplaceSel(lines.c_str());
     m_log.LineScroll(m_log.GetLineCount());
 }
 

@@ -43,7 +43,8 @@ public:
 
     // Shows the panel of template 135, 136, 138 or 139 in the panel rectangle.
     void ShowPanel(int32_t templateId);
-    // Appends one line (8-bit text) to the log window and to the trace.
+    // Appends one line (8-bit text) to the log window and to the trace, with
+    // the log lines posted right behind it.
     void AppendLog(const char* text);
     // Sets and draws the three lights from the driver's and engine's records.
     void UpdateStatusLights();

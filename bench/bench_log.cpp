@@ -1,9 +1,11 @@
-// The log window's cost per line as it grows: AppendLog for the first lines
-// against AppendLog after 20,000 lines (the log is never trimmed), beside the
-// edit control's own insertion at the same sizes. For comparison, the same
-// control rewritten whole per line, as it used to be.
+// The log window's cost per line as it grows: a line arriving alone and lines
+// arriving in a burst (posted as the engine posts them), for the first lines
+// against after 20,000 lines (the log is never trimmed), beside the edit
+// control's own insertion at the same sizes. For comparison, the same control
+// rewritten whole per line, as it used to be.
 #include "app/RZ310_ConfigDlg.h"
 #include "app/msgbox.h"
+#include "app/notify.h"
 #include "res/resource.h"
 
 #include <windows.h>
@@ -18,14 +20,62 @@ namespace {
 
 const char line[] = "Local Device connected to remote device with address 0012-6F-654321";
 
-// Microseconds per line for `lines` lines appended by `append`.
+// Median microseconds of `runs` single calls of `append`.
 template <typename Append>
-double perLine(int lines, Append append)
+double median(int runs, Append append)
 {
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < lines; ++i)
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        auto start = std::chrono::steady_clock::now();
         append();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / lines;
+        times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// A burst of `lines` log lines posted to the window, then handled.
+void burst(HWND window, int lines)
+{
+    for (int i = 0; i < lines; ++i)
+        PostMessageW(window, WM_COMMAND, ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(line));
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+}
+
+// AppendLog's steps one by one, in its order, each the median of `runs`:
+// which of them grows with the log.
+void printSteps(HWND log, const wchar_t* text, int runs)
+{
+    const char* names[] = {"PeekMessage", "WM_GETTEXTLENGTH", "EM_GETSEL", "EM_REPLACESEL", "EM_GETLINECOUNT",
+                           "EM_LINESCROLL"};
+    const int steps = 6;
+    std::vector<double> times[steps];
+    for (int i = 0; i < runs; ++i) {
+        std::chrono::steady_clock::time_point at[steps + 1];
+        MSG next;
+        DWORD selStart = 0, selEnd = 0;
+        at[0] = std::chrono::steady_clock::now();
+        PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
+        at[1] = std::chrono::steady_clock::now();
+        GetWindowTextLengthW(log);
+        at[2] = std::chrono::steady_clock::now();
+        SendMessageW(log, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+        at[3] = std::chrono::steady_clock::now();
+        SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+        at[4] = std::chrono::steady_clock::now();
+        LRESULT lines = SendMessageW(log, EM_GETLINECOUNT, 0, 0);
+        at[5] = std::chrono::steady_clock::now();
+        SendMessageW(log, EM_LINESCROLL, 0, lines);
+        at[6] = std::chrono::steady_clock::now();
+        for (int k = 0; k < steps; ++k)
+            times[k].push_back(std::chrono::duration<double, std::micro>(at[k + 1] - at[k]).count());
+    }
+    for (int k = 0; k < steps; ++k) {
+        std::sort(times[k].begin(), times[k].end());
+        printf("%s %.0f us%s", names[k], times[k][times[k].size() / 2], k + 1 < steps ? ", " : "\n");
+    }
 }
 
 } // namespace
@@ -53,17 +103,23 @@ int main()
     const wchar_t wideLine[] = L"Local Device connected to remote device with address 0012-6F-654321\r\n";
     auto insert = [&] { SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wideLine)); };
 
-    const int sample = 200;
-    double first = perLine(sample, [&] { dlg.AppendLog(line); });
-    double firstInsert = perLine(sample, insert);
-    for (int i = 2 * sample; i < 20000; ++i)
-        dlg.AppendLog(line);
-    double late = perLine(sample, [&] { dlg.AppendLog(line); });
-    double lateInsert = perLine(sample, insert);
-    int lines = static_cast<int>(SendDlgItemMessageW(dlg.m_hWnd, IDC_LOG, EM_GETLINECOUNT, 0, 0));
+    const int sample = 200, bursts = 9, burstLines = 100;
+    double first = median(sample, [&] { dlg.AppendLog(line); });
+    double firstInsert = median(sample, insert);
+    double firstBurst = median(bursts, [&] { burst(dlg.m_hWnd, burstLines); }) / burstLines;
+    printf("AppendLog's steps, first lines: ");
+    printSteps(log, wideLine, sample);
+    while (SendMessageW(log, EM_GETLINECOUNT, 0, 0) < 20000)
+        burst(dlg.m_hWnd, 500);
+    double late = median(sample, [&] { dlg.AppendLog(line); });
+    double lateInsert = median(sample, insert);
+    double lateBurst = median(bursts, [&] { burst(dlg.m_hWnd, burstLines); }) / burstLines;
+    printf("AppendLog's steps, after 20,000 lines: ");
+    printSteps(log, wideLine, sample);
+    int lines = static_cast<int>(SendMessageW(log, EM_GETLINECOUNT, 0, 0));
 
     // The whole text read and set again for each line, at the same length.
-    double rewrite = perLine(5, [&] {
+    double rewrite = median(5, [&] {
         int length = GetWindowTextLengthW(log);
         std::wstring all(static_cast<size_t>(length) + 1, L'\0');
         GetWindowTextW(log, &all[0], length + 1);
@@ -72,11 +128,13 @@ int main()
         SetWindowTextW(log, all.c_str());
     });
 
-    printf("AppendLog, %d-character line, median: first %d lines %.0f us/line; after 20,000 lines %.0f us/line "
-           "(%.2fx); log now %d lines\n",
-           static_cast<int>(sizeof line - 1), sample, first, late, late / first, lines);
-    printf("the edit control's EM_REPLACESEL alone: %.0f us at the start, %.0f us after 20,000 lines (%.2fx)\n",
-           firstInsert, lateInsert, lateInsert / firstInsert);
+    printf("%d-character line, median per line: first lines, after 20,000 lines (ratio); log now %d lines\n",
+           static_cast<int>(sizeof line - 1), lines);
+    printf("a line arriving alone (AppendLog): %.0f us, %.0f us (%.2fx)\n", first, late, late / first);
+    printf("lines arriving in bursts of %d: %.0f us, %.0f us (%.2fx); against a line alone at the start %.2fx\n",
+           burstLines, firstBurst, lateBurst, lateBurst / firstBurst, lateBurst / first);
+    printf("the edit control's EM_REPLACESEL of one line alone: %.0f us, %.0f us (%.2fx)\n", firstInsert,
+           lateInsert, lateInsert / firstInsert);
     printf("the whole log read and set again per line at that length: %.0f us/line\n", rewrite);
     dlg.DestroyWindow();
     DeleteFileW((dir + L"\\settings.txt").c_str());

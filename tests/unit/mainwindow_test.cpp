@@ -225,6 +225,21 @@ TEST_F(MainWindowTest, LogLinesArriveThroughNotificationsAndAlwaysEndTheLine)
     EXPECT_EQ(all.size(), before + 330 * 101 + 11);
     EXPECT_EQ(all.substr(all.size() - 11), L"last line\r\n");
     EXPECT_GT(SendDlgItemMessageW(dlg->m_hWnd, IDC_LOG, EM_GETFIRSTVISIBLELINE, 0, 0), 320);
+
+    // Lines posted right behind a line go in with it, in order; a line
+    // queued behind other work waits for its turn.
+    pumpMessages();
+    auto post = [&](UINT id, const char* text) {
+        PostMessageW(dlg->m_hWnd, WM_COMMAND, id, reinterpret_cast<LPARAM>(text));
+    };
+    post(ID_NOTIFY_LOG, "b");
+    post(ID_NOTIFY_LOG, nullptr);
+    post(ID_NOTIFY_STATUS, nullptr);
+    post(ID_NOTIFY_LOG, "d");
+    command(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("a"));
+    EXPECT_EQ(logText().substr(all.size()), L"a\r\nb\r\n\r\n");
+    pumpMessages();
+    EXPECT_EQ(logText().substr(all.size()), L"a\r\nb\r\n\r\nd\r\n");
 }
 
 TEST_F(MainWindowTest, StatusLightsChooseTheirCellFromTheRecords)
