@@ -1,10 +1,10 @@
 #include "app/RZ310_ConfigDlg.h"
-#include "app/workdir.h"
+#include "common/workdir.h"
 
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "app/shellopen.h"
-#include "app/notify.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "panels/Connection.h"
@@ -22,10 +22,6 @@
 #include <cstring>
 #include <string>
 
-int32_t panelsCreated = 0;
-PanelRect panelRect = {0, 0, 0, 0};
-HMENU mainMenu = nullptr;
-ShellOpenHook shellOpenHook = nullptr;
 
 namespace {
 
@@ -101,7 +97,7 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
 
     mainHwnd = m_hWnd;
     uiThreadId = GetCurrentThreadId();
-    mainMenu = GetMenu(m_hWnd);
+    m_menu = GetMenu(m_hWnd);
 
     uart = Uart{};
     resetEngineState();
@@ -147,17 +143,14 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
 
     EnableToolTips(TRUE);
 
-    panelsCreated = 1;
+    m_panelsCreated = true;
     m_currentPanel = LOCAL_DEVICE_PANEL;
 
     // One pixel inside the frame, in client coordinates: independent of
     // where the window stands and of the caption and menu heights.
     RECT frame = m_panelFrame.GetWindowRect();
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
-    panelRect.left = frame.left + 1;
-    panelRect.top = frame.top + 1;
-    panelRect.width = (frame.right - frame.left) - 2;
-    panelRect.height = (frame.bottom - frame.top) - 2;
+    m_panelRect = {frame.left + 1, frame.top + 1, frame.right - 1, frame.bottom - 1};
 
     ShowPanel(LOCAL_DEVICE_PANEL);
     return TRUE;
@@ -223,7 +216,7 @@ BOOL CRZ310_ConfigDlg::OnCommand(WPARAM wParam, LPARAM lParam)
         onFileExit(wParam, lParam);
         return TRUE;
     case ID_DEBUG_ENABLE_DEBUG:
-        if (mainMenu)
+        if (m_menu)
             OnEnableDebug();
         return TRUE;
     case ID_HELP_USER_MANUAL:
@@ -272,7 +265,7 @@ void CRZ310_ConfigDlg::OnBnClickedRemoteDevice() { ShowPanel(REMOTE_DEVICE_PANEL
 
 void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
 {
-    if (panelsCreated == 0)
+    if (!m_panelsCreated)
         return;
     CDialog* target = nullptr;
     switch (templateId) {
@@ -288,7 +281,8 @@ void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
             panel->ShowWindow(SW_HIDE);
     if (!target)
         return;
-    SetWindowPos(target->m_hWnd, nullptr, panelRect.left, panelRect.top, panelRect.width, panelRect.height,
+    SetWindowPos(target->m_hWnd, nullptr, m_panelRect.left, m_panelRect.top, m_panelRect.right - m_panelRect.left,
+                 m_panelRect.bottom - m_panelRect.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     target->ShowWindow(SW_SHOW);
     m_currentPanel = templateId;
@@ -370,7 +364,7 @@ void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
 
-    INT_PTR result = shellOpenHook ? shellOpenHook(file.c_str()) : shellOpen(file.c_str());
+    INT_PTR result = seams.shellOpen ? seams.shellOpen(file.c_str()) : shellOpen(file.c_str());
     if (result <= 32) {
         char text[TEXT_SIZE];
         switch (result) {
@@ -397,11 +391,11 @@ void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
 
 void CRZ310_ConfigDlg::OnEnableDebug()
 {
-    if (!mainMenu)
+    if (!m_menu)
         return;
-    bool checked = (GetMenuState(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    bool checked = (GetMenuState(m_menu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED) != 0;
     bool on = toggleDebugLog(checked);
-    CheckMenuItem(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(m_menu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void CRZ310_ConfigDlg::OnAbout()
@@ -472,9 +466,9 @@ void CRZ310_ConfigDlg::OnDestroy()
         settingsPath += L'\\';
     settingsPath += L"settings.txt";
     writeLastKnownSettings(settingsPath.c_str());
-    if (panelsCreated == 1) {
+    if (m_panelsCreated) {
         deletePanels();
-        panelsCreated = 0;
+        m_panelsCreated = false;
         UartDeinit();
     }
     debugLog("Main Application Exiting....");

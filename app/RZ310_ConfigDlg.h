@@ -2,6 +2,7 @@
 // the engine's timers and every notification of the engine and the driver.
 #pragma once
 #include "app/Led.h"
+#include "common/seams.h"
 #include "framework/dialog.h"
 #include <cstdint>
 
@@ -9,28 +10,6 @@ class CLocalDevice;
 class CRemoteDevice;
 class CConnection;
 class CPairDevice;
-
-// Set to 1 once the four panels exist; panel switching and the exit
-// clean-up do nothing while it is 0.
-extern int32_t panelsCreated;
-
-// Where the panels stand: one pixel inside the panel frame, in the main
-// window's client coordinates.
-struct PanelRect {
-    int32_t left;
-    int32_t top;
-    int32_t width;
-    int32_t height;
-};
-extern PanelRect panelRect;
-
-// The main window's menu, kept for the Debug toggle (nullptr: no toggle).
-extern HMENU mainMenu;
-
-// Test seam: when set, called instead of the shell's "open" verb with the
-// document's name; returns what ShellExecuteW would (above 32 = success).
-using ShellOpenHook = INT_PTR (*)(const wchar_t* file);
-extern ShellOpenHook shellOpenHook;
 
 class CRZ310_ConfigDlg : public CDialog {
 public:
@@ -66,6 +45,7 @@ public:
     const CLed& uartLed() const { return m_uartLed; }
     const CLed& deviceLed() const { return m_deviceLed; }
     const CLed& connectionLed() const { return m_connectionLed; }
+    HMENU menu() const { return m_menu; }
 
     // Public for the timer tests; the system calls it through WM_TIMER.
     void OnTimer(UINT_PTR id) override;
@@ -98,6 +78,14 @@ private:
     CConnection* m_pConnection = nullptr;
     CPairDevice* m_pPairDevice = nullptr;
     int32_t m_currentPanel = 0;
+    // Set once the four panels exist; panel switching and the exit clean-up
+    // do nothing before.
+    bool m_panelsCreated = false;
+    // Where the panels stand: one pixel inside the panel frame, in client
+    // coordinates.
+    RECT m_panelRect = {0, 0, 0, 0};
+    // Kept for the Debug toggle (nullptr: no toggle).
+    HMENU m_menu = nullptr;
 
     static const CommandRoute<CRZ310_ConfigDlg> kRoutes[4];
 };

@@ -1,6 +1,7 @@
 // AT command engine: catalogue, the pending command, the local adapter's
 // record, sending, framing and per-command handling.
 #pragma once
+#include "common/seams.h"
 #include <windows.h>
 #include <cstdint>
 
@@ -166,13 +167,7 @@ bool handshakeTimerSpent(LPARAM arming);
 // main window gets to it.
 void postLogText(const char* text);
 
-// Seams, defaulting to the serial driver and the system: tests replace them
-// to run the engine without a port or a 600 ms settle per setting.
-using UartWriteFn = int (*)(const uint8_t* buffer, uint32_t length);
-using UartChangeSettingsFn = int (*)();
-using SetTimerFn = UINT_PTR (WINAPI*)(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc);
-extern UartWriteFn uartWriteHook;
-extern UartChangeSettingsFn uartChangeSettingsHook;
-extern SetTimerFn setTimerHook;
-// How long a blocking send waits for its answer before re-sending (2000 ms).
-extern DWORD atCommandWaitMs;
+// The serial driver's UartWrite and UartChangeSettings, or the test seams'
+// stand-ins (common/seams.h).
+int portWrite(const uint8_t* buffer, uint32_t length);
+int portChangeSettings();

@@ -1,9 +1,9 @@
 // The command catalogue, the engine's records and the text helpers that the
 // rest of the tool shares.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>

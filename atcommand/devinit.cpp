@@ -1,9 +1,9 @@
 // Bringing the adapter up: the line-setting search, one attempt per expiry
 // of DevInitTimer, and reading all settings once the adapter answers.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include <cstdio>
 #include <cwchar>
@@ -84,7 +84,7 @@ int tryIterations(const char* command, int32_t timerMode)
                  tried.stopBits, tried.flow);
     }
     showAttempt(baud, tried);
-    if (uartChangeSettingsHook() != 0) {
+    if (portChangeSettings() != 0) {
         wchar_t text[256];
         swprintf(text, 256, L"Failed to set UART settings baud %d parity %d stopbits %d flow %d", baud,
                  tried.parity, tried.stopBits, tried.flow);

@@ -1,8 +1,8 @@
 // Judging a complete answer and making it take effect on the records, the
 // port and the windows.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
 #include <cstdio>
@@ -86,7 +86,7 @@ bool applySetting(int32_t& target, const Choice (&replies)[N], const Choice (&co
 // Makes the open port follow the adapter's new line settings.
 void reapply(const wchar_t* failure, int value)
 {
-    if (uartChangeSettingsHook() == 0)
+    if (portChangeSettings() == 0)
         return;
     wchar_t text[256];
     swprintf(text, 256, failure, value);
@@ -154,7 +154,7 @@ void handleReset()
     uart.stopBits = 1;
     uart.parity = PARITY_NONE;
     uart.flow = 1;
-    if (uartChangeSettingsHook() != 0)
+    if (portChangeSettings() != 0)
         engineMessageBox(
             L"Failed to set default uart settings baud 19200, parity NONE, stopBits 1, flowcontrol ENABLED");
     device.echoOn = 1;

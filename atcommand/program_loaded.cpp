@@ -1,6 +1,6 @@
 // Brings the adapter into line with a loaded settings file: one command for
 // each setting that differs from what the adapter is known to hold.
-#include "app/notify.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "settings/settings.h"

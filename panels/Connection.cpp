@@ -1,7 +1,7 @@
 #include "panels/Connection.h"
 
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 

@@ -1,7 +1,7 @@
 #include "panels/LocalDevice.h"
 
-#include "app/debuglog.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 #include "serial/uart.h"

@@ -1,8 +1,8 @@
 #include "panels/PairDevice.h"
 
-#include "app/busywait.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/busywait.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "panels/panel_text.h"
@@ -141,7 +141,7 @@ int CPairDevice::restoreUartSettings(int32_t baud, int32_t parity, int32_t flow,
     }
     debugLog("PAIRING: Restoring UART Settings baud %d, parity %d, flow %d, stopbits %d", baud, parity, flow,
              stopBits);
-    return uartChangeSettingsHook();
+    return portChangeSettings();
 }
 
 void CPairDevice::OnBnClickedPairDevice()

@@ -1,6 +1,6 @@
 #include "panels/RemoteDevice.h"
 
-#include "app/msgbox.h"
+#include "common/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 

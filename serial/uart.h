@@ -1,5 +1,6 @@
 // Serial port driver: the one COM port the tool talks to.
 #pragma once
+#include "common/seams.h"
 #include <windows.h>
 #include <cstdint>
 
@@ -38,10 +39,8 @@ void UartEventHandler(uint32_t event, uint32_t* count);
 DWORD WINAPI tReadThread(LPVOID);
 int UartDeinit();
 
-// Receive hook: every received block goes to dispatchUartData (the AT
-// command engine) unless a test has installed its own hook here.
-using UartReceiveHook = void (*)(const uint8_t* data, uint32_t count);
-extern UartReceiveHook uartReceiveHook;
+// Every received block goes to dispatchUartData (the AT command engine)
+// unless a test has set seams.uartReceive (common/seams.h).
 
 // The engine's receive dispatch, given the count of new bytes in rxBuffer.
 void dispatchUartData(int32_t count);

@@ -1,8 +1,8 @@
 // The settings file: a text file of "Key = Value" lines holding the line
 // settings and the adapter's own settings.
 #include "settings/settings.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "atcommand/internal.h"
 #include "serial/uart.h"
 
@@ -15,7 +15,6 @@
 #include <string>
 
 LoadedSettings loadedSettings;
-SettingsFileWriteFn settingsFileWrite = &fwrite;
 
 namespace {
 
@@ -372,7 +371,7 @@ int writeWhole(const std::wstring& path, const std::string& text)
         reportCreateFailure(error != 0 ? error : EINVAL);
         return 0;
     }
-    bool failed = settingsFileWrite(text.data(), 1, text.size(), file) != text.size();
+    bool failed = seams.settingsFileWrite(text.data(), 1, text.size(), file) != text.size();
     // A full disk shows only here; a half-written file is not a saved one.
     failed = fflush(file) != 0 || ferror(file) != 0 || failed;
     failed = fclose(file) != 0 || failed;

@@ -5,7 +5,7 @@
 // the order, the limits and the cases the simulator cannot set up.
 #include <gtest/gtest.h>
 
-#include "app/notify.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
@@ -65,9 +65,9 @@ protected:
         written.clear();
         timersArmed.clear();
         writeResult = 0;
-        uartWriteHook = captureWrite;
-        setTimerHook = captureTimer;
-        atCommandWaitMs = 100;   // an unanswered command fails fast
+        seams.uartWrite = captureWrite;
+        seams.setTimer = captureTimer;
+        seams.atCommandWaitMs = 100;   // an unanswered command fails fast
         parent.Attach(main.hwnd());
     }
 
@@ -75,9 +75,9 @@ protected:
     {
         panel.reset();
         uart.isUartActive = 0;
-        uartWriteHook = savedWrite;
-        setTimerHook = savedTimer;
-        atCommandWaitMs = savedWait;
+        seams.uartWrite = savedWrite;
+        seams.setTimer = savedTimer;
+        seams.atCommandWaitMs = savedWait;
         memset(&atCommand, 0, sizeof atCommand);
         resetEngineState();
         parent.Detach();
@@ -140,9 +140,9 @@ protected:
     StandInMainWindow main;
     CWnd parent;
     std::unique_ptr<CLocalDevice> panel;
-    UartWriteFn savedWrite = uartWriteHook;
-    SetTimerFn savedTimer = setTimerHook;
-    DWORD savedWait = atCommandWaitMs;
+    UartWriteFn savedWrite = seams.uartWrite;
+    SetTimerFn savedTimer = seams.setTimer;
+    DWORD savedWait = seams.atCommandWaitMs;
 };
 
 }  // namespace

@@ -158,11 +158,11 @@ TEST_F(SettingsFile, FailuresAreNoSuccess)
     // old file as it was.
     writeBytes(path, exampleFile);
     device.role = 1;
-    settingsFileWrite = [](const void* data, size_t, size_t count, FILE* file) {
+    seams.settingsFileWrite = [](const void* data, size_t, size_t count, FILE* file) {
         return fwrite(data, 1, count / 2, file);
     };
     std::string trace = traced([&] { EXPECT_EQ(writeSettingsFile(path.c_str()), 0); });
-    settingsFileWrite = &fwrite;
+    seams.settingsFileWrite = &fwrite;
     EXPECT_NE(trace.find("Failed to write"), std::string::npos);
     EXPECT_EQ(readBytes(path), exampleFile);
     EXPECT_EQ(readBytes(path + ".tmp"), "<missing>");

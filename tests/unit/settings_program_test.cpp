@@ -29,7 +29,7 @@ protected:
     void SetUp() override
     {
         SettingsTest::SetUp();
-        uartWriteHook = recordWrite;
+        seams.uartWrite = recordWrite;
         atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
         memset(&atCommand, 0, sizeof atCommand);
         // The file as saved from these records: it matches them.
@@ -38,7 +38,7 @@ protected:
     }
     void TearDown() override
     {
-        uartWriteHook = UartWrite;
+        seams.uartWrite = UartWrite;
         CloseHandle(atCommandEvent);
         atCommandEvent = nullptr;
         SettingsTest::TearDown();

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commdlg.h>
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
@@ -107,7 +107,7 @@ protected:
     }
     void TearDown() override
     {
-        fileDialogHook = nullptr;
+        seams.fileDialog = nullptr;
         SetCurrentDirectoryW(startDir);
         memset(&uart, 0, sizeof uart);
         memset(&device, 0, sizeof device);

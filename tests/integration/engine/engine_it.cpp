@@ -1,7 +1,7 @@
 // The engine end to end: the real serial driver and its read thread against
 // the simulated adapter, timers and notifications as real window messages.
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "serial/uart.h"
@@ -43,7 +43,7 @@ protected:
         bTry = 0;
         applied.clear();
         controlsEnabled = false;
-        uartChangeSettingsHook = [] {
+        seams.uartChangeSettings = [] {
             applied.push_back({uart.baud, uart.parity, uart.stopBits, uart.flow});
             return UartChangeSettings();
         };
@@ -53,7 +53,7 @@ protected:
     void TearDown() override
     {
         UartDeinit();
-        uartChangeSettingsHook = UartChangeSettings;
+        seams.uartChangeSettings = UartChangeSettings;
         enableDeviceControlsHook = nullptr;
         CloseHandle(atCommandEvent);
         atCommandEvent = nullptr;
