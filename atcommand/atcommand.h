@@ -1,6 +1,7 @@
 // AT command engine: catalogue, the pending command, the local adapter's
 // record, sending, framing and per-command handling.
 #pragma once
+#include "atcommand/line_settings.h"
 #include "common/seams.h"
 #include <windows.h>
 #include <cstdint>
@@ -99,8 +100,6 @@ extern int32_t bIndex;
 extern int32_t bTry;
 
 AtCommandId findCommand(const char* text);
-int32_t baudCodeToRate(int32_t code);
-int32_t baudRateToIndex(int32_t rate);
 int formatText(char* buffer /*[TEXT_SIZE]*/, const char* format, ...)
     __attribute__((format(gnu_printf, 2, 3)));
 int formatCommand(char* buffer /*[COMMAND_SIZE]*/, const char* format, ...)

@@ -203,38 +203,6 @@ AtCommandId findCommand(const char* text)
     return 0;
 }
 
-int32_t baudCodeToRate(int32_t code)
-{
-    switch (code) {
-    case 10: return 1200;
-    case 11: return 2400;
-    case 12: return 4800;
-    case 13: return 9600;
-    case 14: return 19200;
-    case 15: return 38400;
-    case 16: return 57600;
-    case 17: return 115200;
-    case 18: return 230400;
-    default: return 19200;
-    }
-}
-
-int32_t baudRateToIndex(int32_t rate)
-{
-    switch (rate) {
-    case 1200: return 0;
-    case 2400: return 1;
-    case 4800: return 2;
-    case 9600: return 3;
-    case 19200: return 4;
-    case 38400: return 5;
-    case 57600: return 6;
-    case 115200: return 7;
-    case 230400: return 8;
-    default: return 4;
-    }
-}
-
 int formatText(char* buffer, const char* format, ...)
 {
     va_list args;

@@ -30,11 +30,8 @@ const Phase phases[12] = {
 
 const char* parityName(int32_t parity)
 {
-    switch (parity) {
-    case PARITY_ODD: return "Odd";
-    case PARITY_EVEN: return "Even";
-    default: return "None";
-    }
+    int row = parityRowOfCode(parity);
+    return kParitySettings[row >= 0 ? row : DEFAULT_PARITY_ROW].word;
 }
 
 // One line per attempt for the operator. Both callers run on the

@@ -150,9 +150,9 @@ void handleBaud()
 
 void handleReset()
 {
-    uart.baud = 19200;
+    uart.baud = kBaudSettings[DEFAULT_BAUD_ROW].rate;
     uart.stopBits = 1;
-    uart.parity = PARITY_NONE;
+    uart.parity = kParitySettings[DEFAULT_PARITY_ROW].code;
     uart.flow = 1;
     if (portChangeSettings() != 0)
         engineMessageBox(
@@ -164,7 +164,7 @@ void handleReset()
     device.escapeOn = 1;
     device.sleepOn = 0;
     device.autoConnect = 1;
-    device.baudCode = 14;
+    device.baudCode = kBaudSettings[DEFAULT_BAUD_ROW].code;
     device.pinDisabled = 0;
     device.bonded = 0;
     device.isConnected = 0;
@@ -316,10 +316,13 @@ void handleFamily(AtCommandId id)
         break;
     }
     case 7: {
-        static const Choice replies[] = {
-            {"\r\nPAR0\r\n", PARITY_NONE}, {"\r\nPAR1\r\n", PARITY_ODD}, {"\r\nPAR2\r\n", PARITY_EVEN}};
-        static const Choice commands[] = {
-            {"AT+PAR0\r", PARITY_NONE}, {"AT+PAR1\r", PARITY_ODD}, {"AT+PAR2\r", PARITY_EVEN}};
+        // The digit is the row of the line-settings table.
+        static const Choice replies[] = {{"\r\nPAR0\r\n", kParitySettings[0].code},
+                                         {"\r\nPAR1\r\n", kParitySettings[1].code},
+                                         {"\r\nPAR2\r\n", kParitySettings[2].code}};
+        static const Choice commands[] = {{"AT+PAR0\r", kParitySettings[0].code},
+                                          {"AT+PAR1\r", kParitySettings[1].code},
+                                          {"AT+PAR2\r", kParitySettings[2].code}};
         if (applySetting(uart.parity, replies, commands))
             reapply(L"Failed to set parity %d", uart.parity);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);

@@ -56,16 +56,11 @@ void sendTextIfChanged(char* command, const char* family, const char (&loadedFie
     send(command);
 }
 
-int parityCode(int32_t parity)
+// AT+PAR's digit: the parity's row, none's for a code no row has.
+int parityDigit(int32_t parity)
 {
-    switch (parity) {
-    case 0x0200:
-        return 1;
-    case 0x0400:
-        return 2;
-    default:
-        return 0;
-    }
+    int row = parityRowOfCode(parity);
+    return row >= 0 ? row : DEFAULT_PARITY_ROW;
 }
 
 } // namespace
@@ -81,7 +76,7 @@ void programLoadedSettings()
     // The line settings go first: each accepted one moves the port along,
     // so the rest reach the adapter at its new settings.
     if (file.baud != uart.baud) {
-        formatCommand(command, "AT+BAUD%d\r", 10 + baudRateToIndex(file.baud));
+        formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(file.baud)].code);
         send(command);
     }
     if (file.stopBits != uart.stopBits) {
@@ -89,7 +84,7 @@ void programLoadedSettings()
         send(command);
     }
     if (file.parity != uart.parity) {
-        formatCommand(command, "AT+PAR%d\r", parityCode(file.parity));
+        formatCommand(command, "AT+PAR%d\r", parityDigit(file.parity));
         send(command);
     }
 

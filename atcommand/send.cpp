@@ -136,13 +136,8 @@ uint16_t sendTimerCommand(const char* text, uint32_t length)
     if (device.isDeviceInitialised == 0) {
         seams.setTimer(mainHwnd, DevInitTimer, 1000, nullptr);
     } else {
-        UINT period = 1000;
-        switch (device.baudCode) {
-        case 10: period = 5000; break;
-        case 11: period = 3000; break;
-        case 12: period = 2000; break;
-        default: break;
-        }
+        int row = baudRowOfCode(device.baudCode);
+        UINT period = kBaudSettings[row >= 0 ? row : DEFAULT_BAUD_ROW].answerTimerMs;
         seams.setTimer(mainHwnd, ATCommandTimer, period, nullptr);
     }
     return static_cast<uint16_t>(result);

@@ -6,6 +6,7 @@
 #include "panels/panel_text.h"
 #include "serial/uart.h"
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -30,15 +31,11 @@ constexpr CommandRoute<CLocalDevice> kRoutes[] = {
     {IDC_LD_RESTART_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedRestartDevice},
 };
 
-// Parity list positions 0, 1, 2 hold none, odd, even.
-constexpr int32_t kParityCodes[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN};
-
+// The Parity list holds the parity table's rows, none first.
 int parityPosition(int32_t parity)
 {
-    for (int i = 0; i < 3; ++i)
-        if (kParityCodes[i] == parity)
-            return i;
-    return 0;
+    int row = parityRowOfCode(parity);
+    return row >= 0 ? row : DEFAULT_PARITY_ROW;
 }
 
 bool sendSucceeded(uint16_t result)
@@ -102,6 +99,11 @@ BOOL CLocalDevice::OnInitDialog()
     m_deviceName.SetLimitText(LD_NAME_LIMIT);
     m_pinCode.SetLimitText(LD_PIN_LIMIT);
     m_atCommand.SetLimitText(LD_AT_COMMAND_LIMIT);
+
+    for (const BaudSetting& row : kBaudSettings)
+        m_baudRate.AddString(std::to_wstring(row.rate).c_str());
+    for (const ParitySetting& row : kParitySettings)
+        m_parity.AddString(std::wstring(row.word, row.word + strlen(row.word)).c_str());
 
     EnumerateComPorts(m_comPort.GetSafeHwnd());
     int portPosition = 0;
@@ -173,12 +175,12 @@ bool CLocalDevice::InitialiseUart()
     if (selectedNumber(m_baudRate, baud))
         uart.baud = baud;
     else if (uart.baud == 0)
-        uart.baud = 19200;
+        uart.baud = kBaudSettings[DEFAULT_BAUD_ROW].rate;
     uart.flow = IsDlgButtonChecked(IDC_LD_FLOW_ENABLED) == BST_CHECKED ? 1 : 0;
     uart.stopBits = IsDlgButtonChecked(IDC_LD_STOP_ONE) == BST_CHECKED ? 1 : 2;
     int parity = m_parity.GetCurSel();
-    if (parity >= 0 && parity < 3)
-        uart.parity = kParityCodes[parity];
+    if (parity >= 0 && parity < PARITY_SETTINGS)
+        uart.parity = kParitySettings[parity].code;
 
     debugLog("Selected UART Settings COM%d, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.port, uart.baud,
              uart.flow, static_cast<unsigned>(uart.stopBits), static_cast<unsigned>(uart.parity));
@@ -269,10 +271,10 @@ void CLocalDevice::OnBnClickedProgramDevice()
     // After a refresh with a baud code the list does not hold, nothing is
     // selected and there is no rate to compare.
     if (haveBaud && baud != uart.baud) {
-        formatCommand(command, "AT+BAUD%d\r", baudRateToIndex(baud) + 10);
+        formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(baud)].code);
         sendAtCommand(command, 0, 0);
     }
-    if (parityPos >= 0 && parityPos < 3 && kParityCodes[parityPos] != uart.parity) {
+    if (parityPos >= 0 && parityPos < PARITY_SETTINGS && kParitySettings[parityPos].code != uart.parity) {
         formatCommand(command, "AT+PAR%d\r", parityPos);
         sendAtCommand(command, 0, 0);
     }
@@ -360,8 +362,7 @@ void CLocalDevice::UpdateLocalDeviceWindow()
     check(m_remoteConfiguration, device.remoteConfig);
     // A code the list does not hold (19, or 0 before the adapter reported
     // one) leaves the list without a selection.
-    int baudPosition = device.baudCode - 10;
-    m_baudRate.SetCurSel(baudPosition >= 0 && baudPosition <= 8 ? baudPosition : -1);
+    m_baudRate.SetCurSel(baudRowOfCode(device.baudCode));
     showLineSettings();
 }
 

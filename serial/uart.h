@@ -21,7 +21,7 @@ struct Uart {
     int32_t port;
     int32_t baud;
     int32_t stopBits;
-    int32_t parity;   // PARITY_NONE 0x0100, PARITY_ODD 0x0200, PARITY_EVEN 0x0400
+    int32_t parity;   // a Win32 parity code of the line-settings table
     int32_t flow;     // 1 = RTS/CTS
     volatile int32_t isUartActive;
     UartEventCallback eventCallback;

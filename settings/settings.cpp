@@ -136,12 +136,8 @@ void storeValue(Key key, const char* value, const char* line)
     case KEY_PARITY:
         // The comment line writes these in lower case, but only the
         // capitalised forms count; anything else leaves parity alone.
-        if (strcmp(value, "None") == 0)
-            loadedSettings.parity = 0x0100;
-        else if (strcmp(value, "Odd") == 0)
-            loadedSettings.parity = 0x0200;
-        else if (strcmp(value, "Even") == 0)
-            loadedSettings.parity = 0x0400;
+        if (int row = parityRowOfWord(value); row >= 0)
+            loadedSettings.parity = kParitySettings[row].code;
         return;
     case KEY_NAME:
         storeText(loadedSettings.name, sizeof loadedSettings.name, value, "Name", line);
@@ -319,17 +315,16 @@ std::string settingsText(const LoadedSettings& values)
     };
     text += "# RZ310 Configuration Utility Settings\n";
     add("Port = COM%d\n", values.port);
-    text += "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n";
+    text += "# Valid baudrate values ";
+    for (const BaudSetting& row : kBaudSettings)
+        add(&row == kBaudSettings ? "%d" : ",%d", row.rate);
+    text += "\n";
     add("Baud = %d\n", values.baud);
     add("StopBits = %d\n", values.stopBits);
     add("FlowControl = %s\n", onOffText(values.flowControl));
     text += "# Valid parity values are none, odd, even\n";
-    if (values.parity == 0x0100)
-        text += "Parity = None\n";
-    else if (values.parity == 0x0200)
-        text += "Parity = Odd\n";
-    else if (values.parity == 0x0400)
-        text += "Parity = Even\n";
+    if (int row = parityRowOfCode(values.parity); row >= 0)
+        add("Parity = %s\n", kParitySettings[row].word);
     add("Name = %s\n", name);
     add("Pin = %s\n", pin);
     add("Discoverable = %s\n", onOffText(values.discoverable));

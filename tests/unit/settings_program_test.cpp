@@ -58,7 +58,7 @@ TEST_F(ProgramLoaded, EveryDifferenceInItsOrder)
     file.port = 9;   // never sent: loading does not move the port
     file.baud = 115200;
     file.stopBits = 2;
-    file.parity = 0x0400;
+    file.parity = PARITY_EVEN;
     strcpy(file.name, "Other Adapter");
     strcpy(file.pin, "1111");
     file.disablePin = file.autoPower = file.role = 1;

@@ -85,7 +85,7 @@ inline void setExampleRecords()
     uart.port = 3;
     uart.baud = 9600;
     uart.stopBits = uart.flow = 1;
-    uart.parity = 0x0100;
+    uart.parity = PARITY_NONE;
     strcpy(device.name, "Serial Adapter");
     strcpy(device.pin, "8642");
     device.role = 2;
