@@ -87,7 +87,7 @@ int tryIterations(const char* command, int32_t timerMode)
                  tried.parity, tried.stopBits, tried.flow);
         showMessageBox(text);
     }
-    uint16_t result = sendAtCommand(command, 0, timerMode);
+    uint16_t result = sendAtCommand(command, LOG_QUIET, timerMode);
     if (result != SEND_OK && result != SEND_PENDING)
         debugLog("ATCOMMAND: Failed to send AT command %s", command);
     return 1;
@@ -102,7 +102,7 @@ void getDeviceInfo()
     }
     // Results are not checked: each answer updates the records and the panels.
     for (const CommandEntry* query = DeviceInfoQuery; query->id != 0; ++query)
-        sendAtCommand(query->text, 0, 0);
+        sendAndWait(query->text);
 }
 
 void devInitTimerStep()
@@ -118,11 +118,11 @@ void devInitTimerStep()
         return;
     }
     if (device.initRetry) {
-        sendAtCommand("AT\r", 0, 1);
+        sendTimed("AT\r");
         EngineLock lock;
         device.initRetry = 0;
         return;
     }
-    if (tryIterations("AT\r", 1) == 0)
+    if (tryIterations("AT\r", SEND_TIMED) == 0)
         showMessageBox(L"Failed to initialise device. Device is not responding or wrong COM port is selected \t\t\t\t\t\t\t Try changing the UART and restarting the application.");
 }

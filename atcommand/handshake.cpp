@@ -30,7 +30,7 @@ int sendOrRefuse(const uint8_t* data, int32_t count)
             L"Local Device needs to be set to data mode before sending remote configuration command", MB_OKCANCEL);
         if (answer != IDOK)
             return NOTHING_SENT;
-        sendAtCommand("AT+AUTO\r", 0, 0);
+        sendAndWait("AT+AUTO\r");
         if (device.isDataMode == 0) {
             showMessageBox(L"Device failed to switched to Data Mode.");
             return NOTHING_SENT;

@@ -19,7 +19,7 @@ int failures = 0;
 // been reported by the send and the next setting follows regardless.
 void send(const char* command)
 {
-    uint16_t result = sendAtCommand(command, 0, 0);
+    uint16_t result = sendAndWait(command);
     if (result != SEND_OK && result != SEND_PENDING)
         ++failures;
 }
@@ -105,7 +105,7 @@ void programLoadedSettings()
     sendSwitch(command, "AT+DCOV", file.discoverable, device.discoverable);
 
     if (file.role != device.role) {
-        if (file.role == 1)
+        if (file.role == ROLE_MASTER)
             formatCommand(command, "%sM\r", "AT+ROLE");
         else
             formatCommand(command, "%sS\r", "AT+ROLE");

@@ -75,7 +75,7 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
                  COMMAND_SIZE - 1);
         return SEND_FAILED;
     }
-    if (findCommand(text) == 0) {
+    if (findCommand(text) == Family::None) {
         EngineLock lock;
         logFormatted(logText, "Sending Invalid command %s failed.", text);
         clearAtCommand();
@@ -196,7 +196,7 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     {
         EngineLock lock;
         // The pairing procedure probes for a second adapter and expects silence.
-        quiet = pairing.pairState == 1 || pairing.pairState == 6;
+        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2;
         if (!quiet) {
             formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
             toWideText(errorText, wideText, 512);

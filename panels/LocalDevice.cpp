@@ -209,7 +209,7 @@ void CLocalDevice::OnBnClickedGetDeviceInfo()
     if (!device.isDeviceInitialised) {
         // Not initialised: the send arms DevInitTimer and the line-setting
         // search takes over from there.
-        if (!sendSucceeded(sendAtCommand("AT\r", 0, 1))) {
+        if (!sendSucceeded(sendTimed("AT\r"))) {
             postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
             return;
         }
@@ -220,7 +220,7 @@ void CLocalDevice::OnBnClickedGetDeviceInfo()
 
 void CLocalDevice::OnBnClickedResetDevice()
 {
-    sendAtCommand("AT+RESET\r", 0, 0);
+    sendAndWait("AT+RESET\r");
 }
 
 void CLocalDevice::OnBnClickedProgramDevice()
@@ -249,18 +249,18 @@ void CLocalDevice::OnBnClickedProgramDevice()
     char command[COMMAND_SIZE];
     auto onOff = [](int check, int32_t known, const char* on, const char* off) {
         if (check == BST_CHECKED && known == 0)
-            sendAtCommand(on, 0, 0);
+            sendAndWait(on);
         else if (check != BST_CHECKED && known == 1)
-            sendAtCommand(off, 0, 0);
+            sendAndWait(off);
     };
 
     if (name != fieldText(device.name, sizeof device.name)) {
         formatCommand(command, "%s=%s\r", "AT+NAME", name.c_str());
-        sendAtCommand(command, 0, 0);
+        sendAndWait(command);
     }
     if (!pin.empty() && pin != fieldText(device.pin, sizeof device.pin)) {
         formatCommand(command, "%s=%s\r", "AT+PIN", pin.c_str());
-        sendAtCommand(command, 0, 0);
+        sendAndWait(command);
     }
     onOff(echo, device.echoOn, "AT+ECHO+\r", "AT+ECHO-\r");
     onOff(escape, device.escapeOn, "AT+ESC+\r", "AT+ESC-\r");
@@ -272,28 +272,28 @@ void CLocalDevice::OnBnClickedProgramDevice()
     // selected and there is no rate to compare.
     if (haveBaud && baud != uart.baud) {
         formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(baud)].code);
-        sendAtCommand(command, 0, 0);
+        sendAndWait(command);
     }
     if (parityPos >= 0 && parityPos < PARITY_SETTINGS && kParitySettings[parityPos].code != uart.parity) {
         formatCommand(command, "AT+PAR%d\r", parityPos);
-        sendAtCommand(command, 0, 0);
+        sendAndWait(command);
     }
     if (stopBits != uart.stopBits) {
         formatCommand(command, "AT+STOP%d\r", stopBits);
-        sendAtCommand(command, 0, 0);
+        sendAndWait(command);
     }
     if (discoverable && device.discoverable == 0)
-        sendAtCommand("AT+DCOV+\r", 0, 0);
+        sendAndWait("AT+DCOV+\r");
     else if (nonDiscoverable && device.discoverable == 1)
-        sendAtCommand("AT+DCOV-\r", 0, 0);
-    if (slave && device.role == 1)
-        sendAtCommand("AT+ROLES\r", 0, 0);
-    else if (master && device.role == 2)
-        sendAtCommand("AT+ROLEM\r", 0, 0);
+        sendAndWait("AT+DCOV-\r");
+    if (slave && device.role == ROLE_MASTER)
+        sendAndWait("AT+ROLES\r");
+    else if (master && device.role == ROLE_SLAVE)
+        sendAndWait("AT+ROLEM\r");
     onOff(autoConnect, device.autoConnect, "AT+ACON+\r", "AT+ACON-\r");
     if (flow != uart.flow) {
         formatCommand(command, "AT+FLOW%c\r", flow == 1 ? '+' : '-');
-        sendAtCommand(command, 0, 0);
+        sendAndWait(command);
     }
 }
 
@@ -306,22 +306,22 @@ void CLocalDevice::OnBnClickedSendAtCommand()
     std::string command = wideToAnsi(typed, LD_AT_COMMAND_LIMIT);
     if (command != "+++")
         command += '\r';
-    sendAtCommand(command.c_str(), 1, command == "AT+ENQ\r" ? 1 : 0);
+    sendAtCommand(command.c_str(), LOG_SHOWN, command == "AT+ENQ\r" ? SEND_TIMED : SEND_BLOCKING);
 }
 
 void CLocalDevice::OnBnClickedDisableAuthentication()
 {
     bool checked = m_disableAuthentication.GetCheck() == BST_CHECKED;
     if (checked && device.pinDisabled == 0) {
-        sendAtCommand("AT+PIN-\r", 0, 0);
+        sendAndWait("AT+PIN-\r");
     } else if (!checked && device.pinDisabled == 1) {
         const std::string pin = fieldText(device.pin, LD_PIN_LIMIT);
         if (pin.empty()) {
-            sendAtCommand("AT+PIN=8642\r", 0, 0);   // the adapter's default PIN
+            sendAndWait("AT+PIN=8642\r");   // the adapter's default PIN
         } else {
             char command[COMMAND_SIZE];
             formatCommand(command, "AT+PIN=%s\r", pin.c_str());
-            sendAtCommand(command, 0, 0);
+            sendAndWait(command);
         }
     }
 }
@@ -329,7 +329,7 @@ void CLocalDevice::OnBnClickedDisableAuthentication()
 void CLocalDevice::OnBnClickedRestartDevice()
 {
     if (device.isDataMode == 1)
-        sendAtCommand("AT\r", 0, 0);
+        sendAndWait("AT\r");
     UartDeinit();
     resetEngineState();
     postNotify(ID_NOTIFY_STATUS, 0);
@@ -339,7 +339,7 @@ void CLocalDevice::OnBnClickedRestartDevice()
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise UART."));
         return;
     }
-    if (!sendSucceeded(sendAtCommand("AT\r", 0, 1)))
+    if (!sendSucceeded(sendTimed("AT\r")))
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
 }
 
@@ -347,7 +347,7 @@ void CLocalDevice::UpdateLocalDeviceWindow()
 {
     auto check = [](CButton& box, int32_t flag) { box.SetCheck(flag ? BST_CHECKED : BST_UNCHECKED); };
 
-    CheckRadioButton(IDC_LD_SLAVE, IDC_LD_MASTER, device.role == 1 ? IDC_LD_MASTER : IDC_LD_SLAVE);
+    CheckRadioButton(IDC_LD_SLAVE, IDC_LD_MASTER, device.role == ROLE_MASTER ? IDC_LD_MASTER : IDC_LD_SLAVE);
     m_deviceAddress.SetWindowTextW(fieldToWide(device.address, sizeof device.address).c_str());
     check(m_echoMode, device.echoOn);
     check(m_commandResponse, device.responseOn);

@@ -147,12 +147,12 @@ void storeValue(Key key, const char* value, const char* line)
         return;
     case KEY_ROLE:
         if (_stricmp(value, "Master") == 0) {
-            loadedSettings.role = 1;
+            loadedSettings.role = ROLE_MASTER;
         } else if (strcmp(value, "Slave") == 0) {
-            loadedSettings.role = 2;
+            loadedSettings.role = ROLE_SLAVE;
         } else {
             debugLog("Invalid value for role in Line %s. Using Default role Slave", line);
-            loadedSettings.role = 2;
+            loadedSettings.role = ROLE_SLAVE;
         }
         return;
     default:
@@ -329,9 +329,9 @@ std::string settingsText(const LoadedSettings& values)
     add("Pin = %s\n", pin);
     add("Discoverable = %s\n", onOffText(values.discoverable));
     add("DisablePin = %s\n", onOffText(values.disablePin));
-    if (values.role == 1)
+    if (values.role == ROLE_MASTER)
         text += "Role = Master\n";
-    else if (values.role == 2)
+    else if (values.role == ROLE_SLAVE)
         text += "Role = Slave\n";
     add("AutoConnect = %s\n", onOffText(values.autoConnect));
     add("EscapeMode = %s\n", onOffText(values.escapeMode));
