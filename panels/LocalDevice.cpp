@@ -3,6 +3,7 @@
 #include "common/debuglog.h"
 #include "common/notify.h"
 #include "atcommand/atcommand.h"
+#include "atcommand/program.h"
 #include "panels/panel_text.h"
 #include "serial/uart.h"
 
@@ -228,73 +229,42 @@ void CLocalDevice::OnBnClickedProgramDevice()
     // Everything the operator set is read before the first send: a failure
     // message box of a send runs a message loop, and a redisplay from the
     // records inside it must not overwrite the settings still to be compared.
-    const std::string name = wideToAnsi(m_deviceName.GetWindowTextW(), LD_NAME_LIMIT);
-    const std::string pin = wideToAnsi(m_pinCode.GetWindowTextW(), LD_PIN_LIMIT);
-    const int echo = m_echoMode.GetCheck();
-    const int escape = m_escapeMode.GetCheck();
-    const int sleep = m_autoPower.GetCheck();
-    const int remote = m_remoteConfiguration.GetCheck();
-    const int response = m_commandResponse.GetCheck();
-    int32_t baud = 0;
-    const bool haveBaud = selectedNumber(m_baudRate, baud);
-    const int parityPos = m_parity.GetCurSel();
-    const int32_t stopBits = IsDlgButtonChecked(IDC_LD_STOP_ONE) == BST_CHECKED ? 1 : 2;
-    const bool discoverable = IsDlgButtonChecked(IDC_LD_DISCOVERABLE) == BST_CHECKED;
-    const bool nonDiscoverable = IsDlgButtonChecked(IDC_LD_NON_DISCOVERABLE) == BST_CHECKED;
-    const bool slave = IsDlgButtonChecked(IDC_LD_SLAVE) == BST_CHECKED;
-    const bool master = IsDlgButtonChecked(IDC_LD_MASTER) == BST_CHECKED;
-    const int autoConnect = m_autoConnect.GetCheck();
-    const int32_t flow = IsDlgButtonChecked(IDC_LD_FLOW_ENABLED) == BST_CHECKED ? 1 : 0;
-
-    char command[COMMAND_SIZE];
-    auto onOff = [](int check, int32_t known, const char* on, const char* off) {
-        if (check == BST_CHECKED && known == 0)
-            sendAndWait(on);
-        else if (check != BST_CHECKED && known == 1)
-            sendAndWait(off);
-    };
-
-    if (name != fieldText(device.name, sizeof device.name)) {
-        formatCommand(command, "%s=%s\r", "AT+NAME", name.c_str());
-        sendAndWait(command);
-    }
-    if (!pin.empty() && pin != fieldText(device.pin, sizeof device.pin)) {
-        formatCommand(command, "%s=%s\r", "AT+PIN", pin.c_str());
-        sendAndWait(command);
-    }
-    onOff(echo, device.echoOn, "AT+ECHO+\r", "AT+ECHO-\r");
-    onOff(escape, device.escapeOn, "AT+ESC+\r", "AT+ESC-\r");
-    onOff(sleep, device.sleepOn, "AT+SLEEP+\r", "AT+SLEEP-\r");
-    onOff(remote, device.remoteConfig, "AT+RCFG+\r", "AT+RCFG-\r");
-    onOff(response, device.responseOn, "AT+RESP+\r", "AT+RESP-\r");
-
+    auto checked = [this](int id) { return IsDlgButtonChecked(id) == BST_CHECKED; };
+    auto onOff = [](const CButton& box) { return box.GetCheck() == BST_CHECKED ? 1 : 0; };
+    WantedSettings wanted;
+    wanted.name = wideToAnsi(m_deviceName.GetWindowTextW(), LD_NAME_LIMIT);
+    // An emptied PIN box leaves the PIN alone.
+    std::string pin = wideToAnsi(m_pinCode.GetWindowTextW(), LD_PIN_LIMIT);
+    if (!pin.empty())
+        wanted.pin = pin;
+    wanted.echo = onOff(m_echoMode);
+    wanted.escape = onOff(m_escapeMode);
+    wanted.sleep = onOff(m_autoPower);
+    wanted.remoteConfig = onOff(m_remoteConfiguration);
+    wanted.response = onOff(m_commandResponse);
     // After a refresh with a baud code the list does not hold, nothing is
     // selected and there is no rate to compare.
-    if (haveBaud && baud != uart.baud) {
-        formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(baud)].code);
-        sendAndWait(command);
-    }
-    if (parityPos >= 0 && parityPos < PARITY_SETTINGS && kParitySettings[parityPos].code != uart.parity) {
-        formatCommand(command, "AT+PAR%d\r", parityPos);
-        sendAndWait(command);
-    }
-    if (stopBits != uart.stopBits) {
-        formatCommand(command, "AT+STOP%d\r", stopBits);
-        sendAndWait(command);
-    }
-    if (discoverable && device.discoverable == 0)
-        sendAndWait("AT+DCOV+\r");
-    else if (nonDiscoverable && device.discoverable == 1)
-        sendAndWait("AT+DCOV-\r");
-    if (slave && device.role == ROLE_MASTER)
-        sendAndWait("AT+ROLES\r");
-    else if (master && device.role == ROLE_SLAVE)
-        sendAndWait("AT+ROLEM\r");
-    onOff(autoConnect, device.autoConnect, "AT+ACON+\r", "AT+ACON-\r");
-    if (flow != uart.flow) {
-        formatCommand(command, "AT+FLOW%c\r", flow == 1 ? '+' : '-');
-        sendAndWait(command);
-    }
+    int32_t baud = 0;
+    if (selectedNumber(m_baudRate, baud))
+        wanted.baud = baud;
+    const int parityPos = m_parity.GetCurSel();
+    if (parityPos >= 0 && parityPos < PARITY_SETTINGS)
+        wanted.parity = kParitySettings[parityPos].code;
+    wanted.stopBits = checked(IDC_LD_STOP_ONE) ? 1 : 2;
+    if (checked(IDC_LD_DISCOVERABLE) || checked(IDC_LD_NON_DISCOVERABLE))
+        wanted.discoverable = checked(IDC_LD_DISCOVERABLE) ? 1 : 0;
+    if (checked(IDC_LD_SLAVE) || checked(IDC_LD_MASTER))
+        wanted.role = checked(IDC_LD_SLAVE) ? ROLE_SLAVE : ROLE_MASTER;
+    wanted.autoConnect = onOff(m_autoConnect);
+    wanted.flow = checked(IDC_LD_FLOW_ENABLED) ? 1 : 0;
+
+    char command[COMMAND_SIZE];
+    for (Setting setting : {Setting::Name, Setting::Pin, Setting::Echo, Setting::Escape, Setting::Sleep,
+                            Setting::RemoteConfig, Setting::Response, Setting::Baud, Setting::Parity,
+                            Setting::StopBits, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
+                            Setting::Flow})
+        if (settingCommand(wanted, setting, command))
+            sendAndWait(command);
 }
 
 void CLocalDevice::OnBnClickedSendAtCommand()
