@@ -16,10 +16,6 @@ public:
     explicit CRZ310_ConfigDlg(CWnd* parent = nullptr);
     ~CRZ310_ConfigDlg() override;
 
-    // Notifications (20001 to 20009) and menu commands by the low 16 bits
-    // of wParam; everything else goes to the base class.
-    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
-
     // Shows the panel of template 135, 136, 138 or 139 in the panel rectangle.
     void ShowPanel(int32_t templateId);
     // Appends one line (8-bit text) to the log window and to the trace.
@@ -53,21 +49,19 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    bool RouteCommand(UINT id, UINT code) override;
+    // The buttons, the menu and every notification of the engine and the
+    // driver (kRoutes).
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
     BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult) override;
     void OnDestroy() override;
     void OnSysCommand(UINT id, LPARAM lParam) override;
-    void OnPaint() override;
-    LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
-    void onFileExit(WPARAM wParam, LPARAM lParam);
+    void onFileExit();
     void showFirmwareVersion();
     void deletePanels();
 
     HICON m_hIcon;
-    CButton m_localDeviceButton;
-    CButton m_remoteDeviceButton;
     CEdit m_log;
     CLed m_uartLed;
     CLed m_deviceLed;
@@ -87,5 +81,5 @@ private:
     // Kept for the Debug toggle (nullptr: no toggle).
     HMENU m_menu = nullptr;
 
-    static const CommandRoute<CRZ310_ConfigDlg> kRoutes[4];
+    static const CommandRoute<CRZ310_ConfigDlg> kRoutes[];
 };

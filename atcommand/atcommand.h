@@ -185,9 +185,6 @@ void getDeviceInfo();
 // timer has been killed by the caller or here).
 void devInitTimerStep();
 
-// Filled by the Local Device panel: enables or disables its adapter controls.
-extern void (*enableDeviceControlsHook)(bool enable);
-
 // Clears device, pairing, inquiry, remoteAddress and the handshake globals.
 void resetEngineState();
 

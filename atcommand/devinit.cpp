@@ -11,8 +11,6 @@
 int32_t bIndex = 10;
 int32_t bTry = 0;
 
-void (*enableDeviceControlsHook)(bool enable) = nullptr;
-
 namespace {
 
 struct Phase {
@@ -113,8 +111,10 @@ void devInitTimerStep()
 
     if (device.isDeviceInitialised) {
         getDeviceInfo();
-        if (enableDeviceControlsHook)
-            enableDeviceControlsHook(true);
+        // Sent, not posted: the timer runs on the window's thread, and the
+        // controls are ready when the step returns.
+        if (mainHwnd)
+            SendMessageW(mainHwnd, WM_COMMAND, ID_NOTIFY_DEVICE_CONTROLS, TRUE);
         return;
     }
     if (device.initRetry) {

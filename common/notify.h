@@ -20,6 +20,9 @@ enum : UINT {
     // A message box asked for off the user-interface thread; the payload is
     // its wide text (common/msgbox.h).
     ID_NOTIFY_MESSAGE_BOX = 20010,
+    // The Local Device panel's adapter controls: enabled when the payload
+    // is nonzero.
+    ID_NOTIFY_DEVICE_CONTROLS = 20011,
 };
 
 // One-shot timers owned by the main window.

@@ -33,9 +33,9 @@ void CConnection::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_CN_ADDRESS, m_selectedDevice);
 }
 
-bool CConnection::RouteCommand(UINT id, UINT code)
+bool CConnection::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CConnection::OnInitDialog()

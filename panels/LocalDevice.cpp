@@ -13,16 +13,6 @@
 
 namespace {
 
-// The panel that EnableDeviceControls reaches when the engine brings the
-// adapter up; there is one Local Device panel at a time.
-CLocalDevice* enabledPanel = nullptr;
-
-void enableThroughHook(bool enable)
-{
-    if (enabledPanel)
-        enabledPanel->EnableDeviceControls(enable);
-}
-
 constexpr CommandRoute<CLocalDevice> kRoutes[] = {
     {IDC_LD_GET_DEVICE_INFO, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo},
     {IDC_LD_RESET_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedResetDevice},
@@ -58,14 +48,6 @@ bool selectedNumber(const CComboBox& list, int32_t& value)
 
 CLocalDevice::CLocalDevice() : CDialog(IDD_LOCAL_DEVICE) {}
 
-CLocalDevice::~CLocalDevice()
-{
-    if (enabledPanel == this) {
-        enabledPanel = nullptr;
-        enableDeviceControlsHook = nullptr;
-    }
-}
-
 void CLocalDevice::DoDataExchange(CDataExchange* pDX)
 {
     CDialog::DoDataExchange(pDX);
@@ -86,9 +68,9 @@ void CLocalDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LD_REMOTE_CONFIG, m_remoteConfiguration);
 }
 
-bool CLocalDevice::RouteCommand(UINT id, UINT code)
+bool CLocalDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CLocalDevice::OnInitDialog()
@@ -120,22 +102,11 @@ BOOL CLocalDevice::OnInitDialog()
     m_baudRate.SetCurSel(baudRateToIndex(uart.baud));
     showLineSettings();
 
-    enabledPanel = this;
-    enableDeviceControlsHook = enableThroughHook;
     if (!device.isDeviceInitialised)
         EnableDeviceControls(false);
 
     EnableToolTips(TRUE);
     return TRUE;
-}
-
-void CLocalDevice::OnDestroy()
-{
-    if (enabledPanel == this) {
-        enabledPanel = nullptr;
-        enableDeviceControlsHook = nullptr;
-    }
-    CDialog::OnDestroy();
 }
 
 // Parity, stop bits and flow control as uart holds them.

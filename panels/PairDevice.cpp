@@ -110,9 +110,9 @@ void CPairDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PD_DEVICE2_NAME, m_device2Name);
 }
 
-bool CPairDevice::RouteCommand(UINT id, UINT code)
+bool CPairDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CPairDevice::OnInitDialog()

@@ -29,9 +29,9 @@ bool connected()
 
 CRemoteDevice::CRemoteDevice() : CDialog(IDD_REMOTE_DEVICE) {}
 
-bool CRemoteDevice::RouteCommand(UINT id, UINT code)
+bool CRemoteDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 void CRemoteDevice::DoDataExchange(CDataExchange* pDX)

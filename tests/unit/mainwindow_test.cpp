@@ -349,13 +349,19 @@ TEST_F(MainWindowTest, DebugMenuChecksItsItemWhileTheTraceIsOn)
     }
 }
 
-TEST_F(MainWindowTest, InquiryClearEmptiesTheConnectionResults)
+TEST_F(MainWindowTest, InquiryClearAndDeviceControlsReachTheirPanels)
 {
     open();
     HWND list = GetDlgItem(dlg->connection()->m_hWnd, IDC_CN_RESULTS);
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"0012-6F-123456"));
     command(ID_NOTIFY_INQUIRY_CLEAR);
     EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
+
+    HWND program = GetDlgItem(dlg->localDevice()->m_hWnd, IDC_LD_PROGRAM_DEVICE);
+    for (BOOL enable : {TRUE, FALSE}) {
+        command(ID_NOTIFY_DEVICE_CONTROLS, enable);
+        EXPECT_EQ(IsWindowEnabled(program), enable);
+    }
 }
 
 TEST_F(MainWindowTest, FirmwareVersionIsShownWholeWithoutReadingPastTheField)
