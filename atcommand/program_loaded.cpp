@@ -31,11 +31,31 @@ bool textCommand(char* command, const char* family, const std::optional<std::str
     return true;
 }
 
-bool switchCommand(char* command, const char* family, int32_t wanted, int32_t held)
+// The on/off switches: "<family>+" or "<family>-".
+struct Switch {
+    Setting setting;
+    const char* family;
+    int32_t WantedSettings::*wanted;
+    int32_t Device::*held;
+};
+
+const Switch kSwitches[] = {
+    {Setting::Echo, "AT+ECHO", &WantedSettings::echo, &Device::echoOn},
+    {Setting::Escape, "AT+ESC", &WantedSettings::escape, &Device::escapeOn},
+    {Setting::Sleep, "AT+SLEEP", &WantedSettings::sleep, &Device::sleepOn},
+    {Setting::Response, "AT+RESP", &WantedSettings::response, &Device::responseOn},
+    {Setting::RemoteConfig, "AT+RCFG", &WantedSettings::remoteConfig, &Device::remoteConfig},
+    {Setting::Discoverable, "AT+DCOV", &WantedSettings::discoverable, &Device::discoverable},
+    {Setting::AutoConnect, "AT+ACON", &WantedSettings::autoConnect, &Device::autoConnect},
+};
+
+bool switchCommand(char* command, const Switch& row, const WantedSettings& settings)
 {
+    const int32_t wanted = settings.*row.wanted;
+    const int32_t held = device.*row.held;
     if (wanted == KEEP || (held != 0 && held != 1) || (wanted != 0) == (held != 0))
         return false;
-    formatCommand(command, "%s%c\r", family, wanted ? '+' : '-');
+    formatCommand(command, "%s%c\r", row.family, wanted ? '+' : '-');
     return true;
 }
 
@@ -43,6 +63,9 @@ bool switchCommand(char* command, const char* family, int32_t wanted, int32_t he
 
 bool settingCommand(const WantedSettings& wanted, Setting setting, char* command)
 {
+    for (const Switch& row : kSwitches)
+        if (row.setting == setting)
+            return switchCommand(command, row, wanted);
     switch (setting) {
     case Setting::Baud:
         if (wanted.baud == KEEP || wanted.baud == uart.baud)
@@ -75,20 +98,8 @@ bool settingCommand(const WantedSettings& wanted, Setting setting, char* command
             return false;
         formatCommand(command, "%s%c\r", "AT+PIN", '-');
         return true;
-    case Setting::Echo:
-        return switchCommand(command, "AT+ECHO", wanted.echo, device.echoOn);
-    case Setting::Escape:
-        return switchCommand(command, "AT+ESC", wanted.escape, device.escapeOn);
-    case Setting::Sleep:
-        return switchCommand(command, "AT+SLEEP", wanted.sleep, device.sleepOn);
-    case Setting::Response:
-        return switchCommand(command, "AT+RESP", wanted.response, device.responseOn);
-    case Setting::RemoteConfig:
-        return switchCommand(command, "AT+RCFG", wanted.remoteConfig, device.remoteConfig);
-    case Setting::Discoverable:
-        return switchCommand(command, "AT+DCOV", wanted.discoverable, device.discoverable);
-    case Setting::AutoConnect:
-        return switchCommand(command, "AT+ACON", wanted.autoConnect, device.autoConnect);
+    default:   // a switch, above
+        break;
     case Setting::Role:
         if (wanted.role == KEEP || (device.role != ROLE_MASTER && device.role != ROLE_SLAVE) ||
             wanted.role == device.role)

@@ -14,6 +14,7 @@
 #include "serial/uart.h"
 #include "support/test_env.h"
 #include "gui_test_util.h"
+#include "program_table.h"
 
 #include <algorithm>
 #include <cstring>
@@ -229,18 +230,20 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
 {
     create();
     showKnownAdapter();
-    setText(IDC_LD_DEVICE_NAME, L"Bench");
-    setText(IDC_LD_PIN_CODE, L"1234");
+    uart.flow = 1;
+    setText(IDC_LD_DEVICE_NAME, L"Other Adapter");
+    setText(IDC_LD_PIN_CODE, L"1111");
     for (int id : {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG,
                    IDC_LD_COMMAND_RESPONSE, IDC_LD_STOP_TWO, IDC_LD_NON_DISCOVERABLE, IDC_LD_MASTER,
-                   IDC_LD_AUTO_CONNECT, IDC_LD_FLOW_ENABLED})
+                   IDC_LD_AUTO_CONNECT, IDC_LD_FLOW_DISABLED})
         click(id);
     select(IDC_LD_BAUD_RATE, 7);
-    select(IDC_LD_PARITY, 1);
+    select(IDC_LD_PARITY, 2);
     EXPECT_EQ(sentBy(IDC_LD_PROGRAM_DEVICE),
-              (Lines{"AT+NAME=Bench\r", "AT+PIN=1234\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r", "AT+RCFG-\r",
-                     "AT+RESP-\r", "AT+BAUD17\r", "AT+PAR1\r", "AT+STOP2\r", "AT+DCOV-\r", "AT+ROLEM\r",
-                     "AT+ACON-\r", "AT+FLOW+\r"}));
+              everyChangeIn({Setting::Name, Setting::Pin, Setting::Echo, Setting::Escape, Setting::Sleep,
+                             Setting::RemoteConfig, Setting::Response, Setting::Baud, Setting::Parity,
+                             Setting::StopBits, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
+                             Setting::Flow}));
 
     // The other direction of each switch.
     create();
@@ -248,13 +251,15 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
     device.echoOn = device.escapeOn = device.sleepOn = device.remoteConfig = device.responseOn = 0;
     device.autoConnect = device.discoverable = 0;
     device.role = 1;
-    uart.flow = 1;
+    uart.flow = 0;
+    select(IDC_LD_PARITY, 1);
     for (int id : {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG,
                    IDC_LD_COMMAND_RESPONSE, IDC_LD_AUTO_CONNECT})
         check(id, true);
+    click(IDC_LD_FLOW_ENABLED);
     EXPECT_EQ(sentBy(IDC_LD_PROGRAM_DEVICE), (Lines{"AT+ECHO+\r", "AT+ESC+\r", "AT+SLEEP+\r", "AT+RCFG+\r",
-                                                    "AT+RESP+\r", "AT+DCOV+\r", "AT+ROLES\r", "AT+ACON+\r",
-                                                    "AT+FLOW-\r"}));
+                                                    "AT+RESP+\r", "AT+PAR1\r", "AT+DCOV+\r", "AT+ROLES\r",
+                                                    "AT+ACON+\r", "AT+FLOW+\r"}));
 }
 
 TEST_F(PanelTest, ProgramDeviceEdgeCasesAndLimits)
