@@ -63,14 +63,10 @@ const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
     {ID_HELP_AT_COMMAND_MANUAL, 0, [](CRZ310_ConfigDlg& w, LPARAM) { w.OpenHelpDocument("AT Command Manual.pdf"); }},
     {ID_HELP_ABOUT, 0, &CRZ310_ConfigDlg::OnAbout},
 
-    // The engine's and the driver's notifications; a panel not yet made (or
-    // already gone) has nothing to update.
+    // The engine's and the driver's notifications.
     {ID_NOTIFY_LOG, 0, [](CRZ310_ConfigDlg& w, LPARAM text) { w.AppendLog(reinterpret_cast<const char*>(text)); }},
     {ID_NOTIFY_LOCAL_DEVICE, 0,
-     [](CRZ310_ConfigDlg& w, LPARAM) {
-         if (w.m_pLocalDevice)
-             w.m_pLocalDevice->UpdateLocalDeviceWindow();
-     }},
+     &updatePanel<CLocalDevice, &CRZ310_ConfigDlg::m_pLocalDevice, &CLocalDevice::UpdateLocalDeviceWindow>},
     {ID_NOTIFY_DEVICE_CONTROLS, 0,
      [](CRZ310_ConfigDlg& w, LPARAM enable) {
          if (w.m_pLocalDevice)
@@ -78,31 +74,19 @@ const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
      }},
     {ID_NOTIFY_FIRMWARE_VERSION, 0, &CRZ310_ConfigDlg::showFirmwareVersion},
     {ID_NOTIFY_PAIR_DEVICE, 0,
-     [](CRZ310_ConfigDlg& w, LPARAM) {
-         if (w.m_pPairDevice)
-             w.m_pPairDevice->UpdatePairDeviceWindow();
-     }},
+     &updatePanel<CPairDevice, &CRZ310_ConfigDlg::m_pPairDevice, &CPairDevice::UpdatePairDeviceWindow>},
     {ID_NOTIFY_STATUS, 0, &CRZ310_ConfigDlg::UpdateStatusLights},
     {ID_NOTIFY_INQUIRY_RESULT, 0,
-     [](CRZ310_ConfigDlg& w, LPARAM) {
-         if (w.m_pConnection)
-             w.m_pConnection->UpdateInquiryResults();
-     }},
+     &updatePanel<CConnection, &CRZ310_ConfigDlg::m_pConnection, &CConnection::UpdateInquiryResults>},
     {ID_NOTIFY_INQUIRY_CLEAR, 0,
      [](CRZ310_ConfigDlg& w, LPARAM) {
          if (w.m_pConnection && w.m_pConnection->m_hWnd)
              SendDlgItemMessageW(w.m_pConnection->m_hWnd, IDC_CN_RESULTS, LB_RESETCONTENT, 0, 0);
      }},
     {ID_NOTIFY_INQUIRY_END, 0,
-     [](CRZ310_ConfigDlg& w, LPARAM) {
-         if (w.m_pConnection)
-             w.m_pConnection->UpdateConnectionButtons();
-     }},
+     &updatePanel<CConnection, &CRZ310_ConfigDlg::m_pConnection, &CConnection::UpdateConnectionButtons>},
     {ID_NOTIFY_REMOTE_DEVICE, 0,
-     [](CRZ310_ConfigDlg& w, LPARAM) {
-         if (w.m_pRemoteDevice)
-             w.m_pRemoteDevice->UpdateRemoteDeviceWindow();
-     }},
+     &updatePanel<CRemoteDevice, &CRZ310_ConfigDlg::m_pRemoteDevice, &CRemoteDevice::UpdateRemoteDeviceWindow>},
     // Only the thread that owns this window can kill its timer.
     {ID_NOTIFY_HANDSHAKE_HANDLED, 0,
      [](CRZ310_ConfigDlg& w, LPARAM arming) {

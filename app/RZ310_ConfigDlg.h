@@ -60,6 +60,14 @@ private:
     void onFileExit();
     void showFirmwareVersion();
     void deletePanels();
+    // A notification's row that redisplays a panel; a panel not yet made (or
+    // already gone) has nothing to update.
+    template <class Panel, Panel* CRZ310_ConfigDlg::*panel, void (Panel::*update)()>
+    static void updatePanel(CRZ310_ConfigDlg& self, LPARAM)
+    {
+        if (Panel* target = self.*panel)
+            (target->*update)();
+    }
 
     HICON m_hIcon;
     CEdit m_log;

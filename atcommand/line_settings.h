@@ -23,13 +23,14 @@ constexpr int DEFAULT_BAUD_ROW = 4;
 struct ParitySetting {
     int32_t code;          // the port's Win32 parity code (Uart::parity)
     const char* word;      // in the settings file and the search's log lines
+    const char* fileLine;  // as the settings file writes it
 };
 
 // The row is also the digit of AT+PAR<digit> and "PAR<digit>".
 constexpr ParitySetting kParitySettings[] = {
-    {PARITY_NONE, "None"},
-    {PARITY_ODD, "Odd"},
-    {PARITY_EVEN, "Even"},
+    {PARITY_NONE, "None", "Parity = None\n"},
+    {PARITY_ODD, "Odd", "Parity = Odd\n"},
+    {PARITY_EVEN, "Even", "Parity = Even\n"},
 };
 constexpr int PARITY_SETTINGS = sizeof kParitySettings / sizeof kParitySettings[0];
 // The adapter's parity after a reset.

@@ -324,7 +324,7 @@ std::string settingsText(const LoadedSettings& values)
     add("FlowControl = %s\n", onOffText(values.flowControl));
     text += "# Valid parity values are none, odd, even\n";
     if (int row = parityRowOfCode(values.parity); row >= 0)
-        add("Parity = %s\n", kParitySettings[row].word);
+        text += kParitySettings[row].fileLine;
     add("Name = %s\n", name);
     add("Pin = %s\n", pin);
     add("Discoverable = %s\n", onOffText(values.discoverable));
