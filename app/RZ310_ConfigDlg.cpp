@@ -1,10 +1,10 @@
 #include "app/RZ310_ConfigDlg.h"
-#include "app/workdir.h"
+#include "common/workdir.h"
 
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "app/shellopen.h"
-#include "app/notify.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "panels/Connection.h"
@@ -22,10 +22,6 @@
 #include <cstring>
 #include <string>
 
-int32_t panelsCreated = 0;
-PanelRect panelRect = {0, 0, 0, 0};
-HMENU mainMenu = nullptr;
-ShellOpenHook shellOpenHook = nullptr;
 
 namespace {
 
@@ -52,11 +48,56 @@ std::wstring widen(const char* text)
 
 }  // namespace
 
-const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[4] = {
+const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
     {IDC_LOCAL_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedLocalDevice},
     {IDC_PAIR_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedPairDevice},
     {IDC_CONNECTION, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedConnection},
     {IDC_REMOTE_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedRemoteDevice},
+
+    {ID_FILE_SAVE_SETTINGS, 0, [](CRZ310_ConfigDlg&, LPARAM) { saveSettingsFile(); }},
+    {ID_FILE_LOAD_SETTINGS, 0, [](CRZ310_ConfigDlg&, LPARAM) { loadSettingsFile(); }},
+    {ID_FILE_EXIT, 0, &CRZ310_ConfigDlg::onFileExit},
+    {ID_DEBUG_ENABLE_DEBUG, 0, &CRZ310_ConfigDlg::OnEnableDebug},
+    {ID_HELP_USER_MANUAL, 0,
+     [](CRZ310_ConfigDlg& w, LPARAM) { w.OpenHelpDocument("RZ310 Configuration Manual.pdf"); }},
+    {ID_HELP_AT_COMMAND_MANUAL, 0, [](CRZ310_ConfigDlg& w, LPARAM) { w.OpenHelpDocument("AT Command Manual.pdf"); }},
+    {ID_HELP_ABOUT, 0, &CRZ310_ConfigDlg::OnAbout},
+
+    // The engine's and the driver's notifications.
+    {ID_NOTIFY_LOG, 0, [](CRZ310_ConfigDlg& w, LPARAM text) { w.AppendLog(reinterpret_cast<const char*>(text)); }},
+    {ID_NOTIFY_LOCAL_DEVICE, 0,
+     &updatePanel<CLocalDevice, &CRZ310_ConfigDlg::m_pLocalDevice, &CLocalDevice::UpdateLocalDeviceWindow>},
+    {ID_NOTIFY_DEVICE_CONTROLS, 0,
+     [](CRZ310_ConfigDlg& w, LPARAM enable) {
+         if (w.m_pLocalDevice)
+             w.m_pLocalDevice->EnableDeviceControls(enable != 0);
+     }},
+    {ID_NOTIFY_FIRMWARE_VERSION, 0, &CRZ310_ConfigDlg::showFirmwareVersion},
+    {ID_NOTIFY_PAIR_DEVICE, 0,
+     &updatePanel<CPairDevice, &CRZ310_ConfigDlg::m_pPairDevice, &CPairDevice::UpdatePairDeviceWindow>},
+    {ID_NOTIFY_STATUS, 0, &CRZ310_ConfigDlg::UpdateStatusLights},
+    {ID_NOTIFY_INQUIRY_RESULT, 0,
+     &updatePanel<CConnection, &CRZ310_ConfigDlg::m_pConnection, &CConnection::UpdateInquiryResults>},
+    {ID_NOTIFY_INQUIRY_CLEAR, 0,
+     [](CRZ310_ConfigDlg& w, LPARAM) {
+         if (w.m_pConnection && w.m_pConnection->m_hWnd)
+             SendDlgItemMessageW(w.m_pConnection->m_hWnd, IDC_CN_RESULTS, LB_RESETCONTENT, 0, 0);
+     }},
+    {ID_NOTIFY_INQUIRY_END, 0,
+     &updatePanel<CConnection, &CRZ310_ConfigDlg::m_pConnection, &CConnection::UpdateConnectionButtons>},
+    {ID_NOTIFY_REMOTE_DEVICE, 0,
+     &updatePanel<CRemoteDevice, &CRZ310_ConfigDlg::m_pRemoteDevice, &CRemoteDevice::UpdateRemoteDeviceWindow>},
+    // Only the thread that owns this window can kill its timer.
+    {ID_NOTIFY_HANDSHAKE_HANDLED, 0,
+     [](CRZ310_ConfigDlg& w, LPARAM arming) {
+         if (handshakeTimerSpent(arming))
+             w.KillTimer(HandshakeCommandTimer);
+     }},
+    {ID_NOTIFY_MESSAGE_BOX, 0,
+     [](CRZ310_ConfigDlg&, LPARAM text) {
+         if (text)
+             showMessageBox(reinterpret_cast<const wchar_t*>(text));
+     }},
 };
 
 CRZ310_ConfigDlg::CRZ310_ConfigDlg(CWnd* parent)
@@ -74,8 +115,6 @@ CRZ310_ConfigDlg::~CRZ310_ConfigDlg()
 void CRZ310_ConfigDlg::DoDataExchange(CDataExchange* pDX)
 {
     CDialog::DoDataExchange(pDX);
-    DDX_Control(pDX, IDC_LOCAL_DEVICE, m_localDeviceButton);
-    DDX_Control(pDX, IDC_REMOTE_DEVICE, m_remoteDeviceButton);
     DDX_Control(pDX, IDC_LOG, m_log);
     DDX_Control(pDX, IDC_LED_UART, m_uartLed);
     DDX_Control(pDX, IDC_LED_DEVICE, m_deviceLed);
@@ -101,7 +140,7 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
 
     mainHwnd = m_hWnd;
     uiThreadId = GetCurrentThreadId();
-    mainMenu = GetMenu(m_hWnd);
+    m_menu = GetMenu(m_hWnd);
 
     uart = Uart{};
     resetEngineState();
@@ -147,102 +186,26 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
 
     EnableToolTips(TRUE);
 
-    panelsCreated = 1;
+    m_panelsCreated = true;
     m_currentPanel = LOCAL_DEVICE_PANEL;
 
     // One pixel inside the frame, in client coordinates: independent of
     // where the window stands and of the caption and menu heights.
     RECT frame = m_panelFrame.GetWindowRect();
     MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&frame), 2);
-    panelRect.left = frame.left + 1;
-    panelRect.top = frame.top + 1;
-    panelRect.width = (frame.right - frame.left) - 2;
-    panelRect.height = (frame.bottom - frame.top) - 2;
+    m_panelRect = {frame.left + 1, frame.top + 1, frame.right - 1, frame.bottom - 1};
 
     ShowPanel(LOCAL_DEVICE_PANEL);
     return TRUE;
 }
 
-bool CRZ310_ConfigDlg::RouteCommand(UINT id, UINT code)
+bool CRZ310_ConfigDlg::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
-BOOL CRZ310_ConfigDlg::OnCommand(WPARAM wParam, LPARAM lParam)
+void CRZ310_ConfigDlg::onFileExit()
 {
-    switch (LOWORD(wParam)) {
-    case ID_NOTIFY_LOG:
-        AppendLog(reinterpret_cast<const char*>(lParam));
-        return TRUE;
-    case ID_NOTIFY_LOCAL_DEVICE:
-        if (m_pLocalDevice)
-            m_pLocalDevice->UpdateLocalDeviceWindow();
-        return TRUE;
-    case ID_NOTIFY_FIRMWARE_VERSION:
-        showFirmwareVersion();
-        return TRUE;
-    case ID_NOTIFY_PAIR_DEVICE:
-        if (m_pPairDevice)
-            m_pPairDevice->UpdatePairDeviceWindow();
-        return TRUE;
-    case ID_NOTIFY_STATUS:
-        UpdateStatusLights();
-        return TRUE;
-    case ID_NOTIFY_INQUIRY_RESULT:
-        if (m_pConnection)
-            m_pConnection->UpdateInquiryResults();
-        return TRUE;
-    case ID_NOTIFY_INQUIRY_CLEAR:
-        if (m_pConnection && m_pConnection->m_hWnd)
-            SendDlgItemMessageW(m_pConnection->m_hWnd, IDC_CN_RESULTS, LB_RESETCONTENT, 0, 0);
-        return TRUE;
-    case ID_NOTIFY_INQUIRY_END:
-        if (m_pConnection)
-            m_pConnection->UpdateConnectionButtons();
-        return TRUE;
-    case ID_NOTIFY_REMOTE_DEVICE:
-        if (m_pRemoteDevice)
-            m_pRemoteDevice->UpdateRemoteDeviceWindow();
-        return TRUE;
-    case ID_NOTIFY_HANDSHAKE_HANDLED:
-        // Only the thread that owns this window can kill its timer.
-        if (handshakeTimerSpent(lParam))
-            KillTimer(HandshakeCommandTimer);
-        return TRUE;
-    case ID_NOTIFY_MESSAGE_BOX:
-        if (lParam)
-            showMessageBox(reinterpret_cast<const wchar_t*>(lParam));
-        return TRUE;
-    case ID_FILE_SAVE_SETTINGS:
-        saveSettingsFile();
-        return TRUE;
-    case ID_FILE_LOAD_SETTINGS:
-        loadSettingsFile();
-        return TRUE;
-    case ID_FILE_EXIT:
-        onFileExit(wParam, lParam);
-        return TRUE;
-    case ID_DEBUG_ENABLE_DEBUG:
-        if (mainMenu)
-            OnEnableDebug();
-        return TRUE;
-    case ID_HELP_USER_MANUAL:
-        OpenHelpDocument("RZ310 Configuration Manual.pdf");
-        return TRUE;
-    case ID_HELP_AT_COMMAND_MANUAL:
-        OpenHelpDocument("AT Command Manual.pdf");
-        return TRUE;
-    case ID_HELP_ABOUT:
-        OnAbout();
-        return TRUE;
-    default:
-        return CDialog::OnCommand(wParam, lParam);
-    }
-}
-
-void CRZ310_ConfigDlg::onFileExit(WPARAM wParam, LPARAM lParam)
-{
-    CDialog::OnCommand(wParam, lParam);
     // A modal window is destroyed by ending its run; the exit sequence
     // follows from WM_DESTROY either way.
     if (IsModal())
@@ -272,7 +235,7 @@ void CRZ310_ConfigDlg::OnBnClickedRemoteDevice() { ShowPanel(REMOTE_DEVICE_PANEL
 
 void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
 {
-    if (panelsCreated == 0)
+    if (!m_panelsCreated)
         return;
     CDialog* target = nullptr;
     switch (templateId) {
@@ -288,7 +251,8 @@ void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
             panel->ShowWindow(SW_HIDE);
     if (!target)
         return;
-    SetWindowPos(target->m_hWnd, nullptr, panelRect.left, panelRect.top, panelRect.width, panelRect.height,
+    SetWindowPos(target->m_hWnd, nullptr, m_panelRect.left, m_panelRect.top, m_panelRect.right - m_panelRect.left,
+                 m_panelRect.bottom - m_panelRect.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     target->ShowWindow(SW_SHOW);
     m_currentPanel = templateId;
@@ -385,7 +349,7 @@ void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
 
-    INT_PTR result = shellOpenHook ? shellOpenHook(file.c_str()) : shellOpen(file.c_str());
+    INT_PTR result = seams.shellOpen ? seams.shellOpen(file.c_str()) : shellOpen(file.c_str());
     if (result <= 32) {
         char text[TEXT_SIZE];
         switch (result) {
@@ -412,11 +376,11 @@ void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
 
 void CRZ310_ConfigDlg::OnEnableDebug()
 {
-    if (!mainMenu)
+    if (!m_menu)
         return;
-    bool checked = (GetMenuState(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    bool checked = (GetMenuState(m_menu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED) != 0;
     bool on = toggleDebugLog(checked);
-    CheckMenuItem(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(m_menu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void CRZ310_ConfigDlg::OnAbout()
@@ -487,39 +451,13 @@ void CRZ310_ConfigDlg::OnDestroy()
         settingsPath += L'\\';
     settingsPath += L"settings.txt";
     writeLastKnownSettings(settingsPath.c_str());
-    if (panelsCreated == 1) {
+    if (m_panelsCreated) {
         deletePanels();
-        panelsCreated = 0;
+        m_panelsCreated = false;
         UartDeinit();
     }
     debugLog("Main Application Exiting....");
     // Nothing may be posted to this window once it is gone.
     if (mainHwnd == m_hWnd)
         mainHwnd = nullptr;
-}
-
-void CRZ310_ConfigDlg::OnPaint()
-{
-    if (!IsIconic(m_hWnd)) {
-        CDialog::OnPaint();
-        return;
-    }
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(m_hWnd, &ps);
-    SendMessageW(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    RECT client = GetClientRect();
-    int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
-    int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
-    DrawIcon(dc, x, y, m_hIcon);
-    EndPaint(m_hWnd, &ps);
-}
-
-LRESULT CRZ310_ConfigDlg::OnMessage(UINT msg, WPARAM, LPARAM, bool& handled)
-{
-    if (msg == WM_QUERYDRAGICON) {
-        handled = true;
-        return reinterpret_cast<LRESULT>(m_hIcon);
-    }
-    handled = false;
-    return 0;
 }

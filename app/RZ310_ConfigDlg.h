@@ -2,6 +2,7 @@
 // the engine's timers and every notification of the engine and the driver.
 #pragma once
 #include "app/Led.h"
+#include "common/seams.h"
 #include "framework/dialog.h"
 #include <cstdint>
 
@@ -10,36 +11,10 @@ class CRemoteDevice;
 class CConnection;
 class CPairDevice;
 
-// Set to 1 once the four panels exist; panel switching and the exit
-// clean-up do nothing while it is 0.
-extern int32_t panelsCreated;
-
-// Where the panels stand: one pixel inside the panel frame, in the main
-// window's client coordinates.
-struct PanelRect {
-    int32_t left;
-    int32_t top;
-    int32_t width;
-    int32_t height;
-};
-extern PanelRect panelRect;
-
-// The main window's menu, kept for the Debug toggle (nullptr: no toggle).
-extern HMENU mainMenu;
-
-// Test seam: when set, called instead of the shell's "open" verb with the
-// document's name; returns what ShellExecuteW would (above 32 = success).
-using ShellOpenHook = INT_PTR (*)(const wchar_t* file);
-extern ShellOpenHook shellOpenHook;
-
 class CRZ310_ConfigDlg : public CDialog {
 public:
     explicit CRZ310_ConfigDlg(CWnd* parent = nullptr);
     ~CRZ310_ConfigDlg() override;
-
-    // Notifications (20001 to 20009) and menu commands by the low 16 bits
-    // of wParam; everything else goes to the base class.
-    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
 
     // Shows the panel of template 135, 136, 138 or 139 in the panel rectangle.
     void ShowPanel(int32_t templateId);
@@ -67,6 +42,7 @@ public:
     const CLed& uartLed() const { return m_uartLed; }
     const CLed& deviceLed() const { return m_deviceLed; }
     const CLed& connectionLed() const { return m_connectionLed; }
+    HMENU menu() const { return m_menu; }
 
     // Public for the timer tests; the system calls it through WM_TIMER.
     void OnTimer(UINT_PTR id) override;
@@ -74,21 +50,27 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    bool RouteCommand(UINT id, UINT code) override;
+    // The buttons, the menu and every notification of the engine and the
+    // driver (kRoutes).
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
     BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult) override;
     void OnDestroy() override;
     void OnSysCommand(UINT id, LPARAM lParam) override;
-    void OnPaint() override;
-    LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
-    void onFileExit(WPARAM wParam, LPARAM lParam);
+    void onFileExit();
     void showFirmwareVersion();
     void deletePanels();
+    // A notification's row that redisplays a panel; a panel not yet made (or
+    // already gone) has nothing to update.
+    template <class Panel, Panel* CRZ310_ConfigDlg::*panel, void (Panel::*update)()>
+    static void updatePanel(CRZ310_ConfigDlg& self, LPARAM)
+    {
+        if (Panel* target = self.*panel)
+            (target->*update)();
+    }
 
     HICON m_hIcon;
-    CButton m_localDeviceButton;
-    CButton m_remoteDeviceButton;
     CEdit m_log;
     CLed m_uartLed;
     CLed m_deviceLed;
@@ -99,6 +81,14 @@ private:
     CConnection* m_pConnection = nullptr;
     CPairDevice* m_pPairDevice = nullptr;
     int32_t m_currentPanel = 0;
+    // Set once the four panels exist; panel switching and the exit clean-up
+    // do nothing before.
+    bool m_panelsCreated = false;
+    // Where the panels stand: one pixel inside the panel frame, in client
+    // coordinates.
+    RECT m_panelRect = {0, 0, 0, 0};
+    // Kept for the Debug toggle (nullptr: no toggle).
+    HMENU m_menu = nullptr;
 
-    static const CommandRoute<CRZ310_ConfigDlg> kRoutes[4];
+    static const CommandRoute<CRZ310_ConfigDlg> kRoutes[];
 };

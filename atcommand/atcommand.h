@@ -1,10 +1,49 @@
 // AT command engine: catalogue, the pending command, the local adapter's
 // record, sending, framing and per-command handling.
 #pragma once
+#include "atcommand/line_settings.h"
+#include "common/seams.h"
 #include <windows.h>
 #include <cstdint>
 
 using AtCommandId = uint32_t;
+
+// The command families of the catalogue: every command and report of a
+// family is handled alike. The values are the catalogue's ids.
+namespace Family {
+enum : AtCommandId {
+    None = 0,
+    Attention = 1,       // AT
+    Version = 2,         // AT+VER
+    Enquire = 3,         // AT+ENQ
+    Reset = 4,           // AT+RESET
+    Baud = 5,            // AT+BAUD<code>
+    StopBits = 6,        // AT+STOP<n>
+    Parity = 7,          // AT+PAR<digit>
+    Flow = 8,            // AT+FLOW
+    Echo = 9,            // AT+ECHO
+    Response = 10,       // AT+RESP
+    Role = 11,           // AT+ROLE
+    Address = 12,        // AT+ADDR
+    Find = 13,           // AT+FIND
+    SignalStrength = 14, // AT+RSSI
+    Name = 15,           // AT+NAME
+    Pin = 16,            // AT+PIN
+    Discoverable = 17,   // AT+DCOV
+    Connect = 18,        // AT+CONN
+    Drop = 19,           // AT+DROP
+    Bond = 20,           // AT+BOND
+    AutoConnect = 21,    // AT+ACON
+    Escape = 22,         // AT+ESC
+    DataMode = 23,       // AT+AUTO
+    RemoteConfig = 24,   // AT+RCFG
+    Sleep = 25,          // AT+SLEEP
+    EscapeSequence = 26, // +++
+    ConnectReport = 27,  // CONNECT
+    DisconnectReport = 28, // DISCONNECT
+    Upgrade = 29,        // AT+UPGRADE
+};
+}
 
 struct CommandEntry {
     AtCommandId id;
@@ -37,7 +76,7 @@ struct AtCommand {
 struct Device {
     int32_t isDeviceInitialised;
     int32_t echoOn;
-    int32_t role;          // 1 master, 2 slave
+    int32_t role;          // a Role
     int32_t responseOn;
     int32_t discoverable;
     int32_t escapeOn;
@@ -58,8 +97,23 @@ struct Device {
     char version[41];
 };
 
+// The adapter's role; 0 until it has reported one.
+enum Role : int32_t { ROLE_UNKNOWN = 0, ROLE_MASTER = 1, ROLE_SLAVE = 2 };
+
+// The steps of pairing (1 to 4) and unpairing (5, 6), each reached when the
+// answer that ends the step before has been handled.
+enum PairStep : int32_t {
+    PAIR_IDLE = 0,
+    PAIR_SEARCHING_DEVICE2 = 1,   // AT to the second adapter
+    PAIR_DEVICE2_FOUND = 2,       // it answered: read its address and name
+    PAIR_DEVICE2_BONDED = 3,      // it holds the first adapter's address
+    PAIR_COMPLETE = 4,            // the first adapter holds the second's
+    UNPAIR_DEVICE1 = 5,           // AT+BOND- to the first adapter
+    UNPAIR_DEVICE2 = 6,           // the first has forgotten: AT+BOND- to the second
+};
+
 struct Pairing {
-    int32_t pairState;
+    int32_t pairState;            // a PairStep
     int32_t pairFailed;
     char device1Address[15];
     char device2Address[15];
@@ -98,15 +152,22 @@ extern int32_t bIndex;
 extern int32_t bTry;
 
 AtCommandId findCommand(const char* text);
-int32_t baudCodeToRate(int32_t code);
-int32_t baudRateToIndex(int32_t rate);
 int formatText(char* buffer /*[TEXT_SIZE]*/, const char* format, ...)
     __attribute__((format(gnu_printf, 2, 3)));
 int formatCommand(char* buffer /*[COMMAND_SIZE]*/, const char* format, ...)
     __attribute__((format(gnu_printf, 2, 3)));
 void toWideText(const char* text, wchar_t* wide, int wideSize);
 
+// The engine's entry point: records the command as pending and sends it,
+// either waiting for its answer (SEND_BLOCKING) or leaving the answer to
+// ATCommandTimer or DevInitTimer (SEND_TIMED); LOG_SHOWN puts the answer in
+// the log window.
+enum : int32_t { LOG_QUIET = 0, LOG_SHOWN = 1 };
+enum : int32_t { SEND_BLOCKING = 0, SEND_TIMED = 1 };
 uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode);
+// What nearly every caller sends: quiet, blocking or timed.
+inline uint16_t sendAndWait(const char* text) { return sendAtCommand(text, LOG_QUIET, SEND_BLOCKING); }
+inline uint16_t sendTimed(const char* text) { return sendAtCommand(text, LOG_QUIET, SEND_TIMED); }
 uint16_t sendTimerCommand(const char* text, uint32_t length);
 uint16_t sendBlockingCommand(const char* text, uint32_t length);
 
@@ -123,9 +184,6 @@ void getDeviceInfo();
 // The DevInitTimer branch of the main window's timer handler (after the
 // timer has been killed by the caller or here).
 void devInitTimerStep();
-
-// Filled by the Local Device panel: enables or disables its adapter controls.
-extern void (*enableDeviceControlsHook)(bool enable);
 
 // Clears device, pairing, inquiry, remoteAddress and the handshake globals.
 void resetEngineState();
@@ -166,13 +224,7 @@ bool handshakeTimerSpent(LPARAM arming);
 // main window gets to it.
 void postLogText(const char* text);
 
-// Seams, defaulting to the serial driver and the system: tests replace them
-// to run the engine without a port or a 600 ms settle per setting.
-using UartWriteFn = int (*)(const uint8_t* buffer, uint32_t length);
-using UartChangeSettingsFn = int (*)();
-using SetTimerFn = UINT_PTR (WINAPI*)(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc);
-extern UartWriteFn uartWriteHook;
-extern UartChangeSettingsFn uartChangeSettingsHook;
-extern SetTimerFn setTimerHook;
-// How long a blocking send waits for its answer before re-sending (2000 ms).
-extern DWORD atCommandWaitMs;
+// The serial driver's UartWrite and UartChangeSettings, or the test seams'
+// stand-ins (common/seams.h).
+int portWrite(const uint8_t* buffer, uint32_t length);
+int portChangeSettings();

@@ -1,49 +1,54 @@
 // The command catalogue, the engine's records and the text helpers that the
 // rest of the tool shares.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 // Table order matters: the first row found inside a text wins.
 const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
-    {1, "AT\r"},
-    {2, "AT+VER\r"},
-    {3, "AT+ENQ\r"},
-    {4, "AT+RESET\r"},
-    {5, "AT+BAUD10\r"}, {5, "AT+BAUD11\r"}, {5, "AT+BAUD12\r"}, {5, "AT+BAUD13\r"},
-    {5, "AT+BAUD14\r"}, {5, "AT+BAUD15\r"}, {5, "AT+BAUD16\r"}, {5, "AT+BAUD17\r"},
-    {5, "AT+BAUD18\r"}, {5, "AT+BAUD19\r"}, {5, "AT+BAUD?\r"},
-    {6, "AT+STOP1\r"}, {6, "AT+STOP2\r"}, {6, "AT+STOP?\r"},
-    {7, "AT+PAR0\r"}, {7, "AT+PAR1\r"}, {7, "AT+PAR2\r"}, {7, "AT+PAR?\r"},
-    {8, "AT+FLOW+\r"}, {8, "AT+FLOW-\r"}, {8, "AT+FLOW?\r"},
-    {9, "AT+ECHO+\r"}, {9, "AT+ECHO-\r"}, {9, "AT+ECHO?\r"},
-    {10, "AT+RESP+\r"}, {10, "AT+RESP-\r"}, {10, "AT+RESP?\r"},
-    {11, "AT+ROLEM\r"}, {11, "AT+ROLES\r"}, {11, "AT+ROLE?\r"},
-    {12, "AT+ADDR\r"}, {12, "AT+ADDR?\r"},
-    {13, "AT+FIND?\r"}, {13, "AT+FIND-\r"},
-    {14, "AT+RSSI\r"},
-    {15, "AT+NAME\r"}, {15, "AT+NAME?\r"},
-    {16, "AT+PIN\r"}, {16, "AT+PIN-\r"}, {16, "AT+PIN?\r"},
-    {17, "AT+DCOV+\r"}, {17, "AT+DCOV-\r"}, {17, "AT+DCOV?\r"},
-    {18, "AT+CONN1\r"}, {18, "AT+CONN2\r"}, {18, "AT+CONN3\r"}, {18, "AT+CONN4\r"},
-    {18, "AT+CONN5\r"}, {18, "AT+CONN6\r"}, {18, "AT+CONN7\r"}, {18, "AT+CONN8\r"},
-    {18, "AT+CONN\r"},
-    {19, "AT+DROP\r"},
-    {20, "AT+BOND\r"}, {20, "AT+BOND-\r"}, {20, "AT+BOND?\r"},
-    {21, "AT+ACON+\r"}, {21, "AT+ACON-\r"}, {21, "AT+ACON?\r"},
-    {22, "AT+ESC+\r"}, {22, "AT+ESC-\r"}, {22, "AT+ESC?\r"},
-    {23, "AT+AUTO\r"},
-    {24, "AT+RCFG?\r"}, {24, "AT+RCFG+\r"}, {24, "AT+RCFG-\r"},
-    {25, "AT+SLEEP+\r"}, {25, "AT+SLEEP-\r"}, {25, "AT+SLEEP?\r"},
-    {26, "+++"},
-    {27, "\r\nCONNECT"},
-    {28, "\r\nDISCONNECT"},
-    {29, "AT+UPGRADE\r"},
-    {0, ""},
+    {Family::Attention, "AT\r"},
+    {Family::Version, "AT+VER\r"},
+    {Family::Enquire, "AT+ENQ\r"},
+    {Family::Reset, "AT+RESET\r"},
+    {Family::Baud, "AT+BAUD10\r"}, {Family::Baud, "AT+BAUD11\r"},
+    {Family::Baud, "AT+BAUD12\r"}, {Family::Baud, "AT+BAUD13\r"},
+    {Family::Baud, "AT+BAUD14\r"}, {Family::Baud, "AT+BAUD15\r"},
+    {Family::Baud, "AT+BAUD16\r"}, {Family::Baud, "AT+BAUD17\r"},
+    {Family::Baud, "AT+BAUD18\r"}, {Family::Baud, "AT+BAUD19\r"}, {Family::Baud, "AT+BAUD?\r"},
+    {Family::StopBits, "AT+STOP1\r"}, {Family::StopBits, "AT+STOP2\r"}, {Family::StopBits, "AT+STOP?\r"},
+    {Family::Parity, "AT+PAR0\r"}, {Family::Parity, "AT+PAR1\r"},
+    {Family::Parity, "AT+PAR2\r"}, {Family::Parity, "AT+PAR?\r"},
+    {Family::Flow, "AT+FLOW+\r"}, {Family::Flow, "AT+FLOW-\r"}, {Family::Flow, "AT+FLOW?\r"},
+    {Family::Echo, "AT+ECHO+\r"}, {Family::Echo, "AT+ECHO-\r"}, {Family::Echo, "AT+ECHO?\r"},
+    {Family::Response, "AT+RESP+\r"}, {Family::Response, "AT+RESP-\r"}, {Family::Response, "AT+RESP?\r"},
+    {Family::Role, "AT+ROLEM\r"}, {Family::Role, "AT+ROLES\r"}, {Family::Role, "AT+ROLE?\r"},
+    {Family::Address, "AT+ADDR\r"}, {Family::Address, "AT+ADDR?\r"},
+    {Family::Find, "AT+FIND?\r"}, {Family::Find, "AT+FIND-\r"},
+    {Family::SignalStrength, "AT+RSSI\r"},
+    {Family::Name, "AT+NAME\r"}, {Family::Name, "AT+NAME?\r"},
+    {Family::Pin, "AT+PIN\r"}, {Family::Pin, "AT+PIN-\r"}, {Family::Pin, "AT+PIN?\r"},
+    {Family::Discoverable, "AT+DCOV+\r"}, {Family::Discoverable, "AT+DCOV-\r"}, {Family::Discoverable, "AT+DCOV?\r"},
+    {Family::Connect, "AT+CONN1\r"}, {Family::Connect, "AT+CONN2\r"},
+    {Family::Connect, "AT+CONN3\r"}, {Family::Connect, "AT+CONN4\r"},
+    {Family::Connect, "AT+CONN5\r"}, {Family::Connect, "AT+CONN6\r"},
+    {Family::Connect, "AT+CONN7\r"}, {Family::Connect, "AT+CONN8\r"},
+    {Family::Connect, "AT+CONN\r"},
+    {Family::Drop, "AT+DROP\r"},
+    {Family::Bond, "AT+BOND\r"}, {Family::Bond, "AT+BOND-\r"}, {Family::Bond, "AT+BOND?\r"},
+    {Family::AutoConnect, "AT+ACON+\r"}, {Family::AutoConnect, "AT+ACON-\r"}, {Family::AutoConnect, "AT+ACON?\r"},
+    {Family::Escape, "AT+ESC+\r"}, {Family::Escape, "AT+ESC-\r"}, {Family::Escape, "AT+ESC?\r"},
+    {Family::DataMode, "AT+AUTO\r"},
+    {Family::RemoteConfig, "AT+RCFG?\r"}, {Family::RemoteConfig, "AT+RCFG+\r"}, {Family::RemoteConfig, "AT+RCFG-\r"},
+    {Family::Sleep, "AT+SLEEP+\r"}, {Family::Sleep, "AT+SLEEP-\r"}, {Family::Sleep, "AT+SLEEP?\r"},
+    {Family::EscapeSequence, "+++"},
+    {Family::ConnectReport, "\r\nCONNECT"},
+    {Family::DisconnectReport, "\r\nDISCONNECT"},
+    {Family::Upgrade, "AT+UPGRADE\r"},
+    {Family::None, ""},
 };
 
 // The response mode comes first: the framing needs it for every later answer.
@@ -201,38 +206,6 @@ AtCommandId findCommand(const char* text)
         }
     }
     return 0;
-}
-
-int32_t baudCodeToRate(int32_t code)
-{
-    switch (code) {
-    case 10: return 1200;
-    case 11: return 2400;
-    case 12: return 4800;
-    case 13: return 9600;
-    case 14: return 19200;
-    case 15: return 38400;
-    case 16: return 57600;
-    case 17: return 115200;
-    case 18: return 230400;
-    default: return 19200;
-    }
-}
-
-int32_t baudRateToIndex(int32_t rate)
-{
-    switch (rate) {
-    case 1200: return 0;
-    case 2400: return 1;
-    case 4800: return 2;
-    case 9600: return 3;
-    case 19200: return 4;
-    case 38400: return 5;
-    case 57600: return 6;
-    case 115200: return 7;
-    case 230400: return 8;
-    default: return 4;
-    }
 }
 
 int formatText(char* buffer, const char* format, ...)

@@ -1,17 +1,15 @@
 // Bringing the adapter up: the line-setting search, one attempt per expiry
 // of DevInitTimer, and reading all settings once the adapter answers.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include <cstdio>
 #include <cwchar>
 
 int32_t bIndex = 10;
 int32_t bTry = 0;
-
-void (*enableDeviceControlsHook)(bool enable) = nullptr;
 
 namespace {
 
@@ -30,11 +28,8 @@ const Phase phases[12] = {
 
 const char* parityName(int32_t parity)
 {
-    switch (parity) {
-    case PARITY_ODD: return "Odd";
-    case PARITY_EVEN: return "Even";
-    default: return "None";
-    }
+    int row = parityRowOfCode(parity);
+    return kParitySettings[row >= 0 ? row : DEFAULT_PARITY_ROW].word;
 }
 
 // One line per attempt for the operator. Both callers run on the
@@ -84,13 +79,13 @@ int tryIterations(const char* command, int32_t timerMode)
                  tried.stopBits, tried.flow);
     }
     showAttempt(baud, tried);
-    if (uartChangeSettingsHook() != 0) {
+    if (portChangeSettings() != 0) {
         wchar_t text[256];
         swprintf(text, 256, L"Failed to set UART settings baud %d parity %d stopbits %d flow %d", baud,
                  tried.parity, tried.stopBits, tried.flow);
         showMessageBox(text);
     }
-    uint16_t result = sendAtCommand(command, 0, timerMode);
+    uint16_t result = sendAtCommand(command, LOG_QUIET, timerMode);
     if (result != SEND_OK && result != SEND_PENDING)
         debugLog("ATCOMMAND: Failed to send AT command %s", command);
     return 1;
@@ -105,7 +100,7 @@ void getDeviceInfo()
     }
     // Results are not checked: each answer updates the records and the panels.
     for (const CommandEntry* query = DeviceInfoQuery; query->id != 0; ++query)
-        sendAtCommand(query->text, 0, 0);
+        sendAndWait(query->text);
 }
 
 void devInitTimerStep()
@@ -116,16 +111,18 @@ void devInitTimerStep()
 
     if (device.isDeviceInitialised) {
         getDeviceInfo();
-        if (enableDeviceControlsHook)
-            enableDeviceControlsHook(true);
+        // Sent, not posted: the timer runs on the window's thread, and the
+        // controls are ready when the step returns.
+        if (mainHwnd)
+            SendMessageW(mainHwnd, WM_COMMAND, ID_NOTIFY_DEVICE_CONTROLS, TRUE);
         return;
     }
     if (device.initRetry) {
-        sendAtCommand("AT\r", 0, 1);
+        sendTimed("AT\r");
         EngineLock lock;
         device.initRetry = 0;
         return;
     }
-    if (tryIterations("AT\r", 1) == 0)
+    if (tryIterations("AT\r", SEND_TIMED) == 0)
         showMessageBox(L"Failed to initialise device. Device is not responding or wrong COM port is selected \t\t\t\t\t\t\t Try changing the UART and restarting the application.");
 }

@@ -1,7 +1,7 @@
 // Receive dispatch and the framing of answers into a status line and a
 // reply line.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "serial/uart.h"
 #include <cstring>
 #include <initializer_list>

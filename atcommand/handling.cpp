@@ -1,8 +1,8 @@
 // Judging a complete answer and making it take effect on the records, the
 // port and the windows.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
 #include <cstdio>
@@ -86,7 +86,7 @@ bool applySetting(int32_t& target, const Choice (&replies)[N], const Choice (&co
 // Makes the open port follow the adapter's new line settings.
 void reapply(const wchar_t* failure, int value)
 {
-    if (uartChangeSettingsHook() == 0)
+    if (portChangeSettings() == 0)
         return;
     wchar_t text[256];
     swprintf(text, 256, failure, value);
@@ -150,21 +150,21 @@ void handleBaud()
 
 void handleReset()
 {
-    uart.baud = 19200;
+    uart.baud = kBaudSettings[DEFAULT_BAUD_ROW].rate;
     uart.stopBits = 1;
-    uart.parity = PARITY_NONE;
+    uart.parity = kParitySettings[DEFAULT_PARITY_ROW].code;
     uart.flow = 1;
-    if (uartChangeSettingsHook() != 0)
+    if (portChangeSettings() != 0)
         engineMessageBox(
             L"Failed to set default uart settings baud 19200, parity NONE, stopBits 1, flowcontrol ENABLED");
     device.echoOn = 1;
-    device.role = 2;
+    device.role = ROLE_SLAVE;
     device.responseOn = 1;
     device.discoverable = 1;
     device.escapeOn = 1;
     device.sleepOn = 0;
     device.autoConnect = 1;
-    device.baudCode = 14;
+    device.baudCode = kBaudSettings[DEFAULT_BAUD_ROW].code;
     device.pinDisabled = 0;
     device.bonded = 0;
     device.isConnected = 0;
@@ -215,21 +215,21 @@ void handleBond()
         return;
     }
     if (strcmp(atCommand.command, "AT+BOND-\r") == 0) {
-        if (pairing.pairState == 5) {
-            pairing.pairState = 6;
+        if (pairing.pairState == UNPAIR_DEVICE1) {
+            pairing.pairState = UNPAIR_DEVICE2;
             device.bonded = 0;
-        } else if (pairing.pairState == 6) {
+        } else if (pairing.pairState == UNPAIR_DEVICE2) {
             bIndex = 10;
             bTry = 0;
-            pairing.pairState = 0;
+            pairing.pairState = PAIR_IDLE;
         } else {
             device.bonded = 0;
         }
     } else if (strchr(atCommand.command, '=')) {
-        if (pairing.pairState == 2) {
-            pairing.pairState = 3;
-        } else if (pairing.pairState == 3) {
-            pairing.pairState = 4;
+        if (pairing.pairState == PAIR_DEVICE2_FOUND) {
+            pairing.pairState = PAIR_DEVICE2_BONDED;
+        } else if (pairing.pairState == PAIR_DEVICE2_BONDED) {
+            pairing.pairState = PAIR_COMPLETE;
             device.bonded = 1;
         } else {
             device.bonded = 1;
@@ -277,7 +277,7 @@ void handleDisconnect()
 void handleFamily(AtCommandId id)
 {
     switch (id) {
-    case 1:
+    case Family::Attention:
         if (device.isDeviceInitialised == 0) {
             device.isDeviceInitialised = 1;
             // The adapter answers on these line settings and behind this port.
@@ -285,29 +285,29 @@ void handleFamily(AtCommandId id)
                 noteKnownSetting(field);
             postNotify(ID_NOTIFY_STATUS);
             logFormatted(responseLogText, "Local Device initialised successfully");
-        } else if (pairing.pairState == 1) {
+        } else if (pairing.pairState == PAIR_SEARCHING_DEVICE2) {
             // The second adapter of the pairing procedure has been found.
-            pairing.pairState = 2;
+            pairing.pairState = PAIR_DEVICE2_FOUND;
             bIndex = 10;
             bTry = 0;
         }
         break;
-    case 2:
+    case Family::Version:
         if (hasReply()) {
             replyText(device.version, sizeof device.version);
             postNotify(ID_NOTIFY_FIRMWARE_VERSION);
         }
         break;
-    case 3:
+    case Family::Enquire:
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
-    case 4:
+    case Family::Reset:
         handleReset();
         break;
-    case 5:
+    case Family::Baud:
         handleBaud();
         break;
-    case 6: {
+    case Family::StopBits: {
         static const Choice replies[] = {{"\r\nSTOP1\r\n", 1}, {"\r\nSTOP2\r\n", 2}};
         static const Choice commands[] = {{"AT+STOP1\r", 1}, {"AT+STOP2\r", 2}};
         if (applySetting(uart.stopBits, replies, commands))
@@ -315,17 +315,20 @@ void handleFamily(AtCommandId id)
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 7: {
-        static const Choice replies[] = {
-            {"\r\nPAR0\r\n", PARITY_NONE}, {"\r\nPAR1\r\n", PARITY_ODD}, {"\r\nPAR2\r\n", PARITY_EVEN}};
-        static const Choice commands[] = {
-            {"AT+PAR0\r", PARITY_NONE}, {"AT+PAR1\r", PARITY_ODD}, {"AT+PAR2\r", PARITY_EVEN}};
+    case Family::Parity: {
+        // The digit is the row of the line-settings table.
+        static const Choice replies[] = {{"\r\nPAR0\r\n", kParitySettings[0].code},
+                                         {"\r\nPAR1\r\n", kParitySettings[1].code},
+                                         {"\r\nPAR2\r\n", kParitySettings[2].code}};
+        static const Choice commands[] = {{"AT+PAR0\r", kParitySettings[0].code},
+                                          {"AT+PAR1\r", kParitySettings[1].code},
+                                          {"AT+PAR2\r", kParitySettings[2].code}};
         if (applySetting(uart.parity, replies, commands))
             reapply(L"Failed to set parity %d", uart.parity);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 8: {
+    case Family::Flow: {
         static const Choice replies[] = {{"\r\nFLOW+\r\n", 1}, {"\r\nFLOW-\r\n", 0}};
         static const Choice commands[] = {{"AT+FLOW+\r", 1}, {"AT+FLOW-\r", 0}};
         if (applySetting(uart.flow, replies, commands))
@@ -334,24 +337,24 @@ void handleFamily(AtCommandId id)
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 9: {
+    case Family::Echo: {
         static const Choice replies[] = {{"\r\nECHO+\r\n", 1}, {"\r\nECHO-\r\n", 0}};
         static const Choice commands[] = {{"AT+ECHO+\r", 1}, {"AT+ECHO-\r", 0}};
         applySetting(device.echoOn, replies, commands);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 10: {
+    case Family::Response: {
         static const Choice replies[] = {{"\r\nRESP+\r\n", 1}, {"\r\nRESP-\r\n", 0}};
         static const Choice commands[] = {{"AT+RESP+\r", 1}, {"AT+RESP-\r", 0}};
         applySetting(device.responseOn, replies, commands);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 11: {
-        static const Choice replies[] = {{"\r\nROLES\r\n", 2}, {"\r\nROLEM\r\n", 1}};
-        static const Choice commands[] = {{"AT+ROLES\r", 2}, {"AT+ROLEM\r", 1}};
-        if (!hasReply() && pairing.pairState == 2)
+    case Family::Role: {
+        static const Choice replies[] = {{"\r\nROLES\r\n", ROLE_SLAVE}, {"\r\nROLEM\r\n", ROLE_MASTER}};
+        static const Choice commands[] = {{"AT+ROLES\r", ROLE_SLAVE}, {"AT+ROLEM\r", ROLE_MASTER}};
+        if (!hasReply() && pairing.pairState == PAIR_DEVICE2_FOUND)
             debugLog("Setting Device 2 as slave. Ignore this response");
         else
             applySetting(device.role, replies, commands);
@@ -359,9 +362,9 @@ void handleFamily(AtCommandId id)
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 12:
+    case Family::Address:
         if (hasReply()) {
-            if (pairing.pairState == 2) {
+            if (pairing.pairState == PAIR_DEVICE2_FOUND) {
                 replyText(pairing.device2Address, sizeof pairing.device2Address);
                 postNotify(ID_NOTIFY_PAIR_DEVICE);
             } else {
@@ -370,12 +373,12 @@ void handleFamily(AtCommandId id)
             }
         }
         break;
-    case 13:
+    case Family::Find:
         handleInquiry();
         break;
-    case 15:
+    case Family::Name:
         if (hasReply()) {
-            if (pairing.pairState == 2) {
+            if (pairing.pairState == PAIR_DEVICE2_FOUND) {
                 replyText(pairing.device2Name, sizeof pairing.device2Name);
                 postNotify(ID_NOTIFY_PAIR_DEVICE);
             } else {
@@ -389,7 +392,7 @@ void handleFamily(AtCommandId id)
             postNotify(ID_NOTIFY_LOCAL_DEVICE);
         }
         break;
-    case 16:
+    case Family::Pin:
         if (hasReply()) {
             char text[RESPONSE_SIZE];
             replyText(text, sizeof text);
@@ -411,7 +414,7 @@ void handleFamily(AtCommandId id)
         }
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
-    case 17: {
+    case Family::Discoverable: {
         static const Choice replies[] = {{"\r\nDCOV+\r\n", 1}, {"\r\nDCOV-\r\n", 0}};
         static const Choice commands[] = {{"AT+DCOV+\r", 1}, {"AT+DCOV-\r", 0}};
         applySetting(device.discoverable, replies, commands);
@@ -419,16 +422,16 @@ void handleFamily(AtCommandId id)
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 18:
+    case Family::Connect:
         debugLog("ATCOMMAND: AT+CONN command response received successfully");
         break;
-    case 19:
+    case Family::Drop:
         debugLog("ATCOMMAND: AT+DROP command response received successfully");
         break;
-    case 20:
+    case Family::Bond:
         handleBond();
         break;
-    case 21: {
+    case Family::AutoConnect: {
         static const Choice replies[] = {{"\r\nACON+\r\n", 1}, {"\r\nACON-\r\n", 0}};
         static const Choice commands[] = {{"AT+ACON+\r", 1}, {"AT+ACON-\r", 0}};
         applySetting(device.autoConnect, replies, commands);
@@ -436,44 +439,44 @@ void handleFamily(AtCommandId id)
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 22: {
+    case Family::Escape: {
         static const Choice replies[] = {{"\r\nESC+\r\n", 1}, {"\r\nESC-\r\n", 0}};
         static const Choice commands[] = {{"AT+ESC+\r", 1}, {"AT+ESC-\r", 0}};
         applySetting(device.escapeOn, replies, commands);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 23:
+    case Family::DataMode:
         device.isDataMode = 1;
         logFormatted(responseLogText, "Device switched from Command to Data Mode");
         break;
-    case 24: {
+    case Family::RemoteConfig: {
         static const Choice replies[] = {{"\r\nRCFG+\r\n", 1}, {"\r\nRCFG-\r\n", 0}};
         static const Choice commands[] = {{"AT+RCFG+\r", 1}, {"AT+RCFG-\r", 0}};
         applySetting(device.remoteConfig, replies, commands);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 25: {
+    case Family::Sleep: {
         static const Choice replies[] = {{"\r\nSLEEP+\r\n", 1}, {"\r\nSLEEP-\r\n", 0}};
         static const Choice commands[] = {{"AT+SLEEP+\r", 1}, {"AT+SLEEP-\r", 0}};
         applySetting(device.sleepOn, replies, commands);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
         break;
     }
-    case 26:
+    case Family::EscapeSequence:
         device.isDataMode = 0;
         logFormatted(responseLogText,
                      "Escape Sequence +++ received for local device. Device switched from Data to Command Mode");
         break;
-    case 27:
+    case Family::ConnectReport:
         handleConnect();
         break;
-    case 28:
+    case Family::DisconnectReport:
         handleDisconnect();
         break;
     default:
-        // 14 (signal strength) and 29 (firmware upgrade) need nothing.
+        // SignalStrength and Upgrade need nothing.
         break;
     }
 }
@@ -489,7 +492,7 @@ int32_t handleCommandResponse()
         else
             logFormatted(responseLogText, "Device Initialzation Failed. Cmd %s Response ERROR", atCommand.command);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        if (pairing.pairState != 0)
+        if (pairing.pairState != PAIR_IDLE)
             pairing.pairFailed = 1;
         return 1;
     }
@@ -503,7 +506,7 @@ int32_t handleCommandResponse()
         return 0;
     }
     AtCommandId id = findCommand(atCommand.command);
-    if (id == 0) {
+    if (id == Family::None) {
         logFormatted(responseLogText, "Invalid Command %s", atCommand.command);
         debugLog("ATCOMMAND: invalid command %s", atCommand.command);
         return 0;

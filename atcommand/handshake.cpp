@@ -1,9 +1,9 @@
 // The byte protocol with a remote adapter over an open connection: the
 // handshake, the 2-byte requests, their replies and the 4000 ms time-out.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include <cstring>
 
@@ -30,7 +30,7 @@ int sendOrRefuse(const uint8_t* data, int32_t count)
             L"Local Device needs to be set to data mode before sending remote configuration command", MB_OKCANCEL);
         if (answer != IDOK)
             return NOTHING_SENT;
-        sendAtCommand("AT+AUTO\r", 0, 0);
+        sendAndWait("AT+AUTO\r");
         if (device.isDataMode == 0) {
             showMessageBox(L"Device failed to switched to Data Mode.");
             return NOTHING_SENT;
@@ -43,8 +43,8 @@ int sendOrRefuse(const uint8_t* data, int32_t count)
         timerLive = 1;
     }
     // Armed whatever the write gives: the expiry ends the request either way.
-    setTimerHook(mainHwnd, HandshakeCommandTimer, HANDSHAKE_TIMEOUT_MS, nullptr);
-    return uartWriteHook(data, static_cast<uint32_t>(count));
+    seams.setTimer(mainHwnd, HandshakeCommandTimer, HANDSHAKE_TIMEOUT_MS, nullptr);
+    return portWrite(data, static_cast<uint32_t>(count));
 }
 
 // Nothing went out: received data must not keep going to the handshake

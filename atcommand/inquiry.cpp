@@ -2,8 +2,8 @@
 // adapter's lines are devices found, the end of the inquiry, or connection
 // reports that arrive meanwhile.
 #include "atcommand/internal.h"
-#include "app/debuglog.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include <cstring>
 

@@ -8,7 +8,10 @@
 // It is never held while a thread waits on atCommandEvent, writes to the
 // port or shows a message box: a box raised under the lock would stall the
 // other thread, and the box itself may be owned by nobody only if nobody
-// waits for us.
+// waits for us. It is held across the 600 ms settle of a line-settings
+// change that an answer's handling makes (portChangeSettings): the settle
+// waits for no other thread, so the other thread waits at most its length
+// and never deadlocks, and no bytes are framed while the port changes.
 #pragma once
 #include "atcommand/atcommand.h"
 #include <cstddef>

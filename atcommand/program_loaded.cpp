@@ -1,124 +1,162 @@
-// Brings the adapter into line with a loaded settings file: one command for
-// each setting that differs from what the adapter is known to hold.
-#include "app/notify.h"
-#include "atcommand/atcommand.h"
+// Brings the adapter into line with wanted settings: one command for each
+// setting that differs from what the adapter is known to hold.
+#include "atcommand/program.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
 
 #include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// A text field up to its NUL or its last character, whichever comes first:
+// the command buffer holds the longest name (15) and PIN (7) with their
+// command, and nothing longer gets in.
+template <size_t N>
+std::string fieldText(const char (&field)[N])
+{
+    return std::string(field, strnlen(field, N - 1));
+}
+
+template <size_t N>
+bool textCommand(char* command, const char* family, const std::optional<std::string>& wanted, const char (&held)[N])
+{
+    if (!wanted)
+        return false;
+    const std::string text = wanted->substr(0, N - 1);
+    if (text == fieldText(held))
+        return false;
+    formatCommand(command, "%s=%s\r", family, text.c_str());
+    return true;
+}
+
+// The on/off switches: "<family>+" or "<family>-".
+struct Switch {
+    Setting setting;
+    const char* family;
+    int32_t WantedSettings::*wanted;
+    int32_t Device::*held;
+};
+
+const Switch kSwitches[] = {
+    {Setting::Echo, "AT+ECHO", &WantedSettings::echo, &Device::echoOn},
+    {Setting::Escape, "AT+ESC", &WantedSettings::escape, &Device::escapeOn},
+    {Setting::Sleep, "AT+SLEEP", &WantedSettings::sleep, &Device::sleepOn},
+    {Setting::Response, "AT+RESP", &WantedSettings::response, &Device::responseOn},
+    {Setting::RemoteConfig, "AT+RCFG", &WantedSettings::remoteConfig, &Device::remoteConfig},
+    {Setting::Discoverable, "AT+DCOV", &WantedSettings::discoverable, &Device::discoverable},
+    {Setting::AutoConnect, "AT+ACON", &WantedSettings::autoConnect, &Device::autoConnect},
+};
+
+bool switchCommand(char* command, const Switch& row, const WantedSettings& settings)
+{
+    const int32_t wanted = settings.*row.wanted;
+    const int32_t held = device.*row.held;
+    if (wanted == KEEP || (held != 0 && held != 1) || (wanted != 0) == (held != 0))
+        return false;
+    formatCommand(command, "%s%c\r", row.family, wanted ? '+' : '-');
+    return true;
+}
+
+} // namespace
+
+bool settingCommand(const WantedSettings& wanted, Setting setting, char* command)
+{
+    for (const Switch& row : kSwitches)
+        if (row.setting == setting)
+            return switchCommand(command, row, wanted);
+    switch (setting) {
+    case Setting::Baud:
+        if (wanted.baud == KEEP || wanted.baud == uart.baud)
+            return false;
+        formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(wanted.baud)].code);
+        return true;
+    case Setting::StopBits:
+        if (wanted.stopBits == KEEP || wanted.stopBits == uart.stopBits)
+            return false;
+        formatCommand(command, "AT+STOP%d\r", wanted.stopBits);
+        return true;
+    case Setting::Parity: {
+        if (wanted.parity == KEEP || wanted.parity == uart.parity)
+            return false;
+        int row = parityRowOfCode(wanted.parity);
+        formatCommand(command, "AT+PAR%d\r", row >= 0 ? row : DEFAULT_PARITY_ROW);
+        return true;
+    }
+    case Setting::Flow:
+        if (wanted.flow == KEEP || wanted.flow == uart.flow)
+            return false;
+        formatCommand(command, "AT+FLOW%c\r", wanted.flow ? '+' : '-');
+        return true;
+    case Setting::Name:
+        return textCommand(command, "AT+NAME", wanted.name, device.name);
+    case Setting::Pin:
+        return textCommand(command, "AT+PIN", wanted.pin, device.pin);
+    case Setting::RemovePin:
+        if (!wanted.removePin || device.pinDisabled == 1)
+            return false;
+        formatCommand(command, "%s%c\r", "AT+PIN", '-');
+        return true;
+    default:   // a switch, above
+        break;
+    case Setting::Role:
+        if (wanted.role == KEEP || (device.role != ROLE_MASTER && device.role != ROLE_SLAVE) ||
+            wanted.role == device.role)
+            return false;
+        formatCommand(command, "%s%c\r", "AT+ROLE", wanted.role == ROLE_MASTER ? 'M' : 'S');
+        return true;
+    }
+    return false;
+}
 
 namespace {
 
 const char programmingText[] = "Programming the adapter with the loaded settings...";
 const char programmedText[] = "Adapter programmed with loaded settings.";
 
-// Settings of this run that the adapter did not take.
-int failures = 0;
-
-// Every command is blocking and kept out of the log window; a failure has
-// been reported by the send and the next setting follows regardless.
-void send(const char* command)
-{
-    uint16_t result = sendAtCommand(command, 0, 0);
-    if (result != SEND_OK && result != SEND_PENDING)
-        ++failures;
-}
-
-void sendSwitch(char* command, const char* family, int32_t loaded, int32_t held)
-{
-    if (loaded == held)
-        return;
-    formatCommand(command, "%s%c\r", family, loaded ? '+' : '-');
-    send(command);
-}
-
-// A terminated copy of a text field: the command buffer holds the longest
-// name (15) and PIN (7) with their command, and nothing longer gets in.
-template <size_t N>
-void copyText(char (&out)[N], const char* field)
-{
-    size_t length = strnlen(field, N - 1);
-    memcpy(out, field, length);
-    out[length] = '\0';
-}
-
-// Sends "<family>=<value>" when the loaded text field differs from the held one.
-template <size_t N, size_t M>
-void sendTextIfChanged(char* command, const char* family, const char (&loadedField)[N], const char (&heldField)[M])
-{
-    char loaded[N];
-    char held[M];
-    copyText(loaded, loadedField);
-    copyText(held, heldField);
-    if (strcmp(loaded, held) == 0)
-        return;
-    formatCommand(command, "%s=%s\r", family, loaded);
-    send(command);
-}
-
-int parityCode(int32_t parity)
-{
-    switch (parity) {
-    case 0x0200:
-        return 1;
-    case 0x0400:
-        return 2;
-    default:
-        return 0;
-    }
-}
-
 } // namespace
 
 void programLoadedSettings()
 {
     postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmingText));
-    failures = 0;
 
-    char command[COMMAND_SIZE];
     const LoadedSettings& file = loadedSettings;
+    WantedSettings wanted;
+    wanted.baud = file.baud;
+    wanted.stopBits = file.stopBits;
+    wanted.parity = file.parity;
+    wanted.flow = file.flowControl ? 1 : 0;
+    wanted.name = fieldText(file.name);
+    wanted.pin = fieldText(file.pin);
+    // Only ever removes the PIN; a PIN comes back through the Pin line.
+    wanted.removePin = file.disablePin == 1;
+    wanted.escape = file.escapeMode ? 1 : 0;
+    wanted.echo = file.echoMode ? 1 : 0;
+    wanted.sleep = file.autoPower ? 1 : 0;
+    wanted.response = file.commandResponse ? 1 : 0;
+    wanted.remoteConfig = file.remoteConfig ? 1 : 0;
+    wanted.discoverable = file.discoverable ? 1 : 0;
+    // A file without a Role line makes a slave.
+    wanted.role = file.role == ROLE_MASTER ? ROLE_MASTER : ROLE_SLAVE;
+    wanted.autoConnect = file.autoConnect ? 1 : 0;
 
     // The line settings go first: each accepted one moves the port along,
     // so the rest reach the adapter at its new settings.
-    if (file.baud != uart.baud) {
-        formatCommand(command, "AT+BAUD%d\r", 10 + baudRateToIndex(file.baud));
-        send(command);
+    int failures = 0;
+    char command[COMMAND_SIZE];
+    for (Setting setting : {Setting::Baud, Setting::StopBits, Setting::Parity, Setting::Name, Setting::Pin,
+                            Setting::RemovePin, Setting::Escape, Setting::Echo, Setting::Sleep, Setting::Response,
+                            Setting::RemoteConfig, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
+                            Setting::Flow}) {
+        if (!settingCommand(wanted, setting, command))
+            continue;
+        // Blocking and kept out of the log window; a failure has been
+        // reported by the send and the next setting follows regardless.
+        uint16_t result = sendAndWait(command);
+        if (result != SEND_OK && result != SEND_PENDING)
+            ++failures;
     }
-    if (file.stopBits != uart.stopBits) {
-        formatCommand(command, "AT+STOP%d\r", file.stopBits);
-        send(command);
-    }
-    if (file.parity != uart.parity) {
-        formatCommand(command, "AT+PAR%d\r", parityCode(file.parity));
-        send(command);
-    }
-
-    sendTextIfChanged(command, "AT+NAME", file.name, device.name);
-    sendTextIfChanged(command, "AT+PIN", file.pin, device.pin);
-
-    // Only ever removes the PIN; a PIN comes back through the Pin line.
-    if (file.disablePin == 1 && device.pinDisabled != 1) {
-        formatCommand(command, "%s%c\r", "AT+PIN", '-');
-        send(command);
-    }
-
-    sendSwitch(command, "AT+ESC", file.escapeMode, device.escapeOn);
-    sendSwitch(command, "AT+ECHO", file.echoMode, device.echoOn);
-    sendSwitch(command, "AT+SLEEP", file.autoPower, device.sleepOn);
-    sendSwitch(command, "AT+RESP", file.commandResponse, device.responseOn);
-    sendSwitch(command, "AT+RCFG", file.remoteConfig, device.remoteConfig);
-    sendSwitch(command, "AT+DCOV", file.discoverable, device.discoverable);
-
-    if (file.role != device.role) {
-        if (file.role == 1)
-            formatCommand(command, "%sM\r", "AT+ROLE");
-        else
-            formatCommand(command, "%sS\r", "AT+ROLE");
-        send(command);
-    }
-
-    sendSwitch(command, "AT+ACON", file.autoConnect, device.autoConnect);
-    sendSwitch(command, "AT+FLOW", file.flowControl, uart.flow);
 
     if (failures == 0) {
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmedText));

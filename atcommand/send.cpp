@@ -2,20 +2,25 @@
 // expires) or blocking (the read thread frames the answer and sets
 // atCommandEvent).
 #include "atcommand/internal.h"
-#include "app/busywait.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/busywait.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include <cstring>
 
 HANDLE atCommandEvent = nullptr;
 volatile LONG answerFailed = 0;
 
-UartWriteFn uartWriteHook = &UartWrite;
-UartChangeSettingsFn uartChangeSettingsHook = &UartChangeSettings;
-SetTimerFn setTimerHook = &SetTimer;
-DWORD atCommandWaitMs = 2000;
+int portWrite(const uint8_t* buffer, uint32_t length)
+{
+    return seams.uartWrite ? seams.uartWrite(buffer, length) : UartWrite(buffer, length);
+}
+
+int portChangeSettings()
+{
+    return seams.uartChangeSettings ? seams.uartChangeSettings() : UartChangeSettings();
+}
 
 namespace {
 
@@ -29,7 +34,7 @@ bool expectsReply(const char* text)
 
 int writeCommand(const char* text, uint32_t length)
 {
-    return uartWriteHook(reinterpret_cast<const uint8_t*>(text), length);
+    return portWrite(reinterpret_cast<const uint8_t*>(text), length);
 }
 
 // The escape sequence is sent as a pending command of its own, framed from
@@ -70,7 +75,7 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
                  COMMAND_SIZE - 1);
         return SEND_FAILED;
     }
-    if (findCommand(text) == 0) {
+    if (findCommand(text) == Family::None) {
         EngineLock lock;
         logFormatted(logText, "Sending Invalid command %s failed.", text);
         clearAtCommand();
@@ -129,16 +134,11 @@ uint16_t sendTimerCommand(const char* text, uint32_t length)
     int result = writeCommand(text, length);
     // Armed whatever the write gave: the expiry ends the command either way.
     if (device.isDeviceInitialised == 0) {
-        setTimerHook(mainHwnd, DevInitTimer, 1000, nullptr);
+        seams.setTimer(mainHwnd, DevInitTimer, 1000, nullptr);
     } else {
-        UINT period = 1000;
-        switch (device.baudCode) {
-        case 10: period = 5000; break;
-        case 11: period = 3000; break;
-        case 12: period = 2000; break;
-        default: break;
-        }
-        setTimerHook(mainHwnd, ATCommandTimer, period, nullptr);
+        int row = baudRowOfCode(device.baudCode);
+        UINT period = kBaudSettings[row >= 0 ? row : DEFAULT_BAUD_ROW].answerTimerMs;
+        seams.setTimer(mainHwnd, ATCommandTimer, period, nullptr);
     }
     return static_cast<uint16_t>(result);
 }
@@ -156,7 +156,7 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     int tries = 0;
     for (;;) {
         // Repaints meanwhile when a long procedure holds the user-interface thread.
-        DWORD wait = waitRepainting(atCommandEvent, atCommandWaitMs);
+        DWORD wait = waitRepainting(atCommandEvent, seams.atCommandWaitMs);
         if (wait == WAIT_OBJECT_0)
             return answerFailed ? 1 : 0;
         if (wait != WAIT_TIMEOUT) {
@@ -196,7 +196,7 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     {
         EngineLock lock;
         // The pairing procedure probes for a second adapter and expects silence.
-        quiet = pairing.pairState == 1 || pairing.pairState == 6;
+        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2;
         if (!quiet) {
             formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
             toWideText(errorText, wideText, 512);

@@ -71,7 +71,7 @@ std::vector<Exchange> mixedAnswers()
 
 void benchFraming()
 {
-    uartChangeSettingsHook = noSettle;
+    seams.uartChangeSettings = noSettle;
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     device.isDeviceInitialised = 1;
     device.responseOn = 1;
@@ -156,7 +156,7 @@ void benchFraming()
     elapsed = nowMs() - start;
     printf("receive path without setting the event: %zu bytes, %.1f ns/byte\n", quiet,
            elapsed * 1e6 / static_cast<double>(quiet));
-    uartChangeSettingsHook = UartChangeSettings;
+    seams.uartChangeSettings = UartChangeSettings;
 }
 
 void benchInquiry()
@@ -220,8 +220,8 @@ void benchDeviceInfo()
     uart.stopBits = 1;
     uart.flow = 1;
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    uartReceiveHook = countAndDispatch;
-    uartWriteHook = countAndWrite;
+    seams.uartReceive = countAndDispatch;
+    seams.uartWrite = countAndWrite;
     if (UartInit() != 0) {
         printf("get device info: COM%d did not open\n", uart.port);
         return;
@@ -241,8 +241,8 @@ void benchDeviceInfo()
         floor = DEVICE_INFO_QUERIES * interval + static_cast<double>(sentBytes + receivedBytes) * msPerByte;
     }
     UartDeinit();
-    uartReceiveHook = nullptr;
-    uartWriteHook = UartWrite;
+    seams.uartReceive = nullptr;
+    seams.uartWrite = UartWrite;
     CloseHandle(atCommandEvent);
     atCommandEvent = nullptr;
     std::sort(times.begin(), times.end());
@@ -287,8 +287,8 @@ void benchRemote()
     uart.flow = 1;
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     replyHandled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    uartReceiveHook = dispatchAndSignal;
-    setTimerHook = noTimer;
+    seams.uartReceive = dispatchAndSignal;
+    seams.setTimer = noTimer;
     if (UartInit() != 0) {
         printf("remote round trips: COM%d did not open\n", uart.port);
         return;
@@ -309,8 +309,8 @@ void benchRemote()
         bauds.push_back(nowMs() - start);
     }
     UartDeinit();
-    uartReceiveHook = nullptr;
-    setTimerHook = SetTimer;
+    seams.uartReceive = nullptr;
+    seams.setTimer = SetTimer;
     CloseHandle(replyHandled);
     CloseHandle(atCommandEvent);
     atCommandEvent = nullptr;

@@ -4,8 +4,8 @@
 // control's own insertion at the same sizes. For comparison, the same control
 // rewritten whole per line, as it used to be.
 #include "app/RZ310_ConfigDlg.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "res/resource.h"
 
 #include <windows.h>
@@ -84,7 +84,7 @@ int main()
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
     InitCommonControlsEx(&controls);
-    messageBoxHook = [](const wchar_t*, UINT) { return IDOK; };   // no settings.txt here
+    seams.messageBox = [](const wchar_t*, UINT) { return IDOK; };   // no settings.txt here
     // A scratch folder of its own: the window reads and writes settings.txt.
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);

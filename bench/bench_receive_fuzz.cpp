@@ -1,7 +1,7 @@
 // The long run of the randomized receive-path check (the unit tests make a
 // short one): at least a million random blocks through dispatchUartData.
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "unit/receive_fuzz.h"
 
 #include <chrono>
@@ -13,7 +13,7 @@ int main(int argc, char** argv)
     uint64_t blocks = argc > 1 ? strtoull(argv[1], nullptr, 10) : 1000000;
     uint32_t seed = argc > 2 ? static_cast<uint32_t>(strtoul(argv[2], nullptr, 10)) : 20261206;
     static uint64_t boxes = 0;
-    messageBoxHook = [](const wchar_t*, UINT) {
+    seams.messageBox = [](const wchar_t*, UINT) {
         ++boxes;
         return IDOK;
     };

@@ -137,7 +137,7 @@ int main()
     sim.setLine(115200, 'n', 1, true);
 
     answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    uartReceiveHook = hook;
+    seams.uartReceive = hook;
     memset(&uart, 0, sizeof uart);
     uart.port = simComPort();
     uart.baud = 115200;
@@ -184,7 +184,7 @@ int main()
     }
 
     UartDeinit();
-    uartReceiveHook = nullptr;
+    seams.uartReceive = nullptr;
     CloseHandle(answered);
     return 0;
 }

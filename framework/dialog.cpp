@@ -169,11 +169,11 @@ BOOL CDialog::OnInitDialog()
 
 void CDialog::DoDataExchange(CDataExchange*) {}
 
-BOOL CDialog::OnCommand(WPARAM wParam, LPARAM)
+BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam)
 {
     UINT id = LOWORD(wParam);
     UINT code = HIWORD(wParam);
-    if (RouteCommand(id, code))
+    if (RouteCommand(id, code, lParam))
         return TRUE;
     // Buttons and menus send code 0, accelerators 1.
     if (code > 1)
@@ -189,7 +189,7 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM)
     return FALSE;
 }
 
-bool CDialog::RouteCommand(UINT, UINT) { return false; }
+bool CDialog::RouteCommand(UINT, UINT, LPARAM) { return false; }
 
 void CDialog::OnOK()
 {
@@ -207,13 +207,6 @@ void CDialog::OnTimer(UINT_PTR) { Default(); }
 BOOL CDialog::OnToolTipNeedText(UINT, NMHDR*, LRESULT*) { return FALSE; }
 void CDialog::OnDestroy() { Default(); }
 void CDialog::OnSysCommand(UINT, LPARAM) { Default(); }
-void CDialog::OnPaint() { Default(); }
-
-LRESULT CDialog::OnMessage(UINT, WPARAM, LPARAM, bool& handled)
-{
-    handled = false;
-    return 0;
-}
 
 void CDialog::applyInitialLists()
 {
@@ -240,28 +233,6 @@ void CDialog::applyInitialLists()
 }
 
 namespace {
-// Messages whose result a dialog procedure returns directly instead of
-// through DWLP_MSGRESULT.
-bool returnsDirectly(UINT msg)
-{
-    switch (msg) {
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-    case WM_COMPAREITEM:
-    case WM_VKEYTOITEM:
-    case WM_CHARTOITEM:
-    case WM_QUERYDRAGICON:
-    case WM_INITDIALOG:
-        return true;
-    default:
-        return false;
-    }
-}
 
 void centreOnScreen(HWND h)
 {
@@ -281,15 +252,6 @@ void centreOnScreen(HWND h)
 
 INT_PTR CDialog::dispatch(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    bool handled = false;
-    LRESULT result = OnMessage(msg, wParam, lParam, handled);
-    if (handled) {
-        if (returnsDirectly(msg))
-            return static_cast<INT_PTR>(result);
-        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, result);
-        return TRUE;
-    }
-
     m_default = false;
     switch (msg) {
     case WM_COMMAND:
@@ -316,9 +278,6 @@ INT_PTR CDialog::dispatch(UINT msg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     case WM_SYSCOMMAND:
         OnSysCommand(static_cast<UINT>(wParam), lParam);
-        return m_default ? FALSE : TRUE;
-    case WM_PAINT:
-        OnPaint();
         return m_default ? FALSE : TRUE;
     default:
         return FALSE;

@@ -43,12 +43,21 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 
 // One row of a dialog's command table: control id, notification code
 // (BN_CLICKED, CBN_SELCHANGE, ...; menu commands and notifications posted
-// with a bare id have code 0), handler.
+// with a bare id have code 0), handler: a member, or a function given the
+// window and the message's LPARAM (a notification's payload).
 template <class T>
 struct CommandRoute {
+    using Handler = void (T::*)();
+    using PayloadHandler = void (*)(T& self, LPARAM payload);
+
+    constexpr CommandRoute(UINT id, UINT code, Handler handler) : id(id), code(code), handler(handler) {}
+    constexpr CommandRoute(UINT id, UINT code, PayloadHandler handler)
+        : id(id), code(code), payloadHandler(handler) {}
+
     UINT id;
     UINT code;
-    void (T::*handler)();
+    Handler handler = nullptr;
+    PayloadHandler payloadHandler = nullptr;
 };
 
 // The row for (id, code), or nullptr.
@@ -65,14 +74,18 @@ constexpr const CommandRoute<T>* findRoute(const CommandRoute<T> (&table)[N], UI
 // In a dialog class:
 //   static constexpr CommandRoute<CLocalDevice> kRoutes[] = {
 //       {1050, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo}, ...};
-//   bool RouteCommand(UINT id, UINT code) override { return routeCommand(this, kRoutes, id, code); }
+//   bool RouteCommand(UINT id, UINT code, LPARAM lParam) override
+//   { return routeCommand(this, kRoutes, id, code, lParam); }
 template <class T, size_t N>
-bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code)
+bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code, LPARAM lParam = 0)
 {
     const CommandRoute<T>* row = findRoute(table, id, code);
     if (!row)
         return false;
-    (self->*(row->handler))();
+    if (row->payloadHandler)
+        row->payloadHandler(*self, lParam);
+    else
+        (self->*(row->handler))();
     return true;
 }
 
@@ -113,7 +126,7 @@ public:
     // The dialog's own routing and handlers; public so that tests and the
     // owner window can drive them directly.
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
-    virtual bool RouteCommand(UINT id, UINT code);
+    virtual bool RouteCommand(UINT id, UINT code, LPARAM lParam);
 
 protected:
     // Base: binds the controls (UpdateData(FALSE)); returns TRUE so that the
@@ -132,12 +145,6 @@ protected:
     virtual BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult);
     virtual void OnDestroy();
     virtual void OnSysCommand(UINT id, LPARAM lParam);
-    virtual void OnPaint();
-    // Anything else, before the handlers above; set handled=true to consume.
-    // The result goes to DWLP_MSGRESULT, except for the messages whose result
-    // a dialog procedure returns directly (WM_CTLCOLOR*, WM_QUERYDRAGICON,
-    // WM_INITDIALOG, ...).
-    virtual LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
 
     // Called by a base handler to hand the message to default processing.
     void Default() { m_default = true; }

@@ -47,19 +47,11 @@ HWND CWnd::Detach()
 }
 
 HWND CWnd::GetDlgItem(int id) const { return m_hWnd ? ::GetDlgItem(m_hWnd, id) : nullptr; }
-int CWnd::GetDlgCtrlID() const { return m_hWnd ? ::GetDlgCtrlID(m_hWnd) : 0; }
-HWND CWnd::GetParent() const { return m_hWnd ? ::GetParent(m_hWnd) : nullptr; }
 
 void CWnd::SetWindowTextW(const wchar_t* text) { ::SetWindowTextW(m_hWnd, text ? text : L""); }
 std::wstring CWnd::GetWindowTextW() const { return windowText(m_hWnd); }
-void CWnd::SetDlgItemTextW(int id, const wchar_t* text) { ::SetDlgItemTextW(m_hWnd, id, text ? text : L""); }
-std::wstring CWnd::GetDlgItemTextW(int id) const { return windowText(GetDlgItem(id)); }
 
-void CWnd::EnableWindow(bool enable) { ::EnableWindow(m_hWnd, enable ? TRUE : FALSE); }
-bool CWnd::IsWindowEnabled() const { return m_hWnd && ::IsWindowEnabled(m_hWnd); }
 void CWnd::ShowWindow(int cmd) { ::ShowWindow(m_hWnd, cmd); }
-bool CWnd::IsWindowVisible() const { return m_hWnd && ::IsWindowVisible(m_hWnd); }
-void CWnd::MoveWindow(int x, int y, int w, int h, bool repaint) { ::MoveWindow(m_hWnd, x, y, w, h, repaint ? TRUE : FALSE); }
 
 RECT CWnd::GetClientRect() const
 {
@@ -75,24 +67,12 @@ RECT CWnd::GetWindowRect() const
     return r;
 }
 
-void CWnd::Invalidate(bool erase) { ::InvalidateRect(m_hWnd, nullptr, erase ? TRUE : FALSE); }
-void CWnd::SetFocus() { ::SetFocus(m_hWnd); }
 
-void CWnd::CheckDlgButton(int id, UINT state) { ::CheckDlgButton(m_hWnd, id, state); }
 UINT CWnd::IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
 void CWnd::CheckRadioButton(int first, int last, int check) { ::CheckRadioButton(m_hWnd, first, last, check); }
 
-int CWnd::GetCheckedRadioButton(int first, int last) const
-{
-    for (int id = first; id <= last; ++id)
-        if (::IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED)
-            return id;
-    return 0;
-}
-
 void CWnd::EnableDlgItem(int id, bool enable) { ::EnableWindow(GetDlgItem(id), enable ? TRUE : FALSE); }
 
-UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT ms) { return ::SetTimer(m_hWnd, id, ms, nullptr); }
 BOOL CWnd::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
 
 LRESULT CWnd::SendMessageW(UINT msg, WPARAM wParam, LPARAM lParam) const { return ::SendMessageW(m_hWnd, msg, wParam, lParam); }
@@ -138,23 +118,15 @@ int CButton::GetCheck() const { return static_cast<int>(SendMessageW(BM_GETCHECK
 void CButton::SetCheck(int state) { SendMessageW(BM_SETCHECK, static_cast<WPARAM>(state)); }
 
 void CEdit::SetLimitText(UINT chars) { SendMessageW(EM_SETLIMITTEXT, chars); }
-UINT CEdit::GetLimitText() const { return static_cast<UINT>(SendMessageW(EM_GETLIMITTEXT)); }
 int CEdit::GetLineCount() const { return static_cast<int>(SendMessageW(EM_GETLINECOUNT)); }
 void CEdit::LineScroll(int lines) { SendMessageW(EM_LINESCROLL, 0, lines); }
 void CEdit::SetSel(int start, int end) { SendMessageW(EM_SETSEL, static_cast<WPARAM>(start), end); }
 void CEdit::ReplaceSel(const wchar_t* text) { SendMessageW(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text ? text : L"")); }
 
 int CComboBox::AddString(const wchar_t* text) { return static_cast<int>(SendMessageW(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
-int CComboBox::InsertString(int index, const wchar_t* text) { return static_cast<int>(SendMessageW(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text))); }
-int CComboBox::DeleteString(int index) { return static_cast<int>(SendMessageW(CB_DELETESTRING, static_cast<WPARAM>(index))); }
 int CComboBox::GetCurSel() const { return static_cast<int>(SendMessageW(CB_GETCURSEL)); }
 int CComboBox::SetCurSel(int index) { return static_cast<int>(SendMessageW(CB_SETCURSEL, static_cast<WPARAM>(index))); }
 int CComboBox::GetCount() const { return static_cast<int>(SendMessageW(CB_GETCOUNT)); }
-void CComboBox::ResetContent() { SendMessageW(CB_RESETCONTENT); }
-int CComboBox::FindStringExact(int start, const wchar_t* text) const { return static_cast<int>(SendMessageW(CB_FINDSTRINGEXACT, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(text))); }
-int CComboBox::SelectString(int start, const wchar_t* text) { return static_cast<int>(SendMessageW(CB_SELECTSTRING, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(text))); }
-LRESULT CComboBox::GetItemData(int index) const { return SendMessageW(CB_GETITEMDATA, static_cast<WPARAM>(index)); }
-int CComboBox::SetItemData(int index, LRESULT data) { return static_cast<int>(SendMessageW(CB_SETITEMDATA, static_cast<WPARAM>(index), data)); }
 
 std::wstring CComboBox::GetLBText(int index) const
 {
@@ -167,24 +139,6 @@ std::wstring CComboBox::GetLBText(int index) const
     return text;
 }
 
-int CListBox::AddString(const wchar_t* text) { return static_cast<int>(SendMessageW(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
 int CListBox::InsertString(int index, const wchar_t* text) { return static_cast<int>(SendMessageW(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text))); }
 int CListBox::DeleteString(int index) { return static_cast<int>(SendMessageW(LB_DELETESTRING, static_cast<WPARAM>(index))); }
 int CListBox::GetCurSel() const { return static_cast<int>(SendMessageW(LB_GETCURSEL)); }
-int CListBox::SetCurSel(int index) { return static_cast<int>(SendMessageW(LB_SETCURSEL, static_cast<WPARAM>(index))); }
-int CListBox::GetCount() const { return static_cast<int>(SendMessageW(LB_GETCOUNT)); }
-void CListBox::ResetContent() { SendMessageW(LB_RESETCONTENT); }
-int CListBox::FindStringExact(int start, const wchar_t* text) const { return static_cast<int>(SendMessageW(LB_FINDSTRINGEXACT, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(text))); }
-LRESULT CListBox::GetItemData(int index) const { return SendMessageW(LB_GETITEMDATA, static_cast<WPARAM>(index)); }
-int CListBox::SetItemData(int index, LRESULT data) { return static_cast<int>(SendMessageW(LB_SETITEMDATA, static_cast<WPARAM>(index), data)); }
-
-std::wstring CListBox::GetText(int index) const
-{
-    LRESULT length = SendMessageW(LB_GETTEXTLEN, static_cast<WPARAM>(index));
-    if (length == LB_ERR || length <= 0)
-        return {};
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT got = SendMessageW(LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
-}

@@ -21,31 +21,18 @@ public:
     HWND Detach();
 
     HWND GetDlgItem(int id) const;   // nullptr when there is no such child
-    int GetDlgCtrlID() const;        // 0 for a top-level window
-    HWND GetParent() const;
 
     void SetWindowTextW(const wchar_t* text);
     std::wstring GetWindowTextW() const;
-    void SetDlgItemTextW(int id, const wchar_t* text);
-    std::wstring GetDlgItemTextW(int id) const;
 
-    void EnableWindow(bool enable);
-    bool IsWindowEnabled() const;
     void ShowWindow(int cmd);        // SW_SHOW, SW_HIDE, ...
-    bool IsWindowVisible() const;
-    void MoveWindow(int x, int y, int w, int h, bool repaint = true);
     RECT GetClientRect() const;
     RECT GetWindowRect() const;      // screen coordinates
-    void Invalidate(bool erase = true);
-    void SetFocus();
 
-    void CheckDlgButton(int id, UINT state);        // BST_CHECKED / BST_UNCHECKED
     UINT IsDlgButtonChecked(int id) const;
     void CheckRadioButton(int first, int last, int check);
-    int GetCheckedRadioButton(int first, int last) const;   // 0 when none is checked
     void EnableDlgItem(int id, bool enable);
 
-    UINT_PTR SetTimer(UINT_PTR id, UINT ms);        // 0 on failure
     BOOL KillTimer(UINT_PTR id);
 
     LRESULT SendMessageW(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const;
@@ -78,7 +65,6 @@ public:
 class CEdit : public CWnd {
 public:
     void SetLimitText(UINT chars);   // the box refuses typing and pasting past it
-    UINT GetLimitText() const;
     int GetLineCount() const;
     void LineScroll(int lines);
     void SetSel(int start, int end);
@@ -90,30 +76,15 @@ class CStatic : public CWnd {};
 class CComboBox : public CWnd {
 public:
     int AddString(const wchar_t* text);             // index, or CB_ERR
-    int InsertString(int index, const wchar_t* text);
-    int DeleteString(int index);                    // remaining count, or CB_ERR
     int GetCurSel() const;                          // CB_ERR (-1) when none
     int SetCurSel(int index);                       // CB_ERR also when index is -1
     int GetCount() const;
     std::wstring GetLBText(int index) const;        // empty for a bad index
-    void ResetContent();
-    int FindStringExact(int start, const wchar_t* text) const;  // CB_ERR when absent
-    int SelectString(int start, const wchar_t* text);           // prefix match; CB_ERR when absent
-    LRESULT GetItemData(int index) const;
-    int SetItemData(int index, LRESULT data);
 };
 
 class CListBox : public CWnd {
 public:
-    int AddString(const wchar_t* text);             // index, or LB_ERR
     int InsertString(int index, const wchar_t* text);
     int DeleteString(int index);
     int GetCurSel() const;                          // LB_ERR (-1) when none
-    int SetCurSel(int index);
-    int GetCount() const;
-    std::wstring GetText(int index) const;          // empty for a bad index
-    void ResetContent();
-    int FindStringExact(int start, const wchar_t* text) const;
-    LRESULT GetItemData(int index) const;
-    int SetItemData(int index, LRESULT data);
 };

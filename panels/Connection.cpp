@@ -1,7 +1,7 @@
 #include "panels/Connection.h"
 
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 
@@ -33,9 +33,9 @@ void CConnection::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_CN_ADDRESS, m_selectedDevice);
 }
 
-bool CConnection::RouteCommand(UINT id, UINT code)
+bool CConnection::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CConnection::OnInitDialog()
@@ -55,14 +55,14 @@ void CConnection::OnBnClickedInquireDevices()
         showMessageBox(L"Local Device is not initialised. Please initialise the device and then start inquiry.");
         return;
     }
-    sendAtCommand("AT+FIND?\r", 0, 0);
+    sendAndWait("AT+FIND?\r");
     if (device.isInquiryActive == 1)
         EnableDlgItem(IDC_CN_CANCEL_INQUIRY, true);
 }
 
 void CConnection::OnBnClickedCancelInquiry()
 {
-    sendAtCommand("AT+FIND-\r", 0, 0);
+    sendAndWait("AT+FIND-\r");
     if (device.isInquiryActive == 0)
         EnableDlgItem(IDC_CN_CANCEL_INQUIRY, false);
 }
@@ -111,7 +111,7 @@ void CConnection::OnBnClickedConnect()
     const std::string address = wideToAnsi(typed, CN_ADDRESS_LIMIT);
     char command[COMMAND_SIZE];
     formatCommand(command, "AT+CONN=%s\r", address.c_str());
-    sendAtCommand(command, 0, 0);
+    sendAndWait(command);
 }
 
 void CConnection::OnBnClickedDisconnect()
@@ -120,7 +120,7 @@ void CConnection::OnBnClickedDisconnect()
         debugLog("CONNECTION: Device Handshaked to other device. Setting Handshake to FALSE before disconnecting.");
         device.isHandshakeActive = 0;
     }
-    sendAtCommand("AT+DROP\r", 0, 0);
+    sendAndWait("AT+DROP\r");
 }
 
 void CConnection::UpdateConnectionButtons()

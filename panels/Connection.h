@@ -20,7 +20,7 @@ public:
     void OnBnClickedConnect();
     void OnBnClickedDisconnect();
 
-    bool RouteCommand(UINT id, UINT code) override;
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -1,25 +1,17 @@
 #include "panels/LocalDevice.h"
 
-#include "app/debuglog.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
+#include "atcommand/program.h"
 #include "panels/panel_text.h"
 #include "serial/uart.h"
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 
 namespace {
-
-// The panel that EnableDeviceControls reaches when the engine brings the
-// adapter up; there is one Local Device panel at a time.
-CLocalDevice* enabledPanel = nullptr;
-
-void enableThroughHook(bool enable)
-{
-    if (enabledPanel)
-        enabledPanel->EnableDeviceControls(enable);
-}
 
 constexpr CommandRoute<CLocalDevice> kRoutes[] = {
     {IDC_LD_GET_DEVICE_INFO, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo},
@@ -30,15 +22,11 @@ constexpr CommandRoute<CLocalDevice> kRoutes[] = {
     {IDC_LD_RESTART_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedRestartDevice},
 };
 
-// Parity list positions 0, 1, 2 hold none, odd, even.
-constexpr int32_t kParityCodes[] = {PARITY_NONE, PARITY_ODD, PARITY_EVEN};
-
+// The Parity list holds the parity table's rows, none first.
 int parityPosition(int32_t parity)
 {
-    for (int i = 0; i < 3; ++i)
-        if (kParityCodes[i] == parity)
-            return i;
-    return 0;
+    int row = parityRowOfCode(parity);
+    return row >= 0 ? row : DEFAULT_PARITY_ROW;
 }
 
 bool sendSucceeded(uint16_t result)
@@ -60,14 +48,6 @@ bool selectedNumber(const CComboBox& list, int32_t& value)
 
 CLocalDevice::CLocalDevice() : CDialog(IDD_LOCAL_DEVICE) {}
 
-CLocalDevice::~CLocalDevice()
-{
-    if (enabledPanel == this) {
-        enabledPanel = nullptr;
-        enableDeviceControlsHook = nullptr;
-    }
-}
-
 void CLocalDevice::DoDataExchange(CDataExchange* pDX)
 {
     CDialog::DoDataExchange(pDX);
@@ -88,9 +68,9 @@ void CLocalDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LD_REMOTE_CONFIG, m_remoteConfiguration);
 }
 
-bool CLocalDevice::RouteCommand(UINT id, UINT code)
+bool CLocalDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CLocalDevice::OnInitDialog()
@@ -102,6 +82,11 @@ BOOL CLocalDevice::OnInitDialog()
     m_deviceName.SetLimitText(LD_NAME_LIMIT);
     m_pinCode.SetLimitText(LD_PIN_LIMIT);
     m_atCommand.SetLimitText(LD_AT_COMMAND_LIMIT);
+
+    for (const BaudSetting& row : kBaudSettings)
+        m_baudRate.AddString(std::to_wstring(row.rate).c_str());
+    for (const ParitySetting& row : kParitySettings)
+        m_parity.AddString(std::wstring(row.word, row.word + strlen(row.word)).c_str());
 
     EnumerateComPorts(m_comPort.GetSafeHwnd());
     int portPosition = 0;
@@ -117,22 +102,11 @@ BOOL CLocalDevice::OnInitDialog()
     m_baudRate.SetCurSel(baudRateToIndex(uart.baud));
     showLineSettings();
 
-    enabledPanel = this;
-    enableDeviceControlsHook = enableThroughHook;
     if (!device.isDeviceInitialised)
         EnableDeviceControls(false);
 
     EnableToolTips(TRUE);
     return TRUE;
-}
-
-void CLocalDevice::OnDestroy()
-{
-    if (enabledPanel == this) {
-        enabledPanel = nullptr;
-        enableDeviceControlsHook = nullptr;
-    }
-    CDialog::OnDestroy();
 }
 
 // Parity, stop bits and flow control as uart holds them.
@@ -173,12 +147,12 @@ bool CLocalDevice::InitialiseUart()
     if (selectedNumber(m_baudRate, baud))
         uart.baud = baud;
     else if (uart.baud == 0)
-        uart.baud = 19200;
+        uart.baud = kBaudSettings[DEFAULT_BAUD_ROW].rate;
     uart.flow = IsDlgButtonChecked(IDC_LD_FLOW_ENABLED) == BST_CHECKED ? 1 : 0;
     uart.stopBits = IsDlgButtonChecked(IDC_LD_STOP_ONE) == BST_CHECKED ? 1 : 2;
     int parity = m_parity.GetCurSel();
-    if (parity >= 0 && parity < 3)
-        uart.parity = kParityCodes[parity];
+    if (parity >= 0 && parity < PARITY_SETTINGS)
+        uart.parity = kParitySettings[parity].code;
 
     debugLog("Selected UART Settings COM%d, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.port, uart.baud,
              uart.flow, static_cast<unsigned>(uart.stopBits), static_cast<unsigned>(uart.parity));
@@ -207,7 +181,7 @@ void CLocalDevice::OnBnClickedGetDeviceInfo()
     if (!device.isDeviceInitialised) {
         // Not initialised: the send arms DevInitTimer and the line-setting
         // search takes over from there.
-        if (!sendSucceeded(sendAtCommand("AT\r", 0, 1))) {
+        if (!sendSucceeded(sendTimed("AT\r"))) {
             postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
             return;
         }
@@ -218,7 +192,7 @@ void CLocalDevice::OnBnClickedGetDeviceInfo()
 
 void CLocalDevice::OnBnClickedResetDevice()
 {
-    sendAtCommand("AT+RESET\r", 0, 0);
+    sendAndWait("AT+RESET\r");
 }
 
 void CLocalDevice::OnBnClickedProgramDevice()
@@ -226,73 +200,42 @@ void CLocalDevice::OnBnClickedProgramDevice()
     // Everything the operator set is read before the first send: a failure
     // message box of a send runs a message loop, and a redisplay from the
     // records inside it must not overwrite the settings still to be compared.
-    const std::string name = wideToAnsi(m_deviceName.GetWindowTextW(), LD_NAME_LIMIT);
-    const std::string pin = wideToAnsi(m_pinCode.GetWindowTextW(), LD_PIN_LIMIT);
-    const int echo = m_echoMode.GetCheck();
-    const int escape = m_escapeMode.GetCheck();
-    const int sleep = m_autoPower.GetCheck();
-    const int remote = m_remoteConfiguration.GetCheck();
-    const int response = m_commandResponse.GetCheck();
-    int32_t baud = 0;
-    const bool haveBaud = selectedNumber(m_baudRate, baud);
-    const int parityPos = m_parity.GetCurSel();
-    const int32_t stopBits = IsDlgButtonChecked(IDC_LD_STOP_ONE) == BST_CHECKED ? 1 : 2;
-    const bool discoverable = IsDlgButtonChecked(IDC_LD_DISCOVERABLE) == BST_CHECKED;
-    const bool nonDiscoverable = IsDlgButtonChecked(IDC_LD_NON_DISCOVERABLE) == BST_CHECKED;
-    const bool slave = IsDlgButtonChecked(IDC_LD_SLAVE) == BST_CHECKED;
-    const bool master = IsDlgButtonChecked(IDC_LD_MASTER) == BST_CHECKED;
-    const int autoConnect = m_autoConnect.GetCheck();
-    const int32_t flow = IsDlgButtonChecked(IDC_LD_FLOW_ENABLED) == BST_CHECKED ? 1 : 0;
-
-    char command[COMMAND_SIZE];
-    auto onOff = [](int check, int32_t known, const char* on, const char* off) {
-        if (check == BST_CHECKED && known == 0)
-            sendAtCommand(on, 0, 0);
-        else if (check != BST_CHECKED && known == 1)
-            sendAtCommand(off, 0, 0);
-    };
-
-    if (name != fieldText(device.name, sizeof device.name)) {
-        formatCommand(command, "%s=%s\r", "AT+NAME", name.c_str());
-        sendAtCommand(command, 0, 0);
-    }
-    if (!pin.empty() && pin != fieldText(device.pin, sizeof device.pin)) {
-        formatCommand(command, "%s=%s\r", "AT+PIN", pin.c_str());
-        sendAtCommand(command, 0, 0);
-    }
-    onOff(echo, device.echoOn, "AT+ECHO+\r", "AT+ECHO-\r");
-    onOff(escape, device.escapeOn, "AT+ESC+\r", "AT+ESC-\r");
-    onOff(sleep, device.sleepOn, "AT+SLEEP+\r", "AT+SLEEP-\r");
-    onOff(remote, device.remoteConfig, "AT+RCFG+\r", "AT+RCFG-\r");
-    onOff(response, device.responseOn, "AT+RESP+\r", "AT+RESP-\r");
-
+    auto checked = [this](int id) { return IsDlgButtonChecked(id) == BST_CHECKED; };
+    auto onOff = [](const CButton& box) { return box.GetCheck() == BST_CHECKED ? 1 : 0; };
+    WantedSettings wanted;
+    wanted.name = wideToAnsi(m_deviceName.GetWindowTextW(), LD_NAME_LIMIT);
+    // An emptied PIN box leaves the PIN alone.
+    std::string pin = wideToAnsi(m_pinCode.GetWindowTextW(), LD_PIN_LIMIT);
+    if (!pin.empty())
+        wanted.pin = pin;
+    wanted.echo = onOff(m_echoMode);
+    wanted.escape = onOff(m_escapeMode);
+    wanted.sleep = onOff(m_autoPower);
+    wanted.remoteConfig = onOff(m_remoteConfiguration);
+    wanted.response = onOff(m_commandResponse);
     // After a refresh with a baud code the list does not hold, nothing is
     // selected and there is no rate to compare.
-    if (haveBaud && baud != uart.baud) {
-        formatCommand(command, "AT+BAUD%d\r", baudRateToIndex(baud) + 10);
-        sendAtCommand(command, 0, 0);
-    }
-    if (parityPos >= 0 && parityPos < 3 && kParityCodes[parityPos] != uart.parity) {
-        formatCommand(command, "AT+PAR%d\r", parityPos);
-        sendAtCommand(command, 0, 0);
-    }
-    if (stopBits != uart.stopBits) {
-        formatCommand(command, "AT+STOP%d\r", stopBits);
-        sendAtCommand(command, 0, 0);
-    }
-    if (discoverable && device.discoverable == 0)
-        sendAtCommand("AT+DCOV+\r", 0, 0);
-    else if (nonDiscoverable && device.discoverable == 1)
-        sendAtCommand("AT+DCOV-\r", 0, 0);
-    if (slave && device.role == 1)
-        sendAtCommand("AT+ROLES\r", 0, 0);
-    else if (master && device.role == 2)
-        sendAtCommand("AT+ROLEM\r", 0, 0);
-    onOff(autoConnect, device.autoConnect, "AT+ACON+\r", "AT+ACON-\r");
-    if (flow != uart.flow) {
-        formatCommand(command, "AT+FLOW%c\r", flow == 1 ? '+' : '-');
-        sendAtCommand(command, 0, 0);
-    }
+    int32_t baud = 0;
+    if (selectedNumber(m_baudRate, baud))
+        wanted.baud = baud;
+    const int parityPos = m_parity.GetCurSel();
+    if (parityPos >= 0 && parityPos < PARITY_SETTINGS)
+        wanted.parity = kParitySettings[parityPos].code;
+    wanted.stopBits = checked(IDC_LD_STOP_ONE) ? 1 : 2;
+    if (checked(IDC_LD_DISCOVERABLE) || checked(IDC_LD_NON_DISCOVERABLE))
+        wanted.discoverable = checked(IDC_LD_DISCOVERABLE) ? 1 : 0;
+    if (checked(IDC_LD_SLAVE) || checked(IDC_LD_MASTER))
+        wanted.role = checked(IDC_LD_SLAVE) ? ROLE_SLAVE : ROLE_MASTER;
+    wanted.autoConnect = onOff(m_autoConnect);
+    wanted.flow = checked(IDC_LD_FLOW_ENABLED) ? 1 : 0;
+
+    char command[COMMAND_SIZE];
+    for (Setting setting : {Setting::Name, Setting::Pin, Setting::Echo, Setting::Escape, Setting::Sleep,
+                            Setting::RemoteConfig, Setting::Response, Setting::Baud, Setting::Parity,
+                            Setting::StopBits, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
+                            Setting::Flow})
+        if (settingCommand(wanted, setting, command))
+            sendAndWait(command);
 }
 
 void CLocalDevice::OnBnClickedSendAtCommand()
@@ -304,22 +247,22 @@ void CLocalDevice::OnBnClickedSendAtCommand()
     std::string command = wideToAnsi(typed, LD_AT_COMMAND_LIMIT);
     if (command != "+++")
         command += '\r';
-    sendAtCommand(command.c_str(), 1, command == "AT+ENQ\r" ? 1 : 0);
+    sendAtCommand(command.c_str(), LOG_SHOWN, command == "AT+ENQ\r" ? SEND_TIMED : SEND_BLOCKING);
 }
 
 void CLocalDevice::OnBnClickedDisableAuthentication()
 {
     bool checked = m_disableAuthentication.GetCheck() == BST_CHECKED;
     if (checked && device.pinDisabled == 0) {
-        sendAtCommand("AT+PIN-\r", 0, 0);
+        sendAndWait("AT+PIN-\r");
     } else if (!checked && device.pinDisabled == 1) {
         const std::string pin = fieldText(device.pin, LD_PIN_LIMIT);
         if (pin.empty()) {
-            sendAtCommand("AT+PIN=8642\r", 0, 0);   // the adapter's default PIN
+            sendAndWait("AT+PIN=8642\r");   // the adapter's default PIN
         } else {
             char command[COMMAND_SIZE];
             formatCommand(command, "AT+PIN=%s\r", pin.c_str());
-            sendAtCommand(command, 0, 0);
+            sendAndWait(command);
         }
     }
 }
@@ -327,7 +270,7 @@ void CLocalDevice::OnBnClickedDisableAuthentication()
 void CLocalDevice::OnBnClickedRestartDevice()
 {
     if (device.isDataMode == 1)
-        sendAtCommand("AT\r", 0, 0);
+        sendAndWait("AT\r");
     UartDeinit();
     resetEngineState();
     postNotify(ID_NOTIFY_STATUS, 0);
@@ -337,7 +280,7 @@ void CLocalDevice::OnBnClickedRestartDevice()
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise UART."));
         return;
     }
-    if (!sendSucceeded(sendAtCommand("AT\r", 0, 1)))
+    if (!sendSucceeded(sendTimed("AT\r")))
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
 }
 
@@ -345,7 +288,7 @@ void CLocalDevice::UpdateLocalDeviceWindow()
 {
     auto check = [](CButton& box, int32_t flag) { box.SetCheck(flag ? BST_CHECKED : BST_UNCHECKED); };
 
-    CheckRadioButton(IDC_LD_SLAVE, IDC_LD_MASTER, device.role == 1 ? IDC_LD_MASTER : IDC_LD_SLAVE);
+    CheckRadioButton(IDC_LD_SLAVE, IDC_LD_MASTER, device.role == ROLE_MASTER ? IDC_LD_MASTER : IDC_LD_SLAVE);
     m_deviceAddress.SetWindowTextW(fieldToWide(device.address, sizeof device.address).c_str());
     check(m_echoMode, device.echoOn);
     check(m_commandResponse, device.responseOn);
@@ -360,8 +303,7 @@ void CLocalDevice::UpdateLocalDeviceWindow()
     check(m_remoteConfiguration, device.remoteConfig);
     // A code the list does not hold (19, or 0 before the adapter reported
     // one) leaves the list without a selection.
-    int baudPosition = device.baudCode - 10;
-    m_baudRate.SetCurSel(baudPosition >= 0 && baudPosition <= 8 ? baudPosition : -1);
+    m_baudRate.SetCurSel(baudRowOfCode(device.baudCode));
     showLineSettings();
 }
 

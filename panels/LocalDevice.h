@@ -7,7 +7,6 @@
 class CLocalDevice : public CDialog {
 public:
     CLocalDevice();
-    ~CLocalDevice() override;
 
     // Redisplays the device record and the line settings of uart.
     void UpdateLocalDeviceWindow();
@@ -27,12 +26,11 @@ public:
     void OnBnClickedDisableAuthentication();
     void OnBnClickedRestartDevice();
 
-    bool RouteCommand(UINT id, UINT code) override;
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
-    void OnDestroy() override;
     BOOL OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult) override;
 
 private:

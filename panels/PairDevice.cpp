@@ -1,8 +1,8 @@
 #include "panels/PairDevice.h"
 
-#include "app/busywait.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/busywait.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "panels/panel_text.h"
@@ -70,7 +70,7 @@ bool fieldEmpty(const char* field)
 // procedure reads the pairing record only after each send.
 void send(const char* command)
 {
-    sendAtCommand(command, 0, 0);
+    sendAndWait(command);
 }
 
 // "AT+BOND=" and the address as bond commands carry it: without its dashes.
@@ -110,9 +110,9 @@ void CPairDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PD_DEVICE2_NAME, m_device2Name);
 }
 
-bool CPairDevice::RouteCommand(UINT id, UINT code)
+bool CPairDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CPairDevice::OnInitDialog()
@@ -141,7 +141,7 @@ int CPairDevice::restoreUartSettings(int32_t baud, int32_t parity, int32_t flow,
     }
     debugLog("PAIRING: Restoring UART Settings baud %d, parity %d, flow %d, stopbits %d", baud, parity, flow,
              stopBits);
-    return uartChangeSettingsHook();
+    return portChangeSettings();
 }
 
 void CPairDevice::OnBnClickedPairDevice()
@@ -154,7 +154,7 @@ void CPairDevice::OnBnClickedPairDevice()
     {
         EngineLock lock;
         memset(&pairing, 0, sizeof pairing);
-        pairing.pairState = 1;
+        pairing.pairState = PAIR_SEARCHING_DEVICE2;
         copyText(pairing.device1Address, sizeof pairing.device1Address, device.address, sizeof device.address);
         copyText(pairing.device1Name, sizeof pairing.device1Name, device.name, sizeof device.name);
     }
@@ -166,25 +166,26 @@ void CPairDevice::OnBnClickedPairDevice()
     // Every failure from here on puts Device 1's line settings back.
     auto fail = [&](const wchar_t* text) {
         showMessageBox(text);
-        setPairState(0);
+        setPairState(PAIR_IDLE);
         if (restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)
             showMessageBox(L"ERROR: Failed to restore UART Settings.");
     };
 
     send("AT\r");
     bool searched = false;
-    if (currentPairState() != 2) {
+    if (currentPairState() != PAIR_DEVICE2_FOUND) {
         // Device 2 may listen at other line settings: from where the search
         // stands, one setting per attempt.
         searched = true;
-        while (tryIterations("AT\r", 0) != 0 && !pairFailed() && currentPairState() != 2) {
+        while (tryIterations("AT\r", SEND_BLOCKING) != 0 && !pairFailed() &&
+               currentPairState() != PAIR_DEVICE2_FOUND) {
         }
     }
     if (takePairFailed()) {
         debugLog("PAIRING: Retrying sending AT Command to Device 2");
         send("AT\r");
     }
-    if (currentPairState() != 2) {
+    if (currentPairState() != PAIR_DEVICE2_FOUND) {
         fail(L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is towards the connector. Aborting Pairing");
         return;
     }
@@ -205,26 +206,26 @@ void CPairDevice::OnBnClickedPairDevice()
     formatCommand(command, "%sS\r", "AT+ROLE");
     send(command);
     sendBond(pairing.device1Address, sizeof pairing.device1Address);
-    if (currentPairState() != 3) {
+    if (currentPairState() != PAIR_DEVICE2_BONDED) {
         fail(L"ERROR: Failed to Bond Device 2.Aborting Pairing");
         return;
     }
 
     if (searched && restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0) {
         showMessageBox(L"ERROR: Failed to restore UART Settings. Aborting Pairing. You may need to restart Device.");
-        setPairState(0);
+        setPairState(PAIR_IDLE);
         return;
     }
     askForDevice(L"Connect Device 1 to COM%d and then Press OK");
     formatCommand(command, "%sM\r", "AT+ROLE");
     send(command);
     sendBond(pairing.device2Address, sizeof pairing.device2Address);
-    if (currentPairState() == 4) {
+    if (currentPairState() == PAIR_COMPLETE) {
         showMessageBox(L"Pairing completed successfully");
     } else {
         // Device 1's settings are current: nothing to restore.
         showMessageBox(L"ERROR: Failed to Bond Device 1.Aborting Pairing");
-        setPairState(0);
+        setPairState(PAIR_IDLE);
     }
 }
 
@@ -238,7 +239,7 @@ void CPairDevice::OnBnClickedUnpairDevice()
     const SavedLine saved = saveLine();
     {
         EngineLock lock;
-        pairing.pairState = 5;
+        pairing.pairState = UNPAIR_DEVICE1;
         // A failure left over from an earlier procedure must not end this
         // one's search after its first attempt.
         pairing.pairFailed = 0;
@@ -246,28 +247,28 @@ void CPairDevice::OnBnClickedUnpairDevice()
     char unbond[COMMAND_SIZE];
     formatCommand(unbond, "%s-\r", "AT+BOND");
     send(unbond);
-    if (currentPairState() != 6) {
+    if (currentPairState() != UNPAIR_DEVICE2) {
         showMessageBox(L"ERROR: Failed to Unbond Device 1.Aborting Unpairing");
-        setPairState(0);
+        setPairState(PAIR_IDLE);
         return;
     }
 
     askForDevice(L"Connect Device 2 to COM%d and then Press OK");
     send(unbond);
     bool searched = false;
-    if (currentPairState() != 0) {
+    if (currentPairState() != PAIR_IDLE) {
         // Each attempt sends the unbond command itself at its new setting.
         searched = true;
-        while (tryIterations(unbond, 0) != 0 && !pairFailed() && currentPairState() != 0) {
+        while (tryIterations(unbond, SEND_BLOCKING) != 0 && !pairFailed() && currentPairState() != PAIR_IDLE) {
         }
     }
     if (takePairFailed()) {
         debugLog("PAIRING: Retrying sending AT Command to Device 2");
         send(unbond);
     }
-    if (currentPairState() != 0) {
+    if (currentPairState() != PAIR_IDLE) {
         showMessageBox(L"ERROR: Failed to Unbond Device 2.Aborting Unpairing");
-        setPairState(0);
+        setPairState(PAIR_IDLE);
         if (restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)
             showMessageBox(L"ERROR: Failed to restore UART Settings.");
         return;

@@ -21,7 +21,7 @@ public:
     // the port took them, 1 when not.
     int restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits);
 
-    bool RouteCommand(UINT id, UINT code) override;
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

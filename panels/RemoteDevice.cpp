@@ -1,6 +1,6 @@
 #include "panels/RemoteDevice.h"
 
-#include "app/msgbox.h"
+#include "common/msgbox.h"
 #include "atcommand/atcommand.h"
 #include "panels/panel_text.h"
 
@@ -29,9 +29,9 @@ bool connected()
 
 CRemoteDevice::CRemoteDevice() : CDialog(IDD_REMOTE_DEVICE) {}
 
-bool CRemoteDevice::RouteCommand(UINT id, UINT code)
+bool CRemoteDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
 {
-    return routeCommand(this, kRoutes, id, code);
+    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 void CRemoteDevice::DoDataExchange(CDataExchange* pDX)

@@ -16,7 +16,7 @@ public:
     void OnBnClickedProgramRemoteDevice();
     void OnBnClickedExitRemoteAccess();
 
-    bool RouteCommand(UINT id, UINT code) override;
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -1,6 +1,6 @@
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
-#include "app/busywait.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/busywait.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 
 #include <atomic>
 #include <cstdio>
@@ -13,7 +13,6 @@
 
 Uart uart;
 uint8_t rxBuffer[RX_BUFFER_SIZE];
-UartReceiveHook uartReceiveHook = nullptr;
 
 HANDLE hComPort = nullptr;
 HANDLE hardwareMutex = nullptr;
@@ -135,8 +134,8 @@ bool dispatchBlock(uint32_t count)
 
     if (count > RX_BUFFER_SIZE)
         count = RX_BUFFER_SIZE;
-    if (uartReceiveHook)
-        uartReceiveHook(rxBuffer, count);
+    if (seams.uartReceive)
+        seams.uartReceive(rxBuffer, count);
     else
         dispatchUartData(static_cast<int32_t>(count));
 

@@ -1,5 +1,6 @@
 // Serial port driver: the one COM port the tool talks to.
 #pragma once
+#include "common/seams.h"
 #include <windows.h>
 #include <cstdint>
 
@@ -20,7 +21,7 @@ struct Uart {
     int32_t port;
     int32_t baud;
     int32_t stopBits;
-    int32_t parity;   // PARITY_NONE 0x0100, PARITY_ODD 0x0200, PARITY_EVEN 0x0400
+    int32_t parity;   // a Win32 parity code of the line-settings table
     int32_t flow;     // 1 = RTS/CTS
     volatile int32_t isUartActive;
     UartEventCallback eventCallback;
@@ -38,10 +39,8 @@ void UartEventHandler(uint32_t event, uint32_t* count);
 DWORD WINAPI tReadThread(LPVOID);
 int UartDeinit();
 
-// Receive hook: every received block goes to dispatchUartData (the AT
-// command engine) unless a test has installed its own hook here.
-using UartReceiveHook = void (*)(const uint8_t* data, uint32_t count);
-extern UartReceiveHook uartReceiveHook;
+// Every received block goes to dispatchUartData (the AT command engine)
+// unless a test has set seams.uartReceive (common/seams.h).
 
 // The engine's receive dispatch, given the count of new bytes in rxBuffer.
 void dispatchUartData(int32_t count);

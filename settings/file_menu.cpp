@@ -1,15 +1,14 @@
 // File menu: "Load Settings File" and "Save Settings File".
 #include "settings/settings.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 
 #include <windows.h>
 #include <commdlg.h>
 #include <cwchar>
 
-FileDialogHook fileDialogHook = nullptr;
 
 namespace {
 
@@ -42,8 +41,8 @@ Choice chooseFile(bool save, char (&title)[FILE_TITLE_SIZE])
 
     BOOL chosen = FALSE;
     unsigned long error = 0;
-    if (fileDialogHook) {
-        chosen = fileDialogHook(&dialog, save, &error);
+    if (seams.fileDialog) {
+        chosen = seams.fileDialog(&dialog, save, &error);
     } else if (HMODULE commonDialogs = LoadLibraryW(L"comdlg32.dll")) {
         // Loaded here, not linked: linked, the common dialogs bring the
         // print spooler into every start of the tool, the largest single

@@ -1,8 +1,8 @@
 // The settings file: a text file of "Key = Value" lines holding the line
 // settings and the adapter's own settings.
 #include "settings/settings.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
 #include "atcommand/internal.h"
 #include "serial/uart.h"
 
@@ -15,7 +15,6 @@
 #include <string>
 
 LoadedSettings loadedSettings;
-SettingsFileWriteFn settingsFileWrite = &fwrite;
 
 namespace {
 
@@ -137,12 +136,8 @@ void storeValue(Key key, const char* value, const char* line)
     case KEY_PARITY:
         // The comment line writes these in lower case, but only the
         // capitalised forms count; anything else leaves parity alone.
-        if (strcmp(value, "None") == 0)
-            loadedSettings.parity = 0x0100;
-        else if (strcmp(value, "Odd") == 0)
-            loadedSettings.parity = 0x0200;
-        else if (strcmp(value, "Even") == 0)
-            loadedSettings.parity = 0x0400;
+        if (int row = parityRowOfWord(value); row >= 0)
+            loadedSettings.parity = kParitySettings[row].code;
         return;
     case KEY_NAME:
         storeText(loadedSettings.name, sizeof loadedSettings.name, value, "Name", line);
@@ -152,12 +147,12 @@ void storeValue(Key key, const char* value, const char* line)
         return;
     case KEY_ROLE:
         if (_stricmp(value, "Master") == 0) {
-            loadedSettings.role = 1;
+            loadedSettings.role = ROLE_MASTER;
         } else if (strcmp(value, "Slave") == 0) {
-            loadedSettings.role = 2;
+            loadedSettings.role = ROLE_SLAVE;
         } else {
             debugLog("Invalid value for role in Line %s. Using Default role Slave", line);
-            loadedSettings.role = 2;
+            loadedSettings.role = ROLE_SLAVE;
         }
         return;
     default:
@@ -320,24 +315,23 @@ std::string settingsText(const LoadedSettings& values)
     };
     text += "# RZ310 Configuration Utility Settings\n";
     add("Port = COM%d\n", values.port);
-    text += "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n";
+    text += "# Valid baudrate values ";
+    for (const BaudSetting& row : kBaudSettings)
+        add(&row == kBaudSettings ? "%d" : ",%d", row.rate);
+    text += "\n";
     add("Baud = %d\n", values.baud);
     add("StopBits = %d\n", values.stopBits);
     add("FlowControl = %s\n", onOffText(values.flowControl));
     text += "# Valid parity values are none, odd, even\n";
-    if (values.parity == 0x0100)
-        text += "Parity = None\n";
-    else if (values.parity == 0x0200)
-        text += "Parity = Odd\n";
-    else if (values.parity == 0x0400)
-        text += "Parity = Even\n";
+    if (int row = parityRowOfCode(values.parity); row >= 0)
+        text += kParitySettings[row].fileLine;
     add("Name = %s\n", name);
     add("Pin = %s\n", pin);
     add("Discoverable = %s\n", onOffText(values.discoverable));
     add("DisablePin = %s\n", onOffText(values.disablePin));
-    if (values.role == 1)
+    if (values.role == ROLE_MASTER)
         text += "Role = Master\n";
-    else if (values.role == 2)
+    else if (values.role == ROLE_SLAVE)
         text += "Role = Slave\n";
     add("AutoConnect = %s\n", onOffText(values.autoConnect));
     add("EscapeMode = %s\n", onOffText(values.escapeMode));
@@ -372,7 +366,7 @@ int writeWhole(const std::wstring& path, const std::string& text)
         reportCreateFailure(error != 0 ? error : EINVAL);
         return 0;
     }
-    bool failed = settingsFileWrite(text.data(), 1, text.size(), file) != text.size();
+    bool failed = seams.settingsFileWrite(text.data(), 1, text.size(), file) != text.size();
     // A full disk shows only here; a half-written file is not a saved one.
     failed = fflush(file) != 0 || ferror(file) != 0 || failed;
     failed = fclose(file) != 0 || failed;

@@ -1,5 +1,6 @@
 // The settings file: format, reader, writer and the File menu commands.
 #pragma once
+#include "common/seams.h"
 #include <cstdint>
 #include <cstdio>
 
@@ -49,15 +50,4 @@ void saveSettingsFile();
 // what the adapter holds.
 void programLoadedSettings();
 
-// Test seam: writes the settings file's text into the open file, as fwrite
-// does (the default); returns the count written, short when the disk is full.
-using SettingsFileWriteFn = size_t (*)(const void* data, size_t size, size_t count, FILE* file);
-extern SettingsFileWriteFn settingsFileWrite;
 
-// Test seam for the File menu: when set, called instead of the system's
-// open-file (save false) or save-file (save true) dialog with the dialog's
-// record as the menu command filled it in. Returns what the dialog would; on
-// FALSE, *error is the dialog's extended error code.
-struct tagOFNW;
-using FileDialogHook = int (*)(tagOFNW* dialog, bool save, unsigned long* error);
-extern FileDialogHook fileDialogHook;

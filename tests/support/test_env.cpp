@@ -1,6 +1,6 @@
 #include "support/test_env.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 
 namespace {
 MessageBoxRecorder* activeRecorder = nullptr;
@@ -9,12 +9,12 @@ MessageBoxRecorder* activeRecorder = nullptr;
 MessageBoxRecorder::MessageBoxRecorder(int answer) : answer_(answer)
 {
     activeRecorder = this;
-    messageBoxHook = &MessageBoxRecorder::hook;
+    seams.messageBox = &MessageBoxRecorder::hook;
 }
 
 MessageBoxRecorder::~MessageBoxRecorder()
 {
-    messageBoxHook = nullptr;
+    seams.messageBox = nullptr;
     activeRecorder = nullptr;
 }
 

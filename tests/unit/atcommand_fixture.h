@@ -3,7 +3,7 @@
 // were already waiting in the driver; the real read thread is exercised by
 // it_engine.
 #pragma once
-#include "app/notify.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "support/test_env.h"
@@ -53,7 +53,7 @@ protected:
     void SetUp() override
     {
         current = this;
-        uartWriteHook = [](const uint8_t* buffer, uint32_t length) {
+        seams.uartWrite = [](const uint8_t* buffer, uint32_t length) {
             std::string text(reinterpret_cast<const char*>(buffer), length);
             current->written.push_back(text);
             auto reply = current->replies.find(text);
@@ -61,15 +61,15 @@ protected:
                 feed(reply->second);
             return 0;
         };
-        uartChangeSettingsHook = [] {
+        seams.uartChangeSettings = [] {
             current->settingsApplied.push_back({uart.baud, uart.parity, uart.stopBits, uart.flow});
             return current->changeResult;
         };
-        setTimerHook = [](HWND, UINT_PTR id, UINT ms, TIMERPROC) -> UINT_PTR {
+        seams.setTimer = [](HWND, UINT_PTR id, UINT ms, TIMERPROC) -> UINT_PTR {
             current->timersArmed.emplace_back(id, ms);
             return id;
         };
-        atCommandWaitMs = 100;
+        seams.atCommandWaitMs = 100;
         atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
         memset(&atCommand, 0, sizeof atCommand);
         memset(&uart, 0, sizeof uart);
@@ -83,10 +83,10 @@ protected:
 
     void TearDown() override
     {
-        uartWriteHook = UartWrite;
-        uartChangeSettingsHook = UartChangeSettings;
-        setTimerHook = SetTimer;
-        atCommandWaitMs = 2000;
+        seams.uartWrite = UartWrite;
+        seams.uartChangeSettings = UartChangeSettings;
+        seams.setTimer = SetTimer;
+        seams.atCommandWaitMs = 2000;
         CloseHandle(atCommandEvent);
         atCommandEvent = nullptr;
         memset(&atCommand, 0, sizeof atCommand);

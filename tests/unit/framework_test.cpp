@@ -48,7 +48,7 @@ protected:
             PostMessageW(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         return TRUE;
     }
-    bool RouteCommand(UINT, UINT) override
+    bool RouteCommand(UINT, UINT, LPARAM) override
     {
         if (throwOnCommand)
             throw std::runtime_error("handler failed");

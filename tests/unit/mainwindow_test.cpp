@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "app/RZ310_ConfigDlg.h"
-#include "app/debuglog.h"
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/debuglog.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
@@ -104,9 +104,9 @@ protected:
         for (const wchar_t* f : {L"\\settings.txt", L"\\Debug.txt"})
             DeleteFileW((dir + f).c_str());
         RemoveDirectoryW(dir.c_str());
-        shellOpenHook = nullptr;
-        uartWriteHook = savedWrite;
-        setTimerHook = savedTimer;
+        seams.shellOpen = nullptr;
+        seams.uartWrite = savedWrite;
+        seams.setTimer = savedTimer;
         memset(&atCommand, 0, sizeof atCommand);
         resetEngineState();
     }
@@ -124,8 +124,8 @@ protected:
     std::wstring previousDir, dir;
     MessageBoxRecorder boxes;
     std::unique_ptr<CRZ310_ConfigDlg> dlg;
-    UartWriteFn savedWrite = uartWriteHook;
-    SetTimerFn savedTimer = setTimerHook;
+    UartWriteFn savedWrite = seams.uartWrite;
+    SetTimerFn savedTimer = seams.setTimer;
 };
 
 }  // namespace
@@ -182,7 +182,7 @@ TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
          },
          replaceAll(replaceAll(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off")},
     };
-    uartWriteHook = captureWrite;
+    seams.uartWrite = captureWrite;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.why);
         std::ofstream(L"settings.txt") << saved;   // text mode, as the tool writes it
@@ -261,8 +261,8 @@ TEST_F(MainWindowTest, StatusLightsChooseTheirCellFromTheRecords)
 TEST_F(MainWindowTest, EachTimerEndsItsOwnWork)
 {
     open();
-    uartWriteHook = captureWrite;
-    setTimerHook = noTimer;
+    seams.uartWrite = captureWrite;
+    seams.setTimer = noTimer;
     written.clear();
 
     // A command sent with a timer and never answered is given up.
@@ -309,7 +309,7 @@ TEST_F(MainWindowTest, EachTimerEndsItsOwnWork)
 TEST_F(MainWindowTest, AHandledReplyKillsTheHandshakeTimerOnTheWindowsThread)
 {
     open();
-    uartWriteHook = captureWrite;
+    seams.uartWrite = captureWrite;
     device.isConnected = device.isDataMode = 1;
     startHandshake();
     std::thread([] {
@@ -329,7 +329,7 @@ TEST_F(MainWindowTest, HelpDocumentsOpenInTheStartupDirectoryAndReportByResult)
     SetCurrentDirectoryW(previousDir.c_str());   // the operator moved on
     static std::wstring seenFile, seenDir;
     static INT_PTR answer;
-    shellOpenHook = [](const wchar_t* file) -> INT_PTR {
+    seams.shellOpen = [](const wchar_t* file) -> INT_PTR {
         seenFile = file;
         seenDir = cwd();
         return answer;
@@ -356,21 +356,27 @@ TEST_F(MainWindowTest, HelpDocumentsOpenInTheStartupDirectoryAndReportByResult)
 TEST_F(MainWindowTest, DebugMenuChecksItsItemWhileTheTraceIsOn)
 {
     open();
-    ASSERT_EQ(mainMenu, GetMenu(dlg->m_hWnd));
+    ASSERT_EQ(dlg->menu(), GetMenu(dlg->m_hWnd));
     for (UINT expected : {UINT{MF_CHECKED}, UINT{0}}) {
         command(ID_DEBUG_ENABLE_DEBUG);
-        EXPECT_EQ(GetMenuState(mainMenu, ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED, expected);
+        EXPECT_EQ(GetMenuState(dlg->menu(), ID_DEBUG_ENABLE_DEBUG, MF_BYCOMMAND) & MF_CHECKED, expected);
         EXPECT_EQ(debugFlag, expected ? 1 : 0);
     }
 }
 
-TEST_F(MainWindowTest, InquiryClearEmptiesTheConnectionResults)
+TEST_F(MainWindowTest, InquiryClearAndDeviceControlsReachTheirPanels)
 {
     open();
     HWND list = GetDlgItem(dlg->connection()->m_hWnd, IDC_CN_RESULTS);
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"0012-6F-123456"));
     command(ID_NOTIFY_INQUIRY_CLEAR);
     EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
+
+    HWND program = GetDlgItem(dlg->localDevice()->m_hWnd, IDC_LD_PROGRAM_DEVICE);
+    for (BOOL enable : {TRUE, FALSE}) {
+        command(ID_NOTIFY_DEVICE_CONTROLS, enable);
+        EXPECT_EQ(IsWindowEnabled(program), enable);
+    }
 }
 
 TEST_F(MainWindowTest, FirmwareVersionIsShownWholeWithoutReadingPastTheField)

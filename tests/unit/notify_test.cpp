@@ -1,7 +1,7 @@
 // The message-box seam and the notifications posted to the main window.
 #include <gtest/gtest.h>
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include <string>
 #include <vector>
 
@@ -12,11 +12,11 @@ int recordBox(const wchar_t* text, UINT) { shown.push_back(text); return IDCANCE
 
 TEST(MessageBoxSeam, HookSeesTextAndAnswersAndLongTextsAreCutToTheBuffer)
 {
-    messageBoxHook = recordBox;
+    seams.messageBox = recordBox;
     shown.clear();
     EXPECT_EQ(showMessageBoxA("Failed to open COM7.", MB_OKCANCEL), IDCANCEL);
     showMessageBoxA(std::string(3000, 'x').c_str());
-    messageBoxHook = nullptr;
+    seams.messageBox = nullptr;
     EXPECT_EQ(shown, (std::vector<std::wstring>{L"Failed to open COM7.", std::wstring(1023, L'x')}));
 }
 

@@ -5,8 +5,8 @@
 #include "atcommand_fixture.h"
 #include "gui_test_util.h"
 
-#include "app/busywait.h"
-#include "app/msgbox.h"
+#include "common/busywait.h"
+#include "common/msgbox.h"
 #include "framework/wnd.h"
 #include "panels/PairDevice.h"
 
@@ -46,7 +46,7 @@ protected:
     {
         EngineTest::SetUp();
         self = this;
-        uartWriteHook = [](const uint8_t* buffer, uint32_t length) {
+        seams.uartWrite = [](const uint8_t* buffer, uint32_t length) {
             std::string text(reinterpret_cast<const char*>(buffer), length);
             self->trail.push_back(text);
             const ScriptedAdapter& adapter = self->adapters[self->attached];
@@ -56,11 +56,11 @@ protected:
                 feed(answer->second);
             return 0;
         };
-        uartChangeSettingsHook = [] {
+        seams.uartChangeSettings = [] {
             self->trail.push_back(settingText({uart.baud, uart.parity, uart.stopBits, uart.flow}));
             return self->changeResult;
         };
-        messageBoxHook = [](const wchar_t* text, UINT) {
+        seams.messageBox = [](const wchar_t* text, UINT) {
             std::string box = "box " + narrow(text);
             self->trail.push_back(box);
             if (box == kConnect2)

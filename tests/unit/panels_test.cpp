@@ -5,7 +5,7 @@
 // the order, the limits and the cases the simulator cannot set up.
 #include <gtest/gtest.h>
 
-#include "app/notify.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
@@ -14,6 +14,7 @@
 #include "serial/uart.h"
 #include "support/test_env.h"
 #include "gui_test_util.h"
+#include "program_table.h"
 
 #include <algorithm>
 #include <cstring>
@@ -65,9 +66,9 @@ protected:
         written.clear();
         timersArmed.clear();
         writeResult = 0;
-        uartWriteHook = captureWrite;
-        setTimerHook = captureTimer;
-        atCommandWaitMs = 100;   // an unanswered command fails fast
+        seams.uartWrite = captureWrite;
+        seams.setTimer = captureTimer;
+        seams.atCommandWaitMs = 100;   // an unanswered command fails fast
         parent.Attach(main.hwnd());
     }
 
@@ -75,9 +76,9 @@ protected:
     {
         panel.reset();
         uart.isUartActive = 0;
-        uartWriteHook = savedWrite;
-        setTimerHook = savedTimer;
-        atCommandWaitMs = savedWait;
+        seams.uartWrite = savedWrite;
+        seams.setTimer = savedTimer;
+        seams.atCommandWaitMs = savedWait;
         memset(&atCommand, 0, sizeof atCommand);
         resetEngineState();
         parent.Detach();
@@ -140,16 +141,16 @@ protected:
     StandInMainWindow main;
     CWnd parent;
     std::unique_ptr<CLocalDevice> panel;
-    UartWriteFn savedWrite = uartWriteHook;
-    SetTimerFn savedTimer = setTimerHook;
-    DWORD savedWait = atCommandWaitMs;
+    UartWriteFn savedWrite = seams.uartWrite;
+    SetTimerFn savedTimer = seams.setTimer;
+    DWORD savedWait = seams.atCommandWaitMs;
 };
 
 }  // namespace
 
 // Start-up shows what uart holds; the end-to-end tests see the defaults and
 // a saved 9600 8N1 come back, not the port or a parity.
-TEST_F(PanelTest, LocalDeviceShowsUartsPortAndParityAndUnhooksWhenGone)
+TEST_F(PanelTest, LocalDeviceShowsUartsPortAndParity)
 {
     create();   // lists the ports
     ASSERT_GE(uart.comPortCount, 2);
@@ -158,12 +159,6 @@ TEST_F(PanelTest, LocalDeviceShowsUartsPortAndParityAndUnhooksWhenGone)
     create();
     EXPECT_EQ(selection(IDC_LD_COM_PORT), 1);
     EXPECT_EQ(selection(IDC_LD_PARITY), 2);
-
-    // The engine enables the controls through a hook that must not outlive
-    // the panel.
-    ASSERT_NE(enableDeviceControlsHook, nullptr);
-    panel.reset();
-    EXPECT_EQ(enableDeviceControlsHook, nullptr);
 }
 
 TEST_F(PanelTest, LocalDeviceRefreshReadsNoFieldPastItsEnd)
@@ -235,18 +230,20 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
 {
     create();
     showKnownAdapter();
-    setText(IDC_LD_DEVICE_NAME, L"Bench");
-    setText(IDC_LD_PIN_CODE, L"1234");
+    uart.flow = 1;
+    setText(IDC_LD_DEVICE_NAME, L"Other Adapter");
+    setText(IDC_LD_PIN_CODE, L"1111");
     for (int id : {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG,
                    IDC_LD_COMMAND_RESPONSE, IDC_LD_STOP_TWO, IDC_LD_NON_DISCOVERABLE, IDC_LD_MASTER,
-                   IDC_LD_AUTO_CONNECT, IDC_LD_FLOW_ENABLED})
+                   IDC_LD_AUTO_CONNECT, IDC_LD_FLOW_DISABLED})
         click(id);
     select(IDC_LD_BAUD_RATE, 7);
-    select(IDC_LD_PARITY, 1);
+    select(IDC_LD_PARITY, 2);
     EXPECT_EQ(sentBy(IDC_LD_PROGRAM_DEVICE),
-              (Lines{"AT+NAME=Bench\r", "AT+PIN=1234\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r", "AT+RCFG-\r",
-                     "AT+RESP-\r", "AT+BAUD17\r", "AT+PAR1\r", "AT+STOP2\r", "AT+DCOV-\r", "AT+ROLEM\r",
-                     "AT+ACON-\r", "AT+FLOW+\r"}));
+              everyChangeIn({Setting::Name, Setting::Pin, Setting::Echo, Setting::Escape, Setting::Sleep,
+                             Setting::RemoteConfig, Setting::Response, Setting::Baud, Setting::Parity,
+                             Setting::StopBits, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
+                             Setting::Flow}));
 
     // The other direction of each switch.
     create();
@@ -254,13 +251,15 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
     device.echoOn = device.escapeOn = device.sleepOn = device.remoteConfig = device.responseOn = 0;
     device.autoConnect = device.discoverable = 0;
     device.role = 1;
-    uart.flow = 1;
+    uart.flow = 0;
+    select(IDC_LD_PARITY, 1);
     for (int id : {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG,
                    IDC_LD_COMMAND_RESPONSE, IDC_LD_AUTO_CONNECT})
         check(id, true);
+    click(IDC_LD_FLOW_ENABLED);
     EXPECT_EQ(sentBy(IDC_LD_PROGRAM_DEVICE), (Lines{"AT+ECHO+\r", "AT+ESC+\r", "AT+SLEEP+\r", "AT+RCFG+\r",
-                                                    "AT+RESP+\r", "AT+DCOV+\r", "AT+ROLES\r", "AT+ACON+\r",
-                                                    "AT+FLOW-\r"}));
+                                                    "AT+RESP+\r", "AT+PAR1\r", "AT+DCOV+\r", "AT+ROLES\r",
+                                                    "AT+ACON+\r", "AT+FLOW+\r"}));
 }
 
 TEST_F(PanelTest, ProgramDeviceEdgeCasesAndLimits)

@@ -65,7 +65,7 @@ TEST_F(SettingsFile, WrittenRecordsReadBackEqual)
     uart.port = 12;
     uart.baud = 230400;
     uart.stopBits = 2;
-    uart.parity = 0x0400;
+    uart.parity = PARITY_EVEN;
     uart.flow = device.echoOn = device.discoverable = device.escapeOn = device.autoConnect = 0;
     device.responseOn = device.remoteConfig = 0;
     device.sleepOn = device.pinDisabled = device.role = 1;
@@ -73,7 +73,7 @@ TEST_F(SettingsFile, WrittenRecordsReadBackEqual)
     // Names holding key words are names: the key is the text before "=".
     for (const char* name : {"Fifteen chars!!", "SerialPort", "Name = Baud Box", "Role=Master Pin", "DisablePin"}) {
         strcpy(device.name, name);
-        LoadedSettings want{12, 230400, 2, 0x0400, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, "", "1234567"};
+        LoadedSettings want{12, 230400, 2, PARITY_EVEN, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, "", "1234567"};
         strcpy(want.name, name);
         ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
         memset(&loadedSettings, 0x55, sizeof loadedSettings);
@@ -158,11 +158,11 @@ TEST_F(SettingsFile, FailuresAreNoSuccess)
     // old file as it was.
     writeBytes(path, exampleFile);
     device.role = 1;
-    settingsFileWrite = [](const void* data, size_t, size_t count, FILE* file) {
+    seams.settingsFileWrite = [](const void* data, size_t, size_t count, FILE* file) {
         return fwrite(data, 1, count / 2, file);
     };
     std::string trace = traced([&] { EXPECT_EQ(writeSettingsFile(path.c_str()), 0); });
-    settingsFileWrite = &fwrite;
+    seams.settingsFileWrite = &fwrite;
     EXPECT_NE(trace.find("Failed to write"), std::string::npos);
     EXPECT_EQ(readBytes(path), exampleFile);
     EXPECT_EQ(readBytes(path + ".tmp"), "<missing>");

@@ -37,7 +37,7 @@ protected:
         SettingsTest::SetUp();
         seen = Seen{};
         chosenTitle.clear();
-        fileDialogHook = recordDialog;
+        seams.fileDialog = recordDialog;
     }
 };
 
@@ -122,7 +122,7 @@ TEST_F(FileMenu, NamesThatDoNotFitTheTitleAreRefused)
 // same name; the file typed is the one read.
 TEST_F(FileMenu, RealDialogLoadsTheTypedPath)
 {
-    fileDialogHook = nullptr;
+    seams.fileDialog = nullptr;
     CreateDirectoryA(settingsTestPath("typed").c_str(), nullptr);
     ASSERT_EQ(writeSettingsFile(settingsTestPath("dialog.txt").c_str()), 1);
     uart.port = 8;   // loading never sends the port, so nothing else differs

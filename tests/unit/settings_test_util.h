@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commdlg.h>
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
@@ -85,7 +85,7 @@ inline void setExampleRecords()
     uart.port = 3;
     uart.baud = 9600;
     uart.stopBits = uart.flow = 1;
-    uart.parity = 0x0100;
+    uart.parity = PARITY_NONE;
     strcpy(device.name, "Serial Adapter");
     strcpy(device.pin, "8642");
     device.role = 2;
@@ -107,7 +107,7 @@ protected:
     }
     void TearDown() override
     {
-        fileDialogHook = nullptr;
+        seams.fileDialog = nullptr;
         SetCurrentDirectoryW(startDir);
         memset(&uart, 0, sizeof uart);
         memset(&device, 0, sizeof device);

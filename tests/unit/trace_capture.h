@@ -1,7 +1,7 @@
 // Switches the diagnostic log on into a temporary start-up directory and
 // hands back the lines written meanwhile.
 #pragma once
-#include "app/debuglog.h"
+#include "common/debuglog.h"
 
 #include <windows.h>
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The engine end to end: the real serial driver and its read thread against
 // the simulated adapter, timers and notifications as real window messages.
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "serial/uart.h"
@@ -18,7 +18,6 @@
 namespace {
 
 std::vector<std::vector<int>> applied;  // baud, parity, stop bits, flow of each change
-bool controlsEnabled = false;
 
 } // namespace
 
@@ -42,19 +41,16 @@ protected:
         bIndex = 10;
         bTry = 0;
         applied.clear();
-        controlsEnabled = false;
-        uartChangeSettingsHook = [] {
+        seams.uartChangeSettings = [] {
             applied.push_back({uart.baud, uart.parity, uart.stopBits, uart.flow});
             return UartChangeSettings();
         };
-        enableDeviceControlsHook = [](bool enable) { controlsEnabled = enable; };
     }
 
     void TearDown() override
     {
         UartDeinit();
-        uartChangeSettingsHook = UartChangeSettings;
-        enableDeviceControlsHook = nullptr;
+        seams.uartChangeSettings = UartChangeSettings;
         CloseHandle(atCommandEvent);
         atCommandEvent = nullptr;
     }
@@ -102,7 +98,14 @@ TEST_F(EngineOnTheLine, SearchFindsTheAdapterWhereThePhaseTableSaysStaysThereOnE
     ASSERT_EQ(sendAtCommand("AT\r", 0, 1), SEND_OK);
     ASSERT_TRUE(window.pumpUntil([this] { return sim.received().size() >= 3; }, 15000));
     ASSERT_TRUE(sim.ok("error off"));
-    ASSERT_TRUE(window.pumpUntil([] { return controlsEnabled; }, 30000));
+    // The adapter answered: the engine enables the panel's adapter controls.
+    const std::pair<UINT, LPARAM> enable{ID_NOTIFY_DEVICE_CONTROLS, TRUE};
+    ASSERT_TRUE(window.pumpUntil(
+        [this, enable] {
+            return std::find(window.notifications.begin(), window.notifications.end(), enable) !=
+                   window.notifications.end();
+        },
+        30000));
 
     // ERROR answers kept the search at the third setting.
     EXPECT_EQ(applied, (std::vector<std::vector<int>>{

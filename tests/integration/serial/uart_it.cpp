@@ -3,7 +3,7 @@
 // once, a failed read, writes that stay pending) come from stand-ins for the
 // port's read and write calls on the really open port.
 #include <gtest/gtest.h>
-#include "app/notify.h"
+#include "common/notify.h"
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
 #include "support/sim_client.h"
@@ -69,12 +69,12 @@ protected:
         ASSERT_TRUE(sim.ok("reset") && sim.ok("pace off"));
         sim.clear();
         clear();
-        uartReceiveHook = receiveHook;
+        seams.uartReceive = receiveHook;
     }
     void TearDown() override
     {
         UartDeinit();
-        uartReceiveHook = nullptr;
+        seams.uartReceive = nullptr;
         uartReadFile = ReadFile;
         uartWriteFile = WriteFile;
     }
@@ -276,7 +276,7 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
     static std::atomic<uintptr_t> low, high;
     low = UINTPTR_MAX;
     high = 0;
-    uartReceiveHook = [](const uint8_t* data, uint32_t count) {
+    seams.uartReceive = [](const uint8_t* data, uint32_t count) {
         volatile char mark = 0;
         low = std::min<uintptr_t>(low, reinterpret_cast<uintptr_t>(&mark));
         high = std::max<uintptr_t>(high, reinterpret_cast<uintptr_t>(&mark));
@@ -287,7 +287,7 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
     TraceCapture trace;
     ASSERT_EQ(open(19200), 0);
     received.holdMs = 0;
-    uartReceiveHook = receiveHook;
+    seams.uartReceive = receiveHook;
 
     std::string expected;
     for (int i = 0; i < RUN; ++i)

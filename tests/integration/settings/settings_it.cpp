@@ -16,12 +16,12 @@ protected:
         atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
         memset(&atCommand, 0, sizeof atCommand);
         resetEngineState();
-        fileDialogHook = chooseScratchFile;
+        seams.fileDialog = chooseScratchFile;
     }
     void TearDown() override
     {
         UartDeinit();
-        fileDialogHook = nullptr;
+        seams.fileDialog = nullptr;
         CloseHandle(atCommandEvent);
         window.pump(0);
     }

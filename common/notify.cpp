@@ -1,4 +1,4 @@
-#include "app/notify.h"
+#include "common/notify.h"
 
 HWND mainHwnd = nullptr;
 

@@ -1,7 +1,7 @@
-#include "app/msgbox.h"
-#include "app/notify.h"
+#include "common/msgbox.h"
+#include "common/notify.h"
+#include "common/seams.h"
 
-MessageBoxHook messageBoxHook = nullptr;
 DWORD uiThreadId = 0;
 
 namespace {
@@ -32,8 +32,8 @@ int showMessageBox(const wchar_t* text, UINT type)
 {
     if (postToMainWindow(text, type))
         return IDOK;
-    if (messageBoxHook)
-        return messageBoxHook(text, type);
+    if (seams.messageBox)
+        return seams.messageBox(text, type);
     HWND owner = (uiThreadId != 0 && GetCurrentThreadId() == uiThreadId) ? mainHwnd : nullptr;
     UINT flags = type;
     if (!owner)

@@ -1,4 +1,4 @@
-#include "app/busywait.h"
+#include "common/busywait.h"
 
 #include <atomic>
 

@@ -1,6 +1,7 @@
 // Every message box of the engine, the driver and the windows goes through
 // here, so that tests can answer and record them.
 #pragma once
+#include "common/seams.h"
 #include <windows.h>
 
 // Shows a box with the given buttons (MB_OK, MB_OKCANCEL, ...) and returns the
@@ -14,9 +15,7 @@ int showMessageBox(const wchar_t* text, UINT type = MB_OK);
 // 8-bit text converted with the ANSI code page.
 int showMessageBoxA(const char* text, UINT type = MB_OK);
 
-// Test seam: when set, called instead of the system message box.
-using MessageBoxHook = int (*)(const wchar_t* text, UINT type);
-extern MessageBoxHook messageBoxHook;
+// Tests answer boxes through seams.messageBox (common/seams.h).
 
 // The thread that owns mainHwnd's windows; set by the main window at start-up
 // (and by tests that stand in for it).

@@ -18,8 +18,11 @@ enum : UINT {
     // reply, the main window kills HandshakeCommandTimer (payload: the arming).
     ID_NOTIFY_HANDSHAKE_HANDLED = 20020,
     // A message box asked for off the user-interface thread; the payload is
-    // its wide text (app/msgbox.h).
+    // its wide text (common/msgbox.h).
     ID_NOTIFY_MESSAGE_BOX = 20010,
+    // The Local Device panel's adapter controls: enabled when the payload
+    // is nonzero.
+    ID_NOTIFY_DEVICE_CONTROLS = 20011,
 };
 
 // One-shot timers owned by the main window.

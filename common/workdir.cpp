@@ -1,4 +1,4 @@
-#include "app/workdir.h"
+#include "common/workdir.h"
 #include <windows.h>
 
 std::wstring currentDirectory()

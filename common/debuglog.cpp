@@ -1,6 +1,6 @@
-#include "app/debuglog.h"
-#include "app/workdir.h"
-#include "app/msgbox.h"
+#include "common/debuglog.h"
+#include "common/workdir.h"
+#include "common/msgbox.h"
 
 #include <windows.h>
 #include <cerrno>

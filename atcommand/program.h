@@ -1,0 +1,41 @@
+// Programming the adapter: what the operator wants compared with what the
+// adapter is known to hold, one command per difference. Program Device and
+// programming from a loaded file share it and keep their own orders.
+#pragma once
+#include "atcommand/atcommand.h"
+#include <optional>
+#include <string>
+
+// A field left at KEEP (or a text left empty) is not compared.
+constexpr int32_t KEEP = -1;
+
+struct WantedSettings {
+    // Compared with uart.
+    int32_t baud = KEEP;      // a rate; one no row has stands for the default
+    int32_t stopBits = KEEP;
+    int32_t parity = KEEP;    // a Win32 parity code
+    int32_t flow = KEEP;      // 1 = RTS/CTS
+    // Compared with device; texts are cut to the adapter's fields.
+    std::optional<std::string> name;
+    std::optional<std::string> pin;
+    bool removePin = false;   // AT+PIN- unless the PIN is already off
+    // On/off switches and the role change only a value the adapter has
+    // reported (0 or 1; master or slave).
+    int32_t echo = KEEP;
+    int32_t escape = KEEP;
+    int32_t sleep = KEEP;
+    int32_t response = KEEP;
+    int32_t remoteConfig = KEEP;
+    int32_t discoverable = KEEP;
+    int32_t autoConnect = KEEP;
+    int32_t role = KEEP;      // a Role
+};
+
+enum class Setting {
+    Baud, StopBits, Parity, Flow, Name, Pin, RemovePin,
+    Echo, Escape, Sleep, Response, RemoteConfig, Discoverable, AutoConnect, Role,
+};
+
+// The command (COMMAND_SIZE) that brings the held setting to the wanted
+// one; false when it is kept or already held.
+bool settingCommand(const WantedSettings& wanted, Setting setting, char* command);

@@ -1,0 +1,3 @@
+#include "common/seams.h"
+
+Seams seams;
