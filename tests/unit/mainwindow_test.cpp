@@ -3,6 +3,7 @@
 // what they cannot reach: the file written at exit byte for byte, the log's
 // order and limits, the handshake timer and the firmware field's bound.
 #include "atcommand_fixture.h"
+#include "settings_test_util.h"
 
 #include "app/RZ310_ConfigDlg.h"
 #include "panels/LocalDevice.h"
@@ -11,8 +12,6 @@
 #include "gui_test_util.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,22 +29,6 @@ std::wstring cwd()
 // Nothing goes to a port: the adapter's bytes are handed to the engine.
 int noWrite(const uint8_t*, uint32_t) { return 0; }
 
-std::string bytesOf(const wchar_t* file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-// Line ends as a text-mode write puts them on disk.
-std::string textMode(const std::string& text) { return replaceAll(text, "\n", "\r\n"); }
-
 // Counts the messages that read or replace a window's whole text.
 int wholeTextMessages = 0;
 WNDPROC editProc = nullptr;
@@ -56,17 +39,13 @@ LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     return CallWindowProcW(editProc, hwnd, message, wParam, lParam);
 }
 
-// Each test starts the window in a scratch directory of its own.
+// Each test starts the window in the settings tests' scratch folder.
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         previousDir = cwd();
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        dir = std::wstring(temp) + L"rz310_mainwindow_" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(dir.c_str(), nullptr);
-        SetCurrentDirectoryW(dir.c_str());
+        SetCurrentDirectoryA(dir.c_str());
     }
 
     void TearDown() override
@@ -75,9 +54,8 @@ protected:
             dlg->DestroyWindow();
         dlg.reset();
         SetCurrentDirectoryW(previousDir.c_str());
-        for (const wchar_t* f : {L"\\settings.txt", L"\\Debug.txt"})
-            DeleteFileW((dir + f).c_str());
-        RemoveDirectoryW(dir.c_str());
+        for (const char* f : {"settings.txt", "Debug.txt"})
+            DeleteFileA((dir + f).c_str());
         seams.uartWrite = savedWrite;
         memset(&atCommand, 0, sizeof atCommand);
         resetEngineState();
@@ -92,7 +70,8 @@ protected:
     void command(UINT id, LPARAM lParam = 0) { SendMessageW(dlg->m_hWnd, WM_COMMAND, id, lParam); }
     std::wstring logText() const { return textOf(GetDlgItem(dlg->m_hWnd, IDC_LOG)); }
 
-    std::wstring previousDir, dir;
+    std::wstring previousDir;
+    const std::string dir = settingsTestPath("");
     MessageBoxRecorder boxes;
     std::unique_ptr<CRZ310_ConfigDlg> dlg;
     UartWriteFn savedWrite = seams.uartWrite;
@@ -106,12 +85,12 @@ protected:
 TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
 {
     const std::string saved =
-        "# RZ310 Configuration Utility Settings\nPort = COM7\n"
-        "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n"
-        "Baud = 9600\nStopBits = 2\nFlowControl = Off\n# Valid parity values are none, odd, even\n"
-        "Parity = Even\nName = SerialPort Baud\nPin = 1234\nDiscoverable = On\nDisablePin = Off\nRole = Master\n"
-        "AutoConnect = On\nEscapeMode = Off\nEchoMode = On\nAutoPower = Off\nCommandResponse = On\n"
-        "RemoteConfig = On\n";
+        "# RZ310 Configuration Utility Settings\r\nPort = COM7\r\n"
+        "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\r\n"
+        "Baud = 9600\r\nStopBits = 2\r\nFlowControl = Off\r\n# Valid parity values are none, odd, even\r\n"
+        "Parity = Even\r\nName = SerialPort Baud\r\nPin = 1234\r\nDiscoverable = On\r\nDisablePin = Off\r\n"
+        "Role = Master\r\nAutoConnect = On\r\nEscapeMode = Off\r\nEchoMode = On\r\nAutoPower = Off\r\n"
+        "CommandResponse = On\r\nRemoteConfig = On\r\n";
     const struct {
         const char* why;
         void (*contact)();
@@ -126,21 +105,19 @@ TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
              feed("\r\nOK\r\n");
              resetEngineState();
          },
-         replaceAll(replaceAll(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off")},
+         replaced(replaced(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off")},
     };
     seams.uartWrite = noWrite;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.why);
-        std::ofstream(L"settings.txt") << saved;   // text mode, as the tool writes it
-        const std::string before = bytesOf(L"settings.txt");
+        writeBytes(dir + "settings.txt", saved);
         open();
         row.contact();
         SetCurrentDirectoryW(previousDir.c_str());
         dlg->DestroyWindow();
-        SetCurrentDirectoryW(dir.c_str());
-        std::string after = bytesOf(L"settings.txt");
-        EXPECT_EQ(after, row.expected == saved ? before : textMode(row.expected));
-        EXPECT_EQ(GetFileAttributesW(L"settings.txt.tmp"), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(readBytes(dir + "settings.txt"), row.expected);
+        EXPECT_EQ(readBytes(dir + "settings.txt.tmp"), "<missing>");
+        SetCurrentDirectoryA(dir.c_str());
     }
 }
 
