@@ -105,7 +105,6 @@ LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam,
         return 0;
     }
     if (self && message == WM_TIMER) {
-        self->timersFired.push_back(wParam);
         if (self->onTimer)
             self->onTimer(wParam);
         else
@@ -151,7 +150,6 @@ void StandInMainWindow::clear()
 {
     notifications.clear();
     logLines.clear();
-    timersFired.clear();
 }
 
 std::string narrow(const std::wstring& text)

@@ -34,7 +34,7 @@ private:
 // A hidden window that stands in for the main window: it becomes mainHwnd,
 // records every notification, shows the message boxes handed to it by other
 // threads (ID_NOTIFY_MESSAGE_BOX), and hands timer expiries to onTimer (by
-// default it only kills the timer and records the id).
+// default it only kills the timer).
 class StandInMainWindow {
 public:
     StandInMainWindow();
@@ -51,7 +51,6 @@ public:
 
     std::vector<std::pair<UINT, LPARAM>> notifications;   // WM_COMMAND id, payload
     std::vector<std::string> logLines;                    // ID_NOTIFY_LOG texts, copied on arrival
-    std::vector<UINT_PTR> timersFired;
     std::function<void(UINT_PTR)> onTimer;
 
     size_t countOf(UINT id) const;

@@ -3,7 +3,6 @@
 #include "atcommand_fixture.h"
 #include "receive_fuzz.h"
 #include "trace_capture.h"
-#include <thread>
 
 class Framing : public EngineTest {
 protected:
@@ -150,23 +149,6 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
     feed("\r\nRESP+\r\nOK\r\n");
     EXPECT_FALSE(eventSet());
     EXPECT_FALSE(logged("Invalid Command "));
-}
-
-// The read thread never waits for the operator: its boxes are shown by the
-// user-interface thread (this one), and reception goes on meanwhile.
-TEST_F(Framing, BoxesOfTheReadThreadAreShownByTheWindow)
-{
-    pend("AT+ADDR?\r", 1);
-    ResetEvent(atCommandEvent);
-    std::thread reader([] { feed("\r\nCONNECT 0012-6F-654321\r\n\r\n0012-6F-123456\r\nOK\r\n", 7); });
-    reader.join();
-    EXPECT_TRUE(eventSet());
-    EXPECT_STREQ(device.address, "0012-6F-123456");
-    EXPECT_EQ(device.isConnected, 1);
-    window.pump(50);
-    EXPECT_EQ(boxes.texts(),
-              std::vector<std::wstring>{L"Local Device connected to remote device with address 0012-6F-654321"});
-    EXPECT_EQ(boxes.threads(), std::vector<DWORD>{GetCurrentThreadId()});
 }
 
 // The short run of the randomized check; bench_receive_fuzz makes the long one.

@@ -7,25 +7,6 @@ protected:
     static std::vector<UINT> notes(UINT id) { return id ? std::vector<UINT>{id} : std::vector<UINT>{}; }
 };
 
-TEST_F(Handling, StatusLineIsJudgedFirst)
-{
-    pairing.pairState = 3;
-    EXPECT_EQ(answer("AT+STOP2\r", "\r\nERROR\r\n"), 1);
-    EXPECT_EQ(pairing.pairFailed, 1);
-    EXPECT_EQ(uart.stopBits, 0) << "an ERROR changes nothing";
-    EXPECT_TRUE(logged("Command AT+STOP2\r failed. Response ERROR"));
-    EXPECT_EQ(posted(), notes(LOCAL));
-    EXPECT_EQ(answer("AT+STOP2\r", "\r\nBUSY\r\n"), 0);
-    EXPECT_TRUE(logged("Command AT+STOP2\r failed. Response Invalid"));
-    EXPECT_EQ(answer("AT+FOO\r", "\r\nOK\r\n"), 0);
-    EXPECT_TRUE(logged("Invalid Command AT+FOO\r"));
-    EXPECT_EQ(answer("AT+UPGRADE\r", "\r\n"), 1) << "bare CR LF of response mode off";
-    device.isDeviceInitialised = 0;
-    uart.parity = PARITY_ODD;
-    EXPECT_EQ(answer("AT\r", "\r\nBUSY\r\n"), 0);
-    EXPECT_TRUE(logged("Device Initialzation Failed. Cmd AT\r Response Invalid. baud 0 flow 0 parity 512 stopbits 0"));
-}
-
 // Each family with a reply line and acknowledged with OK alone (the command
 // says the value); -1 is "left alone".
 TEST_F(Handling, NumberFamiliesOnReplyAndOnAcknowledgement)
@@ -170,33 +151,3 @@ TEST_F(Handling, ResetPutsFactoryValuesAndDefaultLineSettings)
                   L"Failed to set default uart settings baud 19200, parity NONE, stopBits 1, flowcontrol ENABLED"}));
 }
 
-TEST_F(Handling, PairingStepsMoveOnTheirAnswers)
-{
-    // The second adapter answered: pairing moves on and a new search starts over.
-    bIndex = 15;
-    bTry = 4;
-    pairing.pairState = 1;
-    answer("AT\r", "\r\nOK\r\n");
-    EXPECT_EQ(pairing.pairState, 2);
-    EXPECT_EQ(bIndex * 100 + bTry, 1000);
-    // Making the second adapter a slave is no news about the local one.
-    device.role = 1;
-    answer("AT+ROLES\r", "\r\nOK\r\n");
-    EXPECT_EQ(device.role, 1);
-
-    const struct {
-        const char* command;
-        int32_t stateBefore, stateAfter, bonded;
-    } steps[] = {{"AT+BOND=0012-6F-654321\r", 0, 0, 1}, {"AT+BOND-\r", 0, 0, 0},
-                 {"AT+BOND=0012-6F-123456\r", 2, 3, 0}, {"AT+BOND=0012-6F-654321\r", 3, 4, 1},
-                 {"AT+BOND-\r", 5, 6, 0}, {"AT+BOND-\r", 6, 0, 0}};
-    for (const auto& step : steps) {
-        SCOPED_TRACE(testing::Message() << step.command << " from " << step.stateBefore);
-        pairing.pairState = step.stateBefore;
-        bIndex = 13;
-        answer(step.command, "\r\nOK\r\n");
-        EXPECT_EQ(pairing.pairState, step.stateAfter);
-        EXPECT_EQ(device.bonded, step.bonded);
-    }
-    EXPECT_EQ(bIndex, 10) << "unbonding done: counters reset";
-}

@@ -77,51 +77,6 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
     EXPECT_EQ(handshakeResp[2], 0) << "the spare byte is never written";
 }
 
-TEST_F(Handshake, RequestsGoOutInDataModeOrNotAtAll)
-{
-    // In data mode: the bytes, then a 4000 ms time-out.
-    device.isDataMode = 1;
-    replies[HANDSHAKE] = "\xAA\xAA";
-    startHandshake();
-    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
-    sendRemoteCommand(REMOTE_CMD_BAUD, 4);
-    EXPECT_EQ(written, (std::vector<std::string>{HANDSHAKE, "\x01\x04"}));
-    EXPECT_EQ(timersArmed, Timers(2, {HandshakeCommandTimer, 4000}));
-    EXPECT_EQ(device.isHandshakeActive, 1) << "the baud reply is awaited";
-
-    // Not in data mode: the operator is asked first; declined or failed,
-    // nothing goes out and the reply awaited before still comes here.
-    device.isDataMode = 0;
-    boxes.setAnswer(IDCANCEL);
-    startHandshake();
-    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
-    EXPECT_EQ(device.isHandshakeActive, 1);
-    EXPECT_EQ(handshakeTimerStep(), std::string("Handshake command failed."));
-    boxes.setAnswer(IDOK);
-    replies["AT+AUTO\r"] = "\r\nERROR\r\n";
-    handshakeState = HANDSHAKE_COMPLETE;
-    sendRemoteCommand(REMOTE_CMD_EXIT, 0x80);
-    EXPECT_EQ(device.isHandshakeActive, 0) << "no time-out armed, no reply awaited";
-    EXPECT_EQ(handshakeCommand, REMOTE_CMD_BAUD);
-    EXPECT_EQ(sendRemoteData(reinterpret_cast<const uint8_t*>("\x00\x80"), 2), 1);
-    EXPECT_EQ(boxes.texts(), (std::vector<std::wstring>{
-                                 L"Local Device needs to be set to data mode before sending remote configuration command",
-                                 L"Local Device needs to be set to data mode before sending remote configuration command",
-                                 L"Device failed to switched to Data Mode.",
-                                 L"Local Device needs to be set to data mode before sending remote configuration command",
-                                 L"Device failed to switched to Data Mode."}));
-    EXPECT_EQ(written, (std::vector<std::string>{HANDSHAKE, "\x01\x04", "AT+AUTO\r", "AT+AUTO\r"}));
-    EXPECT_EQ(timersArmed.size(), 2u);
-
-    // Switched: "AT+AUTO" first, then the request.
-    written.clear();
-    replies["AT+AUTO\r"] = "\r\nOK\r\n";
-    sendRemoteCommand(REMOTE_CMD_EXIT, 0x80);
-    EXPECT_EQ(written, (std::vector<std::string>{"AT+AUTO\r", std::string("\x00\x80", 2)}));
-    EXPECT_TRUE(logged("Device switched from Command to Data Mode"));
-    EXPECT_EQ(device.isHandshakeActive, 1);
-}
-
 TEST_F(Handshake, AReplyAndItsTimeOutAreHandledOnce)
 {
     device.isDataMode = 1;

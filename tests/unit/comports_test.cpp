@@ -95,12 +95,4 @@ TEST_F(ComPortsTest, MoreThanTwentyFivePortsStayInBounds)
     EXPECT_EQ(uart.baud, 9600);
 }
 
-// A key that cannot be opened lists nothing, and the walk ends.
-TEST_F(ComPortsTest, MissingKeyListsNothing)
-{
-    EnumerateComPortsFrom(HKEY_CURRENT_USER, L"Software\\RZ310Test\\Missing", combo);
-    EXPECT_TRUE(listed().empty());
-    EXPECT_EQ(uart.comPortCount, 0);
-}
-
 } // namespace

@@ -40,30 +40,6 @@ TEST(DebugLog, FileHoldsTheLastSessionWithLinesCutAt1023)
                                                                      exact, std::string(1022, 'L') + "x", "after"}));
 }
 
-// Made in the start-up directory, not the working one, which is left as it
-// was even when it is longer than MAX_PATH.
-TEST(DebugLog, MadeInStartupDirectoryWorkingDirectoryKept)
-{
-    TraceCapture trace;
-    toggleDebugLog(true);
-    DeleteFileW(trace.file().c_str());
-    const std::wstring before = cwd();
-    std::wstring deep = trace.dir();
-    while (deep.size() < 320) {
-        deep += L"\\" + std::wstring(40, L'd');
-        CreateDirectoryW(deep.c_str(), nullptr);
-    }
-    ASSERT_TRUE(SetCurrentDirectoryW(deep.c_str()));
-    EXPECT_TRUE(toggleDebugLog(false));
-    EXPECT_EQ(cwd(), deep);
-    toggleDebugLog(true);
-    EXPECT_EQ(GetFileAttributesW((deep + L"\\Debug.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(readTextLines(trace.file()), std::vector<std::string>{"Setting debugFlag = TRUE"});
-    SetCurrentDirectoryW(before.c_str());
-    for (; deep.size() > trace.dir().size(); deep.resize(deep.rfind(L'\\')))
-        RemoveDirectoryW(deep.c_str());
-}
-
 TEST(DebugLog, FailedCreateShowsTheBoxOfItsError)
 {
     TraceCapture trace;

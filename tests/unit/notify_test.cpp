@@ -20,17 +20,3 @@ TEST(MessageBoxSeam, HookSeesTextAndAnswersAndLongTextsAreCutToTheBuffer)
     EXPECT_EQ(shown, (std::vector<std::wstring>{L"Failed to open COM7.", std::wstring(1023, L'x')}));
 }
 
-TEST(Notify, PostsToTheMainWindowAndDropsWhenThereIsNone)
-{
-    HWND w = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(w, nullptr);
-    mainHwnd = w;
-    postNotify(ID_NOTIFY_STATUS, 0);
-    MSG msg;
-    ASSERT_TRUE(PeekMessageW(&msg, w, WM_COMMAND, WM_COMMAND, PM_REMOVE));
-    EXPECT_EQ(LOWORD(msg.wParam), ID_NOTIFY_STATUS);
-    mainHwnd = nullptr;
-    postNotify(ID_NOTIFY_STATUS, 0);
-    EXPECT_FALSE(PeekMessageW(&msg, w, WM_COMMAND, WM_COMMAND, PM_REMOVE));
-    DestroyWindow(w);
-}

@@ -5,7 +5,6 @@
 #include "atcommand_fixture.h"
 #include "gui_test_util.h"
 
-#include "common/busywait.h"
 #include "common/msgbox.h"
 #include "framework/wnd.h"
 #include "panels/PairDevice.h"
@@ -131,7 +130,6 @@ TEST_F(PairingTest, EachRunTakesItsStepsInOrderAndEndsWithDevice1sLineSettings)
     const struct {
         const char* name;
         int button;
-        bool initialised;
         LineSetting device2Line;
         std::map<std::string, std::string> device2Answers;   // over the defaults
         int32_t bIndexBefore, bTryBefore, pairFailedBefore;
@@ -140,32 +138,32 @@ TEST_F(PairingTest, EachRunTakesItsStepsInOrderAndEndsWithDevice1sLineSettings)
         std::vector<std::string> attempts;
         int32_t pairStateAfter;
     } runs[] = {
-        {"device 2 at the same settings: no search, no restore", IDC_PD_PAIR, true, kDevice1Line, {}, 10, 0, 0, false,
+        {"device 2 at the same settings: no search, no restore", IDC_PD_PAIR, kDevice1Line, {}, 10, 0, 0, false,
          {kConnect2, "AT\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r", "AT+BOND=00126F123456\r", kConnect1,
           "AT+ROLEM\r", "AT+BOND=00126F654321\r", success},
          {}, 4},
         {"device 2 at 9600: searched from where the search stands, restored before device 1 is asked back",
-         IDC_PD_PAIR, true, {9600, PARITY_NONE, 1, 1}, {}, 12, 0, 0, false,
+         IDC_PD_PAIR, {9600, PARITY_NONE, 1, 1}, {}, 12, 0, 0, false,
          Trail{kConnect2} + unanswered("AT\r") + Trail{"@4800 none 1 1"} + unanswered("AT\r") +
              Trail{"@9600 none 1 1", "AT\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r", "AT+BOND=00126F123456\r",
                    "@115200 none 1 1", kConnect1, "AT+ROLEM\r", "AT+BOND=00126F654321\r", success},
          {"Trying 4800 baud, parity None, 1 stop bit(s), flow control On",
           "Trying 9600 baud, parity None, 1 stop bit(s), flow control On"},
          4},
-        {"ERROR to AT: one search attempt, one retry there, then the communication box", IDC_PD_PAIR, true,
+        {"ERROR to AT: one search attempt, one retry there, then the communication box", IDC_PD_PAIR,
          kDevice1Line, {{"AT\r", "\r\nERROR\r\n"}}, 10, 0, 0, false,
          Trail{kConnect2, "AT\r", "@1200 none 1 1"} + unanswered("AT\r") + unanswered("AT\r") +
              Trail{"box ERROR: Failed to communicate with Device 2. Please check it is connected properly and "
                    "switch is towards the connector. Aborting Pairing",
                    "@115200 none 1 1"},
          {"Trying 1200 baud, parity None, 1 stop bit(s), flow control On"}, 0},
-        {"empty address: aborted, restored although not searched; the port refuses", IDC_PD_PAIR, true,
+        {"empty address: aborted, restored although not searched; the port refuses", IDC_PD_PAIR,
          kDevice1Line, {{"AT+ADDR?\r", "\r\n\r\nOK\r\n"}}, 10, 0, 0, true,
          {kConnect2, "AT\r", "AT+ADDR?\r", "box ERROR: Failed to get Device 2 address.Aborting Pairing",
           "@115200 none 1 1", "box ERROR: Failed to restore UART Settings."},
          {}, 0},
         {"unpairing, device 2 at 9600 odd without flow control; a failure left from before is forgotten",
-         IDC_PD_UNPAIR, true, {9600, PARITY_ODD, 1, 0}, {}, 12, 3, 1, false,
+         IDC_PD_UNPAIR, {9600, PARITY_ODD, 1, 0}, {}, 12, 3, 1, false,
          Trail{"AT+BOND-\r", kConnect2} + unanswered("AT+BOND-\r") + Trail{"@4800 odd 1 0"} +
              unanswered("AT+BOND-\r") +
              Trail{"@9600 odd 1 0", "AT+BOND-\r", "@115200 none 1 1",
@@ -173,10 +171,6 @@ TEST_F(PairingTest, EachRunTakesItsStepsInOrderAndEndsWithDevice1sLineSettings)
          {"Trying 4800 baud, parity Odd, 1 stop bit(s), flow control Off",
           "Trying 9600 baud, parity Odd, 1 stop bit(s), flow control Off"},
          0},
-        {"pairing without an initialised adapter", IDC_PD_PAIR, false, kDevice1Line, {}, 10, 0, 0, false,
-         {"box ERROR: Local Device not initialised. Pairing Failed."}, {}, 0},
-        {"unpairing without an initialised adapter", IDC_PD_UNPAIR, false, kDevice1Line, {}, 10, 0, 0, false,
-         {"box ERROR: Local Device not initialised. Unpairing Failed."}, {}, 0},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.name);
@@ -187,7 +181,7 @@ TEST_F(PairingTest, EachRunTakesItsStepsInOrderAndEndsWithDevice1sLineSettings)
         ScriptedAdapter device2 = adapters[1];
         for (const auto& answer : run.device2Answers)
             adapters[1].answers[answer.first] = answer.second;
-        device.isDeviceInitialised = run.initialised ? 1 : 0;
+        device.isDeviceInitialised = 1;
         bIndex = run.bIndexBefore;
         bTry = run.bTryBefore;
         pairing.pairFailed = run.pairFailedBefore;
@@ -231,49 +225,3 @@ TEST_F(PairingTest, PairingRecordsBothAdaptersWithinTheirFields)
     EXPECT_EQ(std::string(pairing.device1Name), std::string(sizeof pairing.device1Name - 1, 'N'));
 }
 
-// Inside a long procedure the user-interface thread repaints while it waits
-// but handles nothing else; what was posted meanwhile runs afterwards.
-TEST(BusyProcedureWaits, RepaintOnlyAndOnlyOnTheProceduresThread)
-{
-    static int paints = 0, commands = 0;
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_PAINT)
-            ++paints;
-        if (message == WM_COMMAND)
-            ++commands;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    };
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"RZ310BusyWaitTest";
-    RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"busy", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
-                                  nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(window, nullptr);
-    UpdateWindow(window);
-    auto invalidate = [&] {
-        paints = commands = 0;
-        PostMessageW(window, WM_COMMAND, IDC_PD_UNPAIR, 0);
-        InvalidateRect(window, nullptr, TRUE);
-    };
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-    invalidate();
-    EXPECT_EQ(waitRepainting(nullptr, 50), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(paints + commands, 0) << "no procedure: a plain wait";
-    {
-        BusyProcedure busy;
-        EXPECT_EQ(waitRepainting(event, 100), static_cast<DWORD>(WAIT_TIMEOUT));
-        EXPECT_EQ(paints, 1);
-        invalidate();
-        EXPECT_EQ(waitRepainting(nullptr, 100), static_cast<DWORD>(WAIT_TIMEOUT));
-        EXPECT_EQ(paints, 1);
-        SetEvent(event);
-        EXPECT_EQ(waitRepainting(event, 100), static_cast<DWORD>(WAIT_OBJECT_0));
-        EXPECT_EQ(commands, 0);
-    }
-    pumpMessages();
-    EXPECT_EQ(commands, 2) << "posted messages wait for the procedure to end";
-    CloseHandle(event);
-    DestroyWindow(window);
-}

@@ -1,48 +1,31 @@
 // Programming the adapter from a loaded file: which commands, in which order,
 // and nothing longer than the command buffer.
+#include "atcommand_fixture.h"
 #include "program_table.h"
 #include "settings_test_util.h"
-#include <algorithm>
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
-Texts written;
-Texts refused;   // answered ERROR by the adapter
-
-// Every write is answered at once, so each blocking send returns without the
-// adapter's handling: the records stay as the test set them.
-int recordWrite(const uint8_t* buffer, uint32_t length)
-{
-    written.emplace_back(reinterpret_cast<const char*>(buffer), length);
-    if (std::find(refused.begin(), refused.end(), written.back()) != refused.end()) {
-        memcpy(rxBuffer, "\r\nERROR\r\n", 9);
-        dispatchUartData(9);
-    } else {
-        SetEvent(atCommandEvent);
-    }
-    return 0;
-}
-
-class ProgramLoaded : public SettingsTest {
+// Every write is taken as accepted at once, so each blocking send returns
+// without the adapter's handling: the records stay as the test set them.
+class ProgramLoaded : public EngineTest {
 protected:
     void SetUp() override
     {
-        SettingsTest::SetUp();
-        seams.uartWrite = recordWrite;
-        atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-        memset(&atCommand, 0, sizeof atCommand);
+        EngineTest::SetUp();
+        acceptAll = true;
+        setExampleRecords();
         // The file as saved from these records: it matches them.
         ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
         ASSERT_EQ(readSettingsFile(path.c_str()), 1);
     }
     void TearDown() override
     {
-        seams.uartWrite = UartWrite;
-        CloseHandle(atCommandEvent);
-        atCommandEvent = nullptr;
-        SettingsTest::TearDown();
+        EngineTest::TearDown();
+        memset(&uart, 0, sizeof uart);
+        memset(&device, 0, sizeof device);
     }
     Texts run()
     {
@@ -51,6 +34,7 @@ protected:
         window.pump(20);
         return written;
     }
+    std::string path = settingsTestPath("settings.txt");
 };
 
 TEST_F(ProgramLoaded, EveryDifferenceInItsOrder)
@@ -85,11 +69,10 @@ TEST_F(ProgramLoaded, OneWayAndMissingValues)
 // Settings the adapter refused are counted, not reported as programmed.
 TEST_F(ProgramLoaded, RefusedSettingsAreCounted)
 {
-    refused = {"AT+NAME=Other\r", "AT+ECHO-\r"};
+    replies["AT+NAME=Other\r"] = replies["AT+ECHO-\r"] = "\r\nERROR\r\n";
     strcpy(loadedSettings.name, "Other");
     loadedSettings.echoMode = loadedSettings.escapeMode = 0;
     EXPECT_EQ(run(), (Texts{"AT+NAME=Other\r", "AT+ESC-\r", "AT+ECHO-\r"}));
-    refused.clear();
     EXPECT_EQ(window.logLines, (Texts{programmedLog[0], "Command AT+NAME=Other\r failed. Response ERROR",
                                       "Command AT+ECHO-\r failed. Response ERROR",
                                       "Adapter not fully programmed: 2 of the loaded settings failed."}));

@@ -9,6 +9,7 @@
 #include "serial/uart.h"
 #include "settings/settings.h"
 #include "support/test_env.h"
+#include "trace_capture.h"
 
 #include <cstring>
 #include <fstream>
@@ -59,21 +60,16 @@ inline int chooseScratchFile(tagOFNW* dialog, bool, unsigned long*)
     return TRUE;
 }
 
-// Runs `step` with the trace on into a scratch file; returns what it traced.
+// Runs `step` with the trace on; returns what it traced, a line end after each line.
 template <typename Step>
 std::string traced(Step step)
 {
-    static int serial = 0;
-    std::string path = settingsTestPath("trace-" + std::to_string(++serial) + ".txt");
-    int savedFlag = debugFlag;
-    FILE* savedFile = debugFile;
-    debugFile = fopen(path.c_str(), "wb");   // binary: lines end in \n only
-    debugFlag = 1;
+    TraceCapture trace;
     step();
-    fclose(debugFile);
-    debugFlag = savedFlag;
-    debugFile = savedFile;
-    return readBytes(path);
+    std::string text;
+    for (const std::string& line : trace.lines())
+        text += line + "\n";
+    return text;
 }
 
 // The records of the example file: COM3 at 9600 8N1 with flow control, an

@@ -9,18 +9,6 @@
 
 namespace {
 
-TEST(UartDriver, DeinitWithoutInitReturnsZeroAndClearsTheRecord)
-{
-    Uart zero;
-    memset(&zero, 0, sizeof zero);
-    memset(&uart, 0x5A, sizeof uart);
-    // Twice in a row is as harmless as once.
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(UartDeinit(), 0);
-        EXPECT_EQ(memcmp(&uart, &zero, sizeof uart), 0);
-    }
-}
-
 // The operator is told once per attempt, on the calling thread; no read
 // thread starts and nothing a failed open made is left behind.
 TEST(UartDriver, MissingPortGivesFourAndOneBox)
