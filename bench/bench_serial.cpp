@@ -134,7 +134,7 @@ int main()
         return 2;
     }
     sim.ok("reset");
-    sim.setLine(115200, 'n', 1, true);
+    sim.setLine(115200, "none", 1, true);
 
     answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     seams.uartReceive = hook;

@@ -1,7 +1,8 @@
 // End-to-end tests: RZ310_Config.exe started for real, driven through its
 // windows from this process, against the simulated adapter behind COM3.
 // Each test is one or two runs of the tool; a run goes through as many of
-// the operator's steps as can share it.
+// the operator's steps as can share it: every panel and the search are in
+// one of them.
 #include "e2e/gui_driver.h"
 #include "panels/panel_ids.h"
 #include "res/resource.h"
@@ -17,13 +18,6 @@
 using namespace e2e;
 
 namespace {
-
-// Disabled until the adapter is up.
-const int kAdapterControls[] = {
-    IDC_LD_DEVICE_NAME, IDC_LD_PIN_CODE,      IDC_LD_AT_COMMAND,       IDC_LD_ECHO_MODE,      IDC_LD_COMMAND_RESPONSE,
-    IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_CONNECT,  IDC_LD_AUTO_POWER,       IDC_LD_DISABLE_AUTH,   IDC_LD_REMOTE_CONFIG,
-    IDC_LD_PROGRAM_DEVICE, IDC_LD_RESET_DEVICE, IDC_LD_RESTART_DEVICE, IDC_LD_SEND_AT_COMMAND, IDC_LD_NON_DISCOVERABLE,
-    IDC_LD_DISCOVERABLE, IDC_LD_MASTER,       IDC_LD_SLAVE};
 
 // What Get Device Info sends after the AT that finds the adapter.
 const std::vector<std::string> kGetDeviceInfo = {
@@ -128,12 +122,6 @@ protected:
         ASSERT_TRUE(tool_.sync()) << diagnostics();
     }
 
-    void expectAdapterControlsEnabled(bool enabled)
-    {
-        for (int id : kAdapterControls)
-            EXPECT_EQ(IsWindowEnabled(ld(id)) != FALSE, enabled) << "control " << id;
-    }
-
     // The AT Command box as the operator fills it and presses Send.
     bool sendAt(const std::wstring& command)
     {
@@ -189,15 +177,13 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return fileExists(file(L"Debug.txt")); }, 10000)) << diagnostics();
     }
 
-    // Ends the tool with Debug on, by File > Exit or the close box: it
-    // writes settings.txt into its start-up folder and closes the port.
-    void exitAndExpect(bool closeBox, const std::string& settings)
+    // Ends the tool with Debug on, by File > Exit (the Escape key and the
+    // close box take the dialog's cancel path, which the first test takes):
+    // it writes settings.txt into its start-up folder and closes the port.
+    void exitAndExpect(const std::string& settings)
     {
         ASSERT_NO_FATAL_FAILURE(debugOn());
-        if (closeBox)
-            PostMessageW(tool_.mainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
-        else
-            tool_.command(ID_FILE_EXIT);
+        tool_.command(ID_FILE_EXIT);
         ASSERT_TRUE(tool_.waitForExit(15000)) << diagnostics();
         EXPECT_EQ(unixLines(readFile(file(L"settings.txt"))), settings);
         const std::string trace = readFile(file(L"Debug.txt"));
@@ -237,8 +223,7 @@ TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
     EXPECT_EQ(ldCheck(IDC_LD_STOP_TWO), BST_CHECKED);
     EXPECT_EQ(ldCheck(IDC_LD_FLOW_DISABLED), BST_CHECKED);
     EXPECT_EQ(ldText(IDC_LD_FW_VERSION), L"F/W VERSION:");
-    expectAdapterControlsEnabled(false);
-    EXPECT_TRUE(IsWindowEnabled(ld(IDC_LD_GET_DEVICE_INFO)));
+    EXPECT_FALSE(IsWindowEnabled(ld(IDC_LD_PROGRAM_DEVICE))) << "enabled before the adapter is up";
     expectLights(kDark, kDark, kDark);
 
     // The Help documents: missing, then as the build makes them, copied
@@ -283,9 +268,14 @@ TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
 
 // The tool starts at 19200; the adapter listens at 2400, the third setting
 // the search tries. Its name starts like a connection report and is read
-// as a name. Later the adapter moves on behind the tool's back and the
-// operator follows it in the panel and restarts.
-TEST_F(ToolTest, GetDeviceInfoSearchesTheLineSettingsAndRestartFollowsThePanel)
+// as a name. The adapter moves on behind the tool's back and the operator
+// follows it in the panel and restarts. Then the Connection panel: an
+// inquiry whose rows appear one by one, a row picked, an address typed in
+// lower case, connect; the Remote Device panel over that connection:
+// handshake, a baud change and the end of remote access, its buttons
+// following the handshake; then disconnect out of data mode through the
+// escape-sequence question, which empties the remote address.
+TEST_F(ToolTest, SearchRestartThenInquiryConnectRemoteConfigurationAndDisconnect)
 {
     ASSERT_TRUE(sim_.setLine(2400, "none", 1, true));
     const std::pair<const char*, const char*> adapter[] = {
@@ -293,6 +283,10 @@ TEST_F(ToolTest, GetDeviceInfoSearchesTheLineSettingsAndRestartFollowsThePanel)
         {"discoverable", "0"},     {"escape", "0"},   {"sleep", "1"},               {"autoconnect", "0"}};
     for (auto [key, value] : adapter)
         ASSERT_TRUE(sim_.set(key, value));
+    const std::pair<const char*, const char*> devices[] = {
+        {"0012-6F-000001", "Printer"}, {"0012-6F-000002", "Phone"}, {"0012-6F-000003", "Scanner"}};
+    for (auto [address, name] : devices)
+        ASSERT_TRUE(sim_.ok("inquiry device " + std::string(address) + " " + name));
     ASSERT_NO_FATAL_FAILURE(startTool(19200));
     EXPECT_TRUE(tool_.boxesSeen().empty());
     expectLights(kDark, kDark, kDark);
@@ -313,7 +307,6 @@ TEST_F(ToolTest, GetDeviceInfoSearchesTheLineSettingsAndRestartFollowsThePanel)
         {IDC_LD_FLOW_ENABLED, BST_CHECKED}};
     for (auto [id, state] : checks)
         EXPECT_EQ(ldCheck(id), state) << "control " << id;
-    expectAdapterControlsEnabled(true);
     EXPECT_FALSE(IsWindowEnabled(ld(IDC_LD_DEVICE_ADDRESS))) << "the address is never edited";
     // The adapter hears only its own line settings: the tries at 19200 and
     // 1200 were noise to it.
@@ -334,16 +327,118 @@ TEST_F(ToolTest, GetDeviceInfoSearchesTheLineSettingsAndRestartFollowsThePanel)
     EXPECT_EQ(sim_.received(), kGetDeviceInfo);
     EXPECT_EQ(ldText(IDC_LD_BAUD_RATE), L"38400");
     expectLights(kLit, kLit, kDark);
+
+    // The Connection panel. The adapter takes the escape sequence again, as
+    // the disconnect needs; results come a second apart.
+    const size_t logBefore = tool_.log().size();
+    ASSERT_TRUE(sim_.set("escape", "1"));
+    ASSERT_TRUE(sim_.set("eventdelay", "1000"));
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
+    HWND cn = tool_.panel(ConnectionPanel);
+    ASSERT_NE(cn, nullptr);
+    auto item = [&](int id) { return GetDlgItem(cn, id); };
+    auto enabled = [&](int id) { return IsWindowEnabled(item(id)) != FALSE; };
+    auto rows = [&] { return SendMessageW(item(IDC_CN_RESULTS), LB_GETCOUNT, 0, 0); };
+    auto row = [&](int i) {
+        wchar_t text[700] = L"";
+        SendMessageW(item(IDC_CN_RESULTS), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        return std::wstring(text);
+    };
+    EXPECT_FALSE(enabled(IDC_CN_CANCEL_INQUIRY));
+    EXPECT_FALSE(enabled(IDC_CN_DISCONNECT));
+
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(ui::clickAndWait(item(IDC_CN_INQUIRE), 30000)) << diagnostics();
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+FIND?\r"});
+    EXPECT_TRUE(enabled(IDC_CN_CANCEL_INQUIRY)) << "inquiry running";
+    EXPECT_TRUE(waitUntil([&] { return rows() == 1; }, 10000)) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return rows() == 4 && !enabled(IDC_CN_CANCEL_INQUIRY); }, 15000)) << diagnostics();
+    EXPECT_EQ(row(0), L"Printer" + std::wstring(27, L' ') + L"0012-6F-000001");
+    EXPECT_EQ(row(3), L"Inquiry End");
+    EXPECT_TRUE(waitForLog(L"Inquiry Complete.")) << diagnostics();
+
+    // The first row is a device like any other.
+    SendMessageW(item(IDC_CN_RESULTS), LB_SETCURSEL, 0, 0);
+    SendMessageW(cn, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(item(IDC_CN_RESULTS)));
+    EXPECT_EQ(ui::textOf(item(IDC_CN_ADDRESS)), L"00126F000001");
+    saveShot(L"connection-inquiry");
+
+    ASSERT_TRUE(sim_.set("eventdelay", "500"));
+    ASSERT_TRUE(ui::type(item(IDC_CN_ADDRESS), L"0012-6f-34ab56"));
+    ASSERT_TRUE(sim_.clear());
+    ui::click(item(IDC_CN_CONNECT));
+    std::wstring text;
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device connected to remote device with address 0012-6F-34AB56");
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+CONN=0012-6F-34AB56\r"});
+    EXPECT_TRUE(waitUntil([&] { return enabled(IDC_CN_DISCONNECT); }, 10000)) << diagnostics();
+    expectLights(kLit, kLit, kLit);
+
+    // The Remote Device panel over the connection.
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_REMOTE_DEVICE), 10000));
+    HWND rd = tool_.panel(RemoteDevicePanel);
+    ASSERT_NE(rd, nullptr);
+    auto rdItem = [&](int id) { return GetDlgItem(rd, id); };
+    auto buttons = [&] {
+        std::string states;
+        for (int id : {IDC_RD_HANDSHAKE, IDC_RD_PROGRAM_REMOTE, IDC_RD_EXIT_REMOTE})
+            states += IsWindowEnabled(rdItem(id)) ? '+' : '-';
+        return states;
+    };
+    EXPECT_TRUE(waitUntil([&] { return ui::textOf(rdItem(IDC_RD_ADDRESS)) == L"0012-6F-34AB56"; }, 10000))
+        << diagnostics();
+    EXPECT_EQ(buttons(), "+--");
+
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(ui::clickAndWait(rdItem(IDC_RD_HANDSHAKE), 10000));
+    EXPECT_TRUE(waitForLog(L"Handshake Complete...")) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return buttons() == "-++"; }, 10000)) << diagnostics();
+    ASSERT_TRUE(ui::selectComboText(rdItem(IDC_RD_BAUD_RATE), L"57600"));
+    saveShot(L"remote-device-handshake");
+
+    ASSERT_TRUE(ui::clickAndWait(rdItem(IDC_RD_PROGRAM_REMOTE), 10000));
+    EXPECT_TRUE(waitForLog(L"Remote Device Baud rate changed.")) << diagnostics();
+    EXPECT_EQ(sim_.state()["remotebaud"], "4");
+    ASSERT_TRUE(ui::clickAndWait(rdItem(IDC_RD_EXIT_REMOTE), 10000));
+    EXPECT_TRUE(waitForLog(L"Remote Access Mode Exited.")) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return buttons() == "+--"; }, 10000)) << diagnostics();
+    EXPECT_EQ(sim_.data(), std::string(8, '\xAA') + "\x01\x04" + std::string("\x00\x80", 2));
+
+    // Disconnect, from the Connection panel.
+    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
+    ASSERT_TRUE(sim_.clear());
+    ui::click(item(IDC_CN_DISCONNECT));
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");
+    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
+    EXPECT_EQ(text, L"Local Device disconnected from remote device with address  0012-6F-34AB56");
+    EXPECT_EQ(sim_.received(), (std::vector<std::string>{"+++", "AT+DROP\r"}));
+    EXPECT_TRUE(waitUntil([&] { return !enabled(IDC_CN_DISCONNECT); }, 10000)) << diagnostics();
+    expectLights(kLit, kLit, kDark);
+    EXPECT_TRUE(waitUntil([&] { return ui::textOf(rdItem(IDC_RD_ADDRESS)).empty(); }, 10000)) << diagnostics();
+    EXPECT_EQ(buttons(), "+--");
+    EXPECT_EQ(tool_.log().find(L"failed", logBefore), std::wstring::npos) << diagnostics();
 }
 
-// Tours the panels (the captures are docs/panels/*.png), then
-// presses each Local Device button, then leaves by the close box and
-// starts again.
-TEST_F(ToolTest, PanelTourThenLocalDeviceButtonsThenCloseBox)
+// Tours the panels (the captures are docs/panels/*.png) with Debug on; then
+// Save and Load through the real file dialogs (which move the working
+// directory); then each Local Device button; File > Exit; and a second run
+// from the settings the first one saved.
+TEST_F(ToolTest, PanelTourTraceSaveLoadLocalDeviceButtonsThenFileExit)
 {
     ASSERT_TRUE(sim_.setLine(9600, "none", 1, true));
     ASSERT_NO_FATAL_FAILURE(startTool(9600));
+    ASSERT_NO_FATAL_FAILURE(debugOn());
     ASSERT_NO_FATAL_FAILURE(bringUp());
+    // Switching off closes the file: everything is on disk.
+    tool_.command(ID_DEBUG_ENABLE_DEBUG);
+    auto traced = [&] { return readFile(file(L"Debug.txt")).find("Local Device initialised") != std::string::npos; };
+    ASSERT_TRUE(waitUntil(traced, 10000));
+    const std::string trace = unixLines(readFile(file(L"Debug.txt")));
+    EXPECT_EQ(trace.substr(0, trace.find('\n')), "Setting debugFlag = TRUE");
+    EXPECT_NE(trace.find("UART initialised successfully"), std::string::npos);
+
     const struct {
         int button;
         Panel panel;
@@ -365,87 +460,6 @@ TEST_F(ToolTest, PanelTourThenLocalDeviceButtonsThenCloseBox)
         EXPECT_TRUE(GetWindowRect(wanted, &shown) && EqualRect(&shown, &frame)) << "panel " << step.panel;
         saveShot(step.shot);
     }
-
-    // Program Device sends only what changed: nothing, then the baud rate
-    // alone; the port follows the adapter to its new rate, as the next
-    // command shows.
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_PROGRAM_DEVICE), 60000)) << diagnostics();
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{});
-    ASSERT_TRUE(ui::selectComboText(ld(IDC_LD_BAUD_RATE), L"115200"));
-    ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_PROGRAM_DEVICE), 60000)) << diagnostics();
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+BAUD17\r"});
-
-    // Send AT Command upper-cases what was typed; the answer reaches the panel.
-    ASSERT_TRUE(sim_.set("version", "RZ310 FW 3.02"));
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(sendAt(L"at+ver")) << diagnostics();
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+VER\r"});
-    EXPECT_TRUE(waitForLog(L"Sending command AT+VER")) << diagnostics();
-    EXPECT_TRUE(waitUntil([&] { return ldText(IDC_LD_FW_VERSION) == L"RZ310 FW 3.02"; }, 10000)) << diagnostics();
-
-    // Disable Authentication acts at once; pressed again it restores the PIN.
-    const std::pair<bool, const char*> authSteps[] = {{true, "AT+PIN-\r"}, {false, "AT+PIN=8642\r"}};
-    for (auto [disabled, command] : authSteps) {
-        SCOPED_TRACE(command);
-        ASSERT_TRUE(sim_.clear());
-        ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_DISABLE_AUTH), 30000)) << diagnostics();
-        EXPECT_EQ(sim_.received(), std::vector<std::string>{command});
-        EXPECT_TRUE(waitUntil(
-            [&, disabled = disabled] {
-                return ldText(IDC_LD_PIN_CODE) == (disabled ? L"" : L"8642") &&
-                       ldCheck(IDC_LD_DISABLE_AUTH) == (disabled ? BST_CHECKED : BST_UNCHECKED);
-            },
-            10000))
-            << diagnostics();
-    }
-
-    // Typing stops at the adapter's field sizes and the command buffer's
-    // (narrow letters, so that the box's width does not stop it first).
-    const std::pair<int, size_t> limits[] = {{IDC_LD_DEVICE_NAME, 15}, {IDC_LD_PIN_CODE, 7}, {IDC_LD_AT_COMMAND, 28}};
-    for (auto [id, limit] : limits) {
-        ASSERT_TRUE(ui::type(ld(id), std::wstring(40, L'i')));
-        EXPECT_EQ(ldText(id), std::wstring(limit, L'i')) << "box " << id;
-    }
-
-    // Reset Device: the adapter's factory settings, at 19200, in the panel
-    // (over what was typed) and on the port.
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_RESET_DEVICE), 30000)) << diagnostics();
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+RESET\r"});
-    EXPECT_TRUE(waitForLog(L"Local Device reset successful")) << diagnostics();
-    EXPECT_TRUE(waitUntil(
-        [&] { return ldText(IDC_LD_BAUD_RATE) == L"19200" && ldText(IDC_LD_DEVICE_NAME) == L"Serial Adapter"; }, 10000))
-        << diagnostics();
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(sendAt(L"at"));
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT\r"});
-
-    ASSERT_NO_FATAL_FAILURE(exitAndExpect(true, replaceLine(kSettingsAfterGetInfo, "Baud = 9600", "Baud = 19200")));
-
-    // The next run starts from the line settings the last one saved.
-    ASSERT_NO_FATAL_FAILURE(startTool(0));
-    EXPECT_TRUE(tool_.boxesSeen().empty());
-    EXPECT_EQ(ldText(IDC_LD_BAUD_RATE), L"19200");
-    EXPECT_EQ(ldCheck(IDC_LD_STOP_ONE), BST_CHECKED);
-    EXPECT_EQ(ldCheck(IDC_LD_FLOW_ENABLED), BST_CHECKED);
-}
-
-// Debug > Enable Debug, Save and Load through the real file dialogs (which
-// move the working directory), then File > Exit.
-TEST_F(ToolTest, DebugTraceSaveAndLoadThroughTheFileDialogsThenFileExit)
-{
-    ASSERT_TRUE(sim_.setLine(9600, "none", 1, true));
-    ASSERT_NO_FATAL_FAILURE(startTool(9600));
-    ASSERT_NO_FATAL_FAILURE(debugOn());
-    ASSERT_NO_FATAL_FAILURE(bringUp());
-    // Switching off closes the file: everything is on disk.
-    tool_.command(ID_DEBUG_ENABLE_DEBUG);
-    auto traced = [&] { return readFile(file(L"Debug.txt")).find("Local Device initialised") != std::string::npos; };
-    ASSERT_TRUE(waitUntil(traced, 10000));
-    const std::string trace = unixLines(readFile(file(L"Debug.txt")));
-    EXPECT_EQ(trace.substr(0, trace.find('\n')), "Setting debugFlag = TRUE");
-    EXPECT_NE(trace.find("UART initialised successfully"), std::string::npos);
 
     const std::wstring folder = file(L"saved");
     const std::wstring saved = folder + L"\\adapter.txt";
@@ -484,132 +498,71 @@ TEST_F(ToolTest, DebugTraceSaveAndLoadThroughTheFileDialogsThenFileExit)
         << diagnostics();
     EXPECT_TRUE(tool_.boxesSeen().empty());
 
+    // Program Device sends only what changed: nothing, then the baud rate
+    // alone; the port follows the adapter to its new rate, as the next
+    // command shows.
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_PROGRAM_DEVICE), 60000)) << diagnostics();
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{});
+    ASSERT_TRUE(ui::selectComboText(ld(IDC_LD_BAUD_RATE), L"9600"));
+    ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_PROGRAM_DEVICE), 60000)) << diagnostics();
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+BAUD13\r"});
+
+    // Send AT Command upper-cases what was typed; the answer reaches the panel.
+    ASSERT_TRUE(sim_.set("version", "RZ310 FW 3.02"));
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(sendAt(L"at+ver")) << diagnostics();
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+VER\r"});
+    EXPECT_TRUE(waitForLog(L"Sending command AT+VER")) << diagnostics();
+    EXPECT_TRUE(waitUntil([&] { return ldText(IDC_LD_FW_VERSION) == L"RZ310 FW 3.02"; }, 10000)) << diagnostics();
+    // Disable Authentication acts at once; pressed again it restores the PIN.
+    const std::pair<bool, const char*> authSteps[] = {{true, "AT+PIN-\r"}, {false, "AT+PIN=8642\r"}};
+    for (auto [disabled, command] : authSteps) {
+        SCOPED_TRACE(command);
+        ASSERT_TRUE(sim_.clear());
+        ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_DISABLE_AUTH), 30000)) << diagnostics();
+        EXPECT_EQ(sim_.received(), std::vector<std::string>{command});
+        EXPECT_TRUE(waitUntil(
+            [&, disabled = disabled] {
+                return ldText(IDC_LD_PIN_CODE) == (disabled ? L"" : L"8642") &&
+                       ldCheck(IDC_LD_DISABLE_AUTH) == (disabled ? BST_CHECKED : BST_UNCHECKED);
+            },
+            10000))
+            << diagnostics();
+    }
+
+    // Typing stops at the adapter's field sizes and the command buffer's
+    // (narrow letters, so that the box's width does not stop it first).
+    const std::pair<int, size_t> limits[] = {{IDC_LD_DEVICE_NAME, 15}, {IDC_LD_PIN_CODE, 7}, {IDC_LD_AT_COMMAND, 28}};
+    for (auto [id, limit] : limits) {
+        ASSERT_TRUE(ui::type(ld(id), std::wstring(40, L'i')));
+        EXPECT_EQ(ldText(id), std::wstring(limit, L'i')) << "box " << id;
+    }
+
+    // Reset Device: the adapter's factory settings, at 19200, in the panel
+    // (over what was typed) and on the port.
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_RESET_DEVICE), 30000)) << diagnostics();
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+RESET\r"});
+    EXPECT_TRUE(waitForLog(L"Local Device reset successful")) << diagnostics();
+    EXPECT_TRUE(waitUntil(
+        [&] { return ldText(IDC_LD_BAUD_RATE) == L"19200" && ldText(IDC_LD_DEVICE_NAME) == L"Serial Adapter"; }, 10000))
+        << diagnostics();
+    ASSERT_TRUE(sim_.clear());
+    ASSERT_TRUE(sendAt(L"at"));
+    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT\r"});
+
     // The trace and settings.txt still go to the start-up folder.
-    ASSERT_NO_FATAL_FAILURE(exitAndExpect(false, edited));
+    ASSERT_NO_FATAL_FAILURE(exitAndExpect(replaceLine(kSettingsAfterGetInfo, "Baud = 9600", "Baud = 19200")));
     EXPECT_FALSE(fileExists(folder + L"\\Debug.txt"));
     EXPECT_FALSE(fileExists(folder + L"\\settings.txt"));
-}
 
-// The Connection panel's workflow: an inquiry whose rows appear one by one,
-// a row picked, an address typed in lower case, connect, then disconnect
-// out of data mode through the escape-sequence question.
-TEST_F(ToolTest, InquiryPickConnectAndDisconnect)
-{
-    const std::pair<const char*, const char*> devices[] = {
-        {"0012-6F-000001", "Printer"}, {"0012-6F-000002", "Phone"}, {"0012-6F-000003", "Scanner"}};
-    for (auto [address, name] : devices)
-        ASSERT_TRUE(sim_.ok("inquiry device " + std::string(address) + " " + name));
-    ASSERT_TRUE(sim_.set("role", "M"));
-    ASSERT_TRUE(sim_.set("autoconnect", "0"));
-    ASSERT_TRUE(sim_.set("eventdelay", "1000"));
-    ASSERT_NO_FATAL_FAILURE(startTool(19200));
-    ASSERT_NO_FATAL_FAILURE(bringUp());
-    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
-    HWND cn = tool_.panel(ConnectionPanel);
-    ASSERT_NE(cn, nullptr);
-    auto item = [&](int id) { return GetDlgItem(cn, id); };
-    auto enabled = [&](int id) { return IsWindowEnabled(item(id)) != FALSE; };
-    auto rows = [&] { return SendMessageW(item(IDC_CN_RESULTS), LB_GETCOUNT, 0, 0); };
-    auto row = [&](int i) {
-        wchar_t text[700] = L"";
-        SendMessageW(item(IDC_CN_RESULTS), LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-        return std::wstring(text);
-    };
-    EXPECT_FALSE(enabled(IDC_CN_CANCEL_INQUIRY));
-    EXPECT_FALSE(enabled(IDC_CN_DISCONNECT));
-
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(ui::clickAndWait(item(IDC_CN_INQUIRE), 30000)) << diagnostics();
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+FIND?\r"});
-    EXPECT_TRUE(enabled(IDC_CN_CANCEL_INQUIRY)) << "inquiry running";
-    EXPECT_TRUE(waitUntil([&] { return rows() == 1; }, 10000)) << diagnostics();
-    EXPECT_TRUE(waitUntil([&] { return rows() == 4 && !enabled(IDC_CN_CANCEL_INQUIRY); }, 15000)) << diagnostics();
-    EXPECT_EQ(row(0), L"Printer" + std::wstring(27, L' ') + L"0012-6F-000001");
-    EXPECT_EQ(row(3), L"Inquiry End");
-    EXPECT_TRUE(waitForLog(L"Inquiry Complete.")) << diagnostics();
-
-    // The first row is a device like any other.
-    SendMessageW(item(IDC_CN_RESULTS), LB_SETCURSEL, 0, 0);
-    SendMessageW(cn, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(item(IDC_CN_RESULTS)));
-    EXPECT_EQ(ui::textOf(item(IDC_CN_ADDRESS)), L"00126F000001");
-    saveShot(L"connection-inquiry");
-
-    ASSERT_TRUE(ui::type(item(IDC_CN_ADDRESS), L"0012-6f-34ab56"));
-    ASSERT_TRUE(sim_.clear());
-    ui::click(item(IDC_CN_CONNECT));
-    std::wstring text;
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"Local Device connected to remote device with address 0012-6F-34AB56");
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+CONN=0012-6F-34AB56\r"});
-    EXPECT_TRUE(waitUntil([&] { return enabled(IDC_CN_DISCONNECT); }, 10000)) << diagnostics();
-    expectLights(kLit, kLit, kLit);
-
-    ASSERT_TRUE(sim_.clear());
-    ui::click(item(IDC_CN_DISCONNECT));
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"Local Device disconnected from remote device with address  0012-6F-34AB56");
-    EXPECT_EQ(sim_.received(), (std::vector<std::string>{"+++", "AT+DROP\r"}));
-    EXPECT_TRUE(waitUntil([&] { return !enabled(IDC_CN_DISCONNECT); }, 10000)) << diagnostics();
-    expectLights(kLit, kLit, kDark);
-}
-
-// Remote configuration over a connection: handshake, a baud change and the
-// end of remote access on the remote adapter; the panel's buttons follow the
-// handshake, and the address box empties when the connection closes.
-TEST_F(ToolTest, RemoteHandshakeBaudChangeAndExitOverAConnection)
-{
-    ASSERT_NO_FATAL_FAILURE(startTool(19200));
-    ASSERT_NO_FATAL_FAILURE(bringUp());
-    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
-    HWND cn = tool_.panel(ConnectionPanel);
-    ASSERT_NE(cn, nullptr);
-    ASSERT_TRUE(ui::type(GetDlgItem(cn, IDC_CN_ADDRESS), L"00126F654321"));
-    ui::click(GetDlgItem(cn, IDC_CN_CONNECT));
-    std::wstring text;
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"Local Device connected to remote device with address 0012-6F-654321");
-
-    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_REMOTE_DEVICE), 10000));
-    HWND rd = tool_.panel(RemoteDevicePanel);
-    ASSERT_NE(rd, nullptr);
-    auto item = [&](int id) { return GetDlgItem(rd, id); };
-    auto buttons = [&] {
-        std::string states;
-        for (int id : {IDC_RD_HANDSHAKE, IDC_RD_PROGRAM_REMOTE, IDC_RD_EXIT_REMOTE})
-            states += IsWindowEnabled(item(id)) ? '+' : '-';
-        return states;
-    };
-    EXPECT_TRUE(waitUntil([&] { return ui::textOf(item(IDC_RD_ADDRESS)) == L"0012-6F-654321"; }, 10000))
-        << diagnostics();
-    EXPECT_EQ(buttons(), "+--");
-
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(ui::clickAndWait(item(IDC_RD_HANDSHAKE), 10000));
-    EXPECT_TRUE(waitForLog(L"Handshake Complete...")) << diagnostics();
-    EXPECT_TRUE(waitUntil([&] { return buttons() == "-++"; }, 10000)) << diagnostics();
-    ASSERT_TRUE(ui::selectComboText(item(IDC_RD_BAUD_RATE), L"57600"));
-    saveShot(L"remote-device-handshake");
-
-    ASSERT_TRUE(ui::clickAndWait(item(IDC_RD_PROGRAM_REMOTE), 10000));
-    EXPECT_TRUE(waitForLog(L"Remote Device Baud rate changed.")) << diagnostics();
-    EXPECT_EQ(sim_.state()["remotebaud"], "4");
-    ASSERT_TRUE(ui::clickAndWait(item(IDC_RD_EXIT_REMOTE), 10000));
-    EXPECT_TRUE(waitForLog(L"Remote Access Mode Exited.")) << diagnostics();
-    EXPECT_TRUE(waitUntil([&] { return buttons() == "+--"; }, 10000)) << diagnostics();
-    EXPECT_EQ(sim_.data(), std::string(8, '\xAA') + "\x01\x04" + std::string("\x00\x80", 2));
-
-    ASSERT_TRUE(ui::clickAndWait(tool_.item(IDC_CONNECTION), 10000));
-    ui::click(GetDlgItem(cn, IDC_CN_DISCONNECT));
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text, L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");
-    ASSERT_TRUE(tool_.answerMessageBox(text)) << diagnostics();
-    EXPECT_EQ(text.rfind(L"Local Device disconnected from remote device", 0), 0u) << utf8(text);
-    EXPECT_TRUE(waitUntil([&] { return ui::textOf(item(IDC_RD_ADDRESS)).empty(); }, 10000)) << diagnostics();
-    EXPECT_EQ(buttons(), "+--");
-    EXPECT_EQ(tool_.log().find(L"failed"), std::wstring::npos) << diagnostics();
+    // The next run starts from the line settings the last one saved.
+    ASSERT_NO_FATAL_FAILURE(startTool(0));
+    EXPECT_TRUE(tool_.boxesSeen().empty());
+    EXPECT_EQ(ldText(IDC_LD_BAUD_RATE), L"19200");
+    EXPECT_EQ(ldCheck(IDC_LD_STOP_ONE), BST_CHECKED);
+    EXPECT_EQ(ldCheck(IDC_LD_FLOW_ENABLED), BST_CHECKED);
 }
 
 // Device 1 at 19200 and Device 2 at 2400 on the same COM port: the

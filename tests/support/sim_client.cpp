@@ -31,10 +31,6 @@ SimClient::SimClient() : socket_(static_cast<unsigned long long>(INVALID_SOCKET)
     open(control);
 }
 
-SimClient::SimClient(const std::string& hostPort) : socket_(static_cast<unsigned long long>(INVALID_SOCKET)) {
-    open(hostPort);
-}
-
 SimClient::~SimClient() {
     if (connected()) closesocket(asSocket(socket_));
     if (wsaStarted_) WSACleanup();
@@ -122,9 +118,11 @@ bool SimClient::ok(const std::string& line) {
     return good;
 }
 
-std::map<std::string, std::string> SimClient::state() {
+std::map<std::string, std::string> SimClient::state() { return pairs("state"); }
+
+std::map<std::string, std::string> SimClient::pairs(const std::string& line) {
     std::map<std::string, std::string> result;
-    std::string reply = request("state");
+    std::string reply = request(line);
     if (reply.compare(0, 3, "OK ") != 0) return result;
     std::istringstream in(reply.substr(3));
     for (std::string kv; in >> kv;) {
@@ -158,31 +156,14 @@ std::string SimClient::data() {
 bool SimClient::clear() { return ok("clear"); }
 
 SimTty SimClient::tty() {
-    SimTty t;
-    std::string reply = request("tty");
-    if (reply.compare(0, 3, "OK ") != 0) return t;
-    std::istringstream in(reply.substr(3));
-    for (std::string kv; in >> kv;) {
-        size_t eq = kv.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = kv.substr(0, eq);
-        int value = std::atoi(kv.c_str() + eq + 1);
-        if (key == "baud") t.baud = value;
-        else if (key == "stop") t.stop = value;
-        else if (key == "crtscts") t.crtscts = value != 0;
-    }
-    return t;
+    std::map<std::string, std::string> t = pairs("tty");
+    return SimTty{std::atoi(t["baud"].c_str()), std::atoi(t["stop"].c_str()), std::atoi(t["crtscts"].c_str()) != 0};
 }
 
 bool SimClient::setLine(int baud, const std::string& parity, int stop, bool flow) {
     std::ostringstream o;
     o << "line " << baud << ' ' << parity << ' ' << stop << ' ' << (flow ? "on" : "off");
     return ok(o.str());
-}
-
-bool SimClient::setLine(int baud, char parity, int stop, bool flow) {
-    const char* name = parity == 'o' || parity == 'O' ? "odd" : parity == 'e' || parity == 'E' ? "even" : "none";
-    return setLine(baud, std::string(name), stop, flow);
 }
 
 bool SimClient::set(const std::string& key, const std::string& value) {

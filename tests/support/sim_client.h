@@ -19,8 +19,6 @@ class SimClient {
 public:
     // Connects to RZ310_SIM_CONTROL ("127.0.0.1:PORT").
     SimClient();
-    // Connects to the given "host:port".
-    explicit SimClient(const std::string& hostPort);
     ~SimClient();
     SimClient(const SimClient&) = delete;
     SimClient& operator=(const SimClient&) = delete;
@@ -40,14 +38,16 @@ public:
     std::string data();
     bool clear();
     SimTty tty();
+    // Parity "none", "odd" or "even".
     bool setLine(int baud, const std::string& parity, int stop, bool flow);
-    bool setLine(int baud, char parity, int stop, bool flow);
     // `value` is escaped on the way, so it may hold any bytes.
     bool set(const std::string& key, const std::string& value);
     bool inject(const std::string& bytes);
 
 private:
     void open(const std::string& hostPort);
+    // The "key=value" words of a request's "OK ..." reply, values unescaped.
+    std::map<std::string, std::string> pairs(const std::string& line);
 
     unsigned long long socket_;
     bool wsaStarted_ = false;

@@ -3,7 +3,6 @@
 // once, a failed read, writes that stay pending) come from stand-ins for the
 // port's read and write calls on the really open port.
 #include <gtest/gtest.h>
-#include "common/notify.h"
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
 #include "support/sim_client.h"
@@ -144,44 +143,6 @@ TEST_F(SerialPort, LineSettingsReachThePort)
     UartDeinit();
     EXPECT_TRUE(trace.contains("UART: Setting baudrate to 14400"));
     EXPECT_EQ(boxes.count(), 0u);
-}
-
-// Opening tells the main window; commands sent back to back reach the
-// adapter in order and its answers come through the receive hook, also
-// after new line settings are put on the open port.
-TEST_F(SerialPort, CommandsAreAnsweredThroughTheHook)
-{
-    ASSERT_EQ(open(19200), 0);
-    EXPECT_EQ(uart.isUartActive, 1);
-    window.pumpUntil([&] { return window.logLines.size() >= 1; }, 2000);
-    ASSERT_GE(window.notifications.size(), 2u);
-    EXPECT_EQ(window.notifications[0], std::make_pair(static_cast<UINT>(ID_NOTIFY_STATUS), LPARAM{0}));
-    EXPECT_EQ(window.notifications[1].first, static_cast<UINT>(ID_NOTIFY_LOG));
-    EXPECT_EQ(window.logLines, std::vector<std::string>{"UART initialised successfully"});
-
-    int result = write("AT\r");
-    EXPECT_TRUE(result == 0 || result == 2) << result;
-    ASSERT_TRUE(waitFor("\r\nOK\r\n")) << simEscape(receivedBytes());
-    EXPECT_EQ(receivedBytes(), "AT\r\r\nOK\r\n");
-    write("AT+NAME?\r");
-    write("AT+PIN?\r");
-    ASSERT_TRUE(window.pumpUntil([&] { return sim.received().size() >= 3; }, 3000));
-    EXPECT_EQ(sim.received(), (std::vector<std::string>{"AT\r", "AT+NAME?\r", "AT+PIN?\r"}));
-
-    HANDLE before = hComPort;
-    ASSERT_TRUE(sim.setLine(9600, 'n', 2, false));
-    uart.baud = 9600;
-    uart.stopBits = 2;
-    uart.flow = 0;
-    EXPECT_EQ(UartChangeSettings(), 0);
-    EXPECT_EQ(hComPort, before);
-    SimTty tty = sim.tty();
-    EXPECT_EQ(tty.baud, 9600);
-    EXPECT_EQ(tty.stop, 2);
-    EXPECT_FALSE(tty.crtscts);
-    clear();
-    write("AT\r");
-    ASSERT_TRUE(waitFor("AT\r\r\nOK\r\n")) << simEscape(receivedBytes());
 }
 
 // Numbered tokens stream in while the port is opened and closed again and

@@ -3,7 +3,7 @@
 // data mode.
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <optional>
 
 #include "adapter.h"
 
@@ -89,23 +89,6 @@ TEST(AdapterAnswers, ShapeInEveryEchoAndResponseMode) {
     EXPECT_EQ(a.state().line.baud, 19200);  // an unknown code means the default rate
 }
 
-TEST(AdapterAnswers, ModeChangesShapeTheirOwnAnswer) {
-    Adapter a = makeAdapter(true, true);
-    // Echo is decided as the command arrives: ECHO- is echoed, ECHO+ is not.
-    EXPECT_EQ(run(a, "AT+ECHO-\r"), "AT+ECHO-\r\r\nOK\r\n");
-    EXPECT_EQ(run(a, "AT+ECHO?\r"), "\r\nECHO-\r\nOK\r\n");
-    EXPECT_EQ(run(a, "AT+ECHO+\r"), "\r\nOK\r\n");
-    a.state().echoOn = false;
-    // Response mode off takes effect for its own answer, and back on too.
-    EXPECT_EQ(run(a, "AT+RESP-\r"), "\r\n");
-    EXPECT_EQ(run(a, "AT+RESP?\r"), "\r\nRESP-\r\n");
-    EXPECT_EQ(run(a, "AT+RESP+\r"), "\r\nOK\r\n");
-    // Entering and leaving data mode answer a full line without OK mode.
-    run(a, "AT+RESP-\r");
-    EXPECT_EQ(run(a, "AT+AUTO\r"), "\r\nOK\r\n");
-    EXPECT_EQ(run(a, "+++"), "\r\nOK\r\n");
-}
-
 TEST(AdapterReset, RestoresFactoryValuesAfterAnsweringInTheOldMode) {
     Adapter a(kAddress, kVersion, LineSettings{115200, Parity::Even, 2, false});
     run(a, "AT+BOND=00126F34AB56\rAT+ECHO-\rAT+NAME=Other\rAT+PIN-\rAT+ROLEM\rAT+DCOV-\rAT+ESC-\r"
@@ -126,218 +109,197 @@ TEST(AdapterReset, RestoresFactoryValuesAfterAnsweringInTheOldMode) {
     EXPECT_FALSE(a.state().connected || a.state().dataMode);
 }
 
-TEST(AdapterLine, FeedStopsAfterEachLineSettingChange) {
-    for (const char* change : {"AT+BAUD13\r", "AT+STOP2\r", "AT+PAR1\r", "AT+FLOW-\r"}) {
-        SCOPED_TRACE(change);
-        Adapter a = makeAdapter();
-        Adapter::FeedResult r = a.feed(std::string(change) + "AT\r", 0);
-        EXPECT_EQ(r.output, "\r\nOK\r\n");
-        EXPECT_EQ(r.consumed, std::string(change).size());
+// The adapter as scripts: each step feeds its bytes at a time (ms), '|'
+// marking where the adapter stopped for new line settings, then lets out
+// the events due by then ("@connect ADDR" and "@disconnect" are the remote
+// side). Everything the adapter sends is compared (unless null), then what
+// it is left in. Reports come after the event delay (500 ms), addresses in
+// the adapter's dash form.
+struct Step {
+    std::string input;
+    int64_t at;
+    std::optional<std::string> output;
+};
+const auto kAny = std::nullopt;
+
+std::string step(Adapter& a, const Step& s)
+{
+    if (s.input.rfind("@connect ", 0) == 0)
+        return a.connect(s.input.substr(9)) + a.poll(s.at);
+    if (s.input == "@disconnect")
+        return a.disconnect() + a.poll(s.at);
+    std::string out;
+    for (size_t pos = 0; pos < s.input.size();) {
+        Adapter::FeedResult r = a.feed(s.input.substr(pos), s.at);
+        if (r.consumed == 0)
+            return out + "<stuck>";
+        out += r.output;
+        pos += r.consumed;
+        if (pos < s.input.size())
+            out += '|';
     }
-    // A command that leaves the line alone does not stop it.
-    Adapter a = makeAdapter();
-    EXPECT_EQ(a.feed("AT+BAUD14\rAT\r", 0).consumed, 13u);
+    return out + a.poll(s.at);
 }
 
-TEST(AdapterLine, OverlongCommandIsBoundedAndRefused) {
-    Adapter a = makeAdapter(true, true);
-    std::string longName = "AT+NAME=" + std::string(500, 'x');
-    EXPECT_EQ(run(a, longName + "\r"), longName.substr(0, kMaxCommandLine) + "\r\r\nERROR\r\n");
-    ASSERT_EQ(a.executed().size(), 1u);
-    EXPECT_EQ(a.executed()[0].size(), kMaxCommandLine + 1);
-    EXPECT_EQ(a.state().name, "Serial Adapter");
-    EXPECT_EQ(run(a, "AT\r"), "AT\r\r\nOK\r\n");
+std::string summary(const Adapter& a)
+{
+    const AdapterState& s = a.state();
+    std::string text;
+    for (auto [on, what] : {std::pair{s.connected, "connected "}, {s.dataMode, "data mode "},
+                            {s.remoteAccess, "remote access "}, {s.inquiryActive, "inquiring "}})
+        text += on ? what : "";
+    if (s.remoteBaudCode)
+        text += "remote baud " + std::to_string(s.remoteBaudCode) + " ";
+    return text + "data:" + a.dataReceived();
 }
 
-TEST(AdapterDataMode, EscapeSequenceDataBytesAndTheCommandLog) {
-    Adapter a = makeAdapter(true, true);
-    // Empty lines and a LF starting a line are no commands; split ones join.
-    run(a, "\rAT\r\nAT+VER\r");
-    EXPECT_EQ(run(a, "AT+AU"), "");
-    EXPECT_EQ(run(a, "TO\r"), "AT+AUTO\r\r\nOK\r\n");
-    ASSERT_TRUE(a.state().dataMode);
-    // Data is not echoed or answered; '+' that do not make three are data.
-    EXPECT_EQ(run(a, "AT\r++x"), "");
-    // The escape may arrive byte by byte.
-    EXPECT_EQ(run(a, "+"), "");
-    EXPECT_EQ(run(a, "+"), "");
-    EXPECT_EQ(run(a, "+"), "\r\nOK\r\n");
-    EXPECT_FALSE(a.state().dataMode);
-    EXPECT_EQ(a.dataReceived(), "AT\r++x");
-    EXPECT_EQ(a.executed(), (std::vector<std::string>{"AT\r", "AT+VER\r", "AT+AUTO\r", "+++"}));
-    // In command mode "+++" is answered without echo.
-    EXPECT_EQ(run(a, "+++"), "\r\nOK\r\n");
-
-    // Escape mode off: "+++" is data.
-    run(a, "AT+ESC-\rAT+AUTO\r");
-    EXPECT_EQ(run(a, "+++"), "");
-    EXPECT_TRUE(a.state().dataMode);
-
-    // The data log is capped, not grown without limit.
-    run(a, std::string((1 << 20) + 100, 'd'));
-    EXPECT_EQ(a.dataReceived().size(), static_cast<size_t>(1 << 20));
-
-}
-
-// Connections as scripts: each step feeds bytes at a time, lets the events
-// due by then out and compares everything the adapter sent. Reports come
-// after the event delay (500 ms), addresses in the adapter's dash form.
-TEST(AdapterConnection, ConnectDataModeEscapeDropAndReports) {
-    struct Step {
-        const char* input;
-        int64_t at;
-        const char* output;
-    };
-    struct Row {
-        const char* name;
-        std::vector<Step> steps;
-        bool connected, dataMode;
-        const char* data;
-    };
+TEST(AdapterScripts, ModesLineStopsDataModeConnectionsRemoteAndInquiry)
+{
+    const char* kOk = "\r\nOK\r\n";
     const char* kConnect = "\r\nCONNECT 0012-6F-34AB56\r\n";
     const char* kDisconnect = "\r\nDISCONNECT 0012-6F-34AB56\r\n";
-    const Row rows[] = {
-        {"connect, data, escape, drop",
-         {{"AT+CONN=00126f34ab56\r", 0, "\r\nOK\r\n"}, {"", 499, ""}, {"", 500, kConnect},
-          {"AT+VER\r+x", 600, ""}, {"+++", 700, "\r\nOK\r\n"}, {"AT+DROP\r", 800, "\r\nOK\r\n"},
-          {"", 1300, kDisconnect}},
-         false, false, "AT+VER\r+x"},
-        {"escape then back to data mode",
-         {{"AT+CONN=0012-6F-34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect}, {"+++", 600, "\r\nOK\r\n"},
-          {"AT+AUTO\r", 700, "\r\nOK\r\n"}, {"z", 800, ""}},
-         true, true, "z"},
-        {"refused address",
-         {{"AT+CONN=0012-6F-BADBAD\r", 0, "\r\nOK\r\n"}, {"", 500, "\r\nCONNECT Attempt Fail!!\r\n"}},
-         false, false, ""},
-        {"second connect and drop in command mode refused",
-         {{"AT+DROP\r", 0, "\r\nERROR\r\n"}, {"AT+CONN=00126F34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect},
-          {"+++AT+CONN=00126F000001\r", 600, "\r\nOK\r\n\r\nERROR\r\n"}},
-         true, false, ""},
-        {"reset drops the connection without a report",
-         {{"AT+CONN=00126F34AB56\r", 0, "\r\nOK\r\n"}, {"", 500, kConnect}, {"+++AT+RESET\r", 600, "\r\nOK\r\n\r\nOK\r\n"},
-          {"", 5000, ""}},
-         false, false, ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        Adapter a = makeAdapter();
-        a.refusedAddresses.push_back("0012-6f-badbad");
-        for (const Step& step : row.steps) {
-            SCOPED_TRACE(step.input);
-            EXPECT_EQ(run(a, step.input, step.at) + a.poll(step.at), step.output);
-        }
-        EXPECT_EQ(a.state().connected, row.connected);
-        EXPECT_EQ(a.state().dataMode, row.dataMode);
-        EXPECT_EQ(a.dataReceived(), row.data);
-    }
-    // Without a refusal the global outcome decides; the remote side may
-    // also open and close the link.
-    Adapter a = makeAdapter();
-    a.connectOutcome = ConnectOutcome::Nothing;
-    EXPECT_EQ(run(a, "AT+CONN=00126F34AB56\r") + a.poll(10000), "\r\nOK\r\n");
-    EXPECT_EQ(a.connect("0012-6F-000001"), "\r\nCONNECT 0012-6F-000001\r\n");
-    EXPECT_EQ(a.disconnect(), "\r\nDISCONNECT 0012-6F-000001\r\n");
-    EXPECT_FALSE(a.state().connected || a.state().dataMode);
-}
-
-// The remote adapter behind a connection, as a script of bytes carried in
-// data mode and what comes back over the link.
-TEST(AdapterRemote, HandshakeRequestsAndScriptedReplies) {
-    const std::string handshake(8, '\xAA'), baud("\x01\x04"), exitRequest("\x00\x80", 2);
-    struct Row {
-        const char* name;
-        RemoteReply reply;
-        bool split;
-        std::vector<std::tuple<std::string, int64_t, std::string>> steps;  // input, at, output
-        bool remoteAccess;
-        int remoteBaud;
-    };
-    const Row rows[] = {
-        {"handshake, baud, exit", RemoteReply::Ok, false,
-         {{baud, 0, ""}, {handshake, 0, "\xAA\xAA"}, {baud, 0, std::string("\x01\x00", 2)},
-          {exitRequest, 0, std::string("\x00\x00", 2)}, {baud, 0, ""}},
-         false, 4},
-        {"unknown request refused", RemoteReply::Ok, false,
-         {{"\xAA\xAAxy" + handshake, 0, "\xAA\xAA"}, {"\x01\x09", 0, "\x01\x01"}}, true, 0},
-        {"wrong", RemoteReply::Wrong, false,
-         {{handshake, 0, "\xAA\x55"}, {baud, 0, ""}}, false, 0},
-        {"silent", RemoteReply::Silent, false, {{handshake + baud, 0, ""}, {"", 1000, ""}}, false, 0},
-        {"split over two writes", RemoteReply::Ok, true,
-         {{handshake, 0, "\xAA"}, {"", 99, ""}, {"", 100, "\xAA"}, {baud.substr(0, 1), 200, ""},
-          {baud.substr(1), 300, "\x01"}, {"", 400, std::string(1, '\0')}},
-         true, 4},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        Adapter a = makeAdapter();
-        a.remoteReply = row.reply;
-        a.remoteSplit = row.split;
-        a.connect("0012-6F-34AB56");
-        for (const auto& step : row.steps) {
-            SCOPED_TRACE(std::get<1>(step));
-            EXPECT_EQ(run(a, std::get<0>(step), std::get<1>(step)) + a.poll(std::get<1>(step)), std::get<2>(step));
-        }
-        EXPECT_EQ(a.state().remoteAccess, row.remoteAccess);
-        EXPECT_EQ(a.state().remoteBaudCode, row.remoteBaud);
-    }
-    // Without a connection nothing carries the bytes; a dropped link ends
-    // remote access mode.
-    Adapter a = makeAdapter();
-    EXPECT_EQ(run(a, "AT+AUTO\r" + handshake), "\r\nOK\r\n");
-    a.connect("0012-6F-34AB56");
-    EXPECT_EQ(run(a, handshake), "\xAA\xAA");
-    a.disconnect();
-    EXPECT_FALSE(a.state().remoteAccess);
-}
-
-// An inquiry as a script: results paced by the event delay, each a CR LF
-// and its text without a line end; the end line; a cancel mid-way; a report
-// arriving meanwhile does not stop it.
-TEST(AdapterInquiry, ResultsPacedEndCancelAndReportsMeanwhile) {
+    const std::string hs(8, '\xAA'), baud("\x01\x04"), exitRequest("\x00\x80", 2);
     const std::string d1 = inquiryResultText("00126f000001", "Printer");
-    EXPECT_EQ(d1, "Printer" + std::string(27, ' ') + "0012-6F-000001");
-    EXPECT_EQ(d1.substr(34, 14), "0012-6F-000001");
-    EXPECT_EQ(inquiryResultText("0012-6F-000002", std::string(40, 'n')).substr(33), " 0012-6F-000002");
+    const std::string r1 = "\r\n" + d1, r2 = "\r\n" + inquiryResultText("00126F000002", "Phone");
+    const std::string find = "AT+ROLEM\rAT+ACON-\rAT+FIND?\r", longName = "AT+NAME=" + std::string(500, 'x');
+    const std::string bounded = longName.substr(0, kMaxCommandLine) + "\r\r\nERROR\r\n";
+    const std::string sent[] = {"\xAA\xAA", std::string("\x01\x00", 2), std::string("\x00\x00", 2)};
     struct Row {
         const char* name;
-        bool resp;
-        std::vector<std::tuple<std::string, int64_t, std::string>> steps;  // input, at, output
-        bool active;
+        bool echo, resp;
+        void (*setup)(Adapter&);
+        std::vector<Step> steps;
+        std::optional<std::string> after;
     };
-    const std::string r1 = "\r\n" + d1, r2 = "\r\n" + inquiryResultText("00126F000002", "Phone");
     const Row rows[] = {
-        {"refused unless master without auto-connect", true,
-         {{"AT+FIND?\r", 0, "\r\nERROR\r\n"}, {"AT+ROLEM\r", 0, "\r\nOK\r\n"}, {"AT+FIND?\r", 0, "\r\nERROR\r\n"}},
-         false},
-        {"to the end", true,
-         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 499, ""}, {"", 500, r1},
-          {"", 1000, r2}, {"", 1500, "\r\nInquiry End\r\n"}, {"AT+FIND-\r", 1600, "\r\nOK\r\n"}},
-         false},
-        {"cancelled", true,
-         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 500, r1},
+        // The control channel's "error on" refuses even AT.
+        {"error mode", true, true, [](Adapter& a) { a.errorMode = true; },
+         {{"AT\r", 0, "AT\r\r\nERROR\r\n"}}, kAny},
+        // Echo is decided as the command arrives: ECHO- is echoed, ECHO+ is not.
+        {"echo switched", true, true, nullptr,
+         {{"AT+ECHO-\r", 0, "AT+ECHO-\r\r\nOK\r\n"}, {"AT+ECHO?\r", 0, "\r\nECHO-\r\nOK\r\n"}, {"AT+ECHO+\r", 0, kOk}},
+         kAny},
+        // Response mode off takes effect for its own answer, and back on too;
+        // entering and leaving data mode answer a full line without it.
+        {"response mode switched", false, true, nullptr,
+         {{"AT+RESP-\r", 0, "\r\n"}, {"AT+RESP?\r", 0, "\r\nRESP-\r\n"}, {"AT+RESP+\r", 0, kOk},
+          {"AT+RESP-\rAT+AUTO\r", 0, "\r\n\r\nOK\r\n"}, {"+++", 0, kOk}},
+         "data:"},
+        // Feeding stops after each line-settings change, not after a command
+        // that leaves the line alone.
+        {"line settings", false, true, nullptr,
+         {{"AT+BAUD14\rAT\r", 0, "\r\nOK\r\n\r\nOK\r\n"}, {"AT+BAUD13\rAT\r", 0, "\r\nOK\r\n|\r\nOK\r\n"},
+          {"AT+STOP2\rAT\r", 0, "\r\nOK\r\n|\r\nOK\r\n"}, {"AT+PAR1\rAT\r", 0, "\r\nOK\r\n|\r\nOK\r\n"},
+          {"AT+FLOW-\rAT\r", 0, "\r\nOK\r\n|\r\nOK\r\n"}},
+         kAny},
+        // An over-long line is bounded, refused and stores nothing.
+        {"over-long command", true, true, nullptr,
+         {{longName + "\r", 0, bounded}, {"AT+NAME?\r", 0, "AT+NAME?\r\r\nSerial Adapter\r\nOK\r\n"}}, kAny},
+        // Empty lines and a LF starting a line are no commands; split ones
+        // join. Data is not echoed or answered; '+' that do not make three
+        // are data; the escape may come byte by byte; in command mode "+++"
+        // is answered without echo; with escape mode off it is data.
+        {"data mode", true, true, nullptr,
+         {{"\rAT\r\nAT+VER\r", 0, kAny}, {"AT+AU", 0, ""}, {"TO\r", 0, "AT+AUTO\r\r\nOK\r\n"}, {"AT\r++x", 0, ""},
+          {"+", 0, ""}, {"+", 0, ""}, {"+", 0, kOk}, {"+++", 0, kOk}, {"AT+ESC-\rAT+AUTO\r", 0, kAny},
+          {"+++", 0, ""}},
+         "data mode data:AT\r++x+++"},
+        {"connect, data, escape, drop", false, true, nullptr,
+         {{"AT+CONN=00126f34ab56\r", 0, kOk}, {"", 499, ""}, {"", 500, kConnect}, {"AT+VER\r+x", 600, ""},
+          {"+++", 700, kOk}, {"AT+DROP\r", 800, kOk}, {"", 1300, kDisconnect}},
+         "data:AT+VER\r+x"},
+        {"escape then back to data mode", false, true, nullptr,
+         {{"AT+CONN=0012-6F-34AB56\r", 0, kOk}, {"", 500, kConnect}, {"+++", 600, kOk}, {"AT+AUTO\r", 700, kOk},
+          {"z", 800, ""}},
+         "connected data mode data:z"},
+        {"refused address", false, true, [](Adapter& a) { a.refusedAddresses.push_back("0012-6f-badbad"); },
+         {{"AT+CONN=0012-6F-BADBAD\r", 0, kOk}, {"", 500, "\r\nCONNECT Attempt Fail!!\r\n"}}, "data:"},
+        {"second connect and drop in command mode refused", false, true, nullptr,
+         {{"AT+DROP\r", 0, "\r\nERROR\r\n"}, {"AT+CONN=00126F34AB56\r", 0, kOk}, {"", 500, kConnect},
+          {"+++AT+CONN=00126F000001\r", 600, "\r\nOK\r\n\r\nERROR\r\n"}},
+         "connected data:"},
+        {"reset drops the connection without a report", false, true, nullptr,
+         {{"AT+CONN=00126F34AB56\r", 0, kOk}, {"", 500, kConnect}, {"+++AT+RESET\r", 600, "\r\nOK\r\n\r\nOK\r\n"},
+          {"", 5000, ""}},
+         "data:"},
+        // Without a refusal the global outcome decides; the remote side may
+        // also open and close the link.
+        {"no outcome, then the remote side", false, true,
+         [](Adapter& a) { a.connectOutcome = ConnectOutcome::Nothing; },
+         {{"AT+CONN=00126F34AB56\r", 10000, kOk}, {"@connect 0012-6F-000001", 10000, "\r\nCONNECT 0012-6F-000001\r\n"},
+          {"@disconnect", 10000, "\r\nDISCONNECT 0012-6F-000001\r\n"}},
+         "data:"},
+        // The remote adapter behind a connection: bytes carried in data mode
+        // and what comes back over the link. Without a connection nothing
+        // carries them; a dropped link ends remote access mode.
+        {"handshake, baud, exit", false, true, nullptr,
+         {{"@connect 0012-6F-34AB56", 0, kAny}, {baud, 0, ""}, {hs, 0, sent[0]},
+          {baud, 0, sent[1]}, {exitRequest, 0, sent[2]}, {baud, 0, ""}},
+         "connected data mode remote baud 4 data:" + baud + hs + baud + exitRequest + baud},
+        {"unknown request refused", false, true, nullptr,
+         {{"@connect 0012-6F-34AB56", 0, kAny}, {"\xAA\xAAxy" + hs, 0, "\xAA\xAA"}, {"\x01\x09", 0, "\x01\x01"}},
+         "connected data mode remote access data:\xAA\xAAxy" + hs + "\x01\x09"},
+        {"wrong reply", false, true, [](Adapter& a) { a.remoteReply = RemoteReply::Wrong; },
+         {{"@connect 0012-6F-34AB56", 0, kAny}, {hs, 0, "\xAA\x55"}, {baud, 0, ""}},
+         "connected data mode data:" + hs + baud},
+        {"silent", false, true, [](Adapter& a) { a.remoteReply = RemoteReply::Silent; },
+         {{"@connect 0012-6F-34AB56", 0, kAny}, {hs + baud, 0, ""}, {"", 1000, ""}},
+         "connected data mode data:" + hs + baud},
+        {"split over two writes", false, true, [](Adapter& a) { a.remoteSplit = true; },
+         {{"@connect 0012-6F-34AB56", 0, kAny}, {hs, 0, "\xAA"}, {"", 99, ""}, {"", 100, "\xAA"},
+          {baud.substr(0, 1), 200, ""}, {baud.substr(1), 300, "\x01"}, {"", 400, sent[1].substr(1)}},
+         "connected data mode remote access remote baud 4 data:" + hs + baud},
+        {"no connection, then a dropped link", false, true, nullptr,
+         {{"AT+AUTO\r" + hs, 0, kOk}, {"@connect 0012-6F-34AB56", 0, kAny}, {hs, 0, "\xAA\xAA"},
+          {"@disconnect", 0, kAny}},
+         "data:" + hs + hs},
+        // An inquiry: results paced by the event delay, each a CR LF and its
+        // text without a line end; the end line; a cancel mid-way; a report
+        // arriving meanwhile does not stop it.
+        {"inquiry refused unless master without auto-connect", false, true, nullptr,
+         {{"AT+FIND?\r", 0, "\r\nERROR\r\n"}, {"AT+ROLEM\r", 0, kOk}, {"AT+FIND?\r", 0, "\r\nERROR\r\n"}}, "data:"},
+        {"inquiry to the end", false, true, nullptr,
+         {{find, 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 499, ""}, {"", 500, r1}, {"", 1000, r2},
+          {"", 1500, "\r\nInquiry End\r\n"}, {"AT+FIND-\r", 1600, kOk}},
+         "data:"},
+        {"inquiry cancelled", false, true, nullptr,
+         {{find, 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 500, r1},
           {"AT+FIND-\r", 600, "\r\nInquiry Cancelled\r\nOK\r\n"}, {"", 5000, ""}},
-         false},
-        {"cancelled without response mode", false,
-         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\n\r\n\r\n"}, {"AT+FIND-\r", 100, "\r\nInquiry Cancelled\r\n"}},
-         false},
-        {"a connection meanwhile", true,
-         {{"AT+ROLEM\rAT+ACON-\rAT+FIND?\r", 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 500, r1}},
-         true},
+         "data:"},
+        {"inquiry cancelled without response mode", false, false, nullptr,
+         {{find, 0, "\r\n\r\n\r\n"}, {"AT+FIND-\r", 100, "\r\nInquiry Cancelled\r\n"}}, "data:"},
+        {"a connection during an inquiry", false, true, nullptr,
+         {{find, 0, "\r\nOK\r\n\r\nOK\r\n\r\nOK\r\n"}, {"", 500, r1}, {"@connect 0012-6F-34AB56", 500, kConnect},
+          {"", 1000, r2}, {"", 1500, "\r\nInquiry End\r\n"}},
+         "connected data mode data:"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Adapter a = makeAdapter(false, row.resp);
+        Adapter a = makeAdapter(row.echo, row.resp);
         a.inquiryResults = {d1, inquiryResultText("00126F000002", "Phone")};
-        for (const auto& step : row.steps) {
-            SCOPED_TRACE(std::get<0>(step));
-            EXPECT_EQ(run(a, std::get<0>(step), std::get<1>(step)) + a.poll(std::get<1>(step)), std::get<2>(step));
+        if (row.setup)
+            row.setup(a);
+        for (const Step& s : row.steps) {
+            SCOPED_TRACE(s.input.substr(0, 40) + " at " + std::to_string(s.at));
+            std::string out = step(a, s);
+            if (s.output) {
+                EXPECT_EQ(out, s.output);
+            }
         }
-        EXPECT_EQ(a.state().inquiryActive, row.active);
-        if (!row.active) continue;
-        // The remote side connects mid-inquiry: the report, then the inquiry goes on.
-        EXPECT_EQ(a.connect("0012-6F-34AB56"), "\r\nCONNECT 0012-6F-34AB56\r\n");
-        EXPECT_EQ(a.poll(1000) + a.poll(1500), r2 + "\r\nInquiry End\r\n");
+        if (row.after) {
+            EXPECT_EQ(summary(a), *row.after);
+        }
     }
+
+    // An unknown baud code means the default rate; the data log is capped.
+    Adapter a = makeAdapter();
+    step(a, {"AT+BAUD10\rAT+BAUD19\r", 0, kAny});
+    EXPECT_EQ(a.state().line.baud, 19200);
+    step(a, {"AT+AUTO\r" + std::string((1 << 20) + 100, 'd'), 0, kAny});
+    EXPECT_EQ(a.dataReceived().size(), static_cast<size_t>(1 << 20));
+    // A result's address stands at a fixed column, a long name cut short.
+    EXPECT_EQ(d1, "Printer" + std::string(27, ' ') + "0012-6F-000001");
+    EXPECT_EQ(inquiryResultText("0012-6F-000002", std::string(40, 'n')).substr(33), " 0012-6F-000002");
 }
 
 }  // namespace
