@@ -163,6 +163,13 @@ TEST_F(MainWindowTest, LogLinesArriveThroughNotificationsAndAlwaysEndTheLine)
     EXPECT_EQ(logText().substr(all.size()), L"a\r\nb\r\n\r\n");
     pumpMessages();
     EXPECT_EQ(logText().substr(all.size()), L"a\r\nb\r\n\r\nd\r\n");
+
+    // The operator's click into the log moves the caret; a line still goes
+    // to the end, not where the click was.
+    SendDlgItemMessageW(dlg->m_hWnd, IDC_LOG, EM_SETSEL, 0, 0);
+    dlg->AppendLog("after a click");
+    all = logText();
+    EXPECT_EQ(all.substr(all.size() - 15), L"after a click\r\n");
 }
 
 // The reply is handled on the read thread, which cannot kill the main
