@@ -189,6 +189,19 @@ void benchInquiry()
 }
 
 size_t receivedBytes = 0;
+// Opens the simulated adapter's port at the line settings the benchmarks
+// set it to: 115200 baud, no parity, one stop bit, flow control on.
+int openSimPortAt115200()
+{
+    memset(&uart, 0, sizeof uart);
+    uart.port = simComPort();
+    uart.baud = 115200;
+    uart.parity = PARITY_NONE;
+    uart.stopBits = 1;
+    uart.flow = 1;
+    return UartInit();
+}
+
 void countAndDispatch(const uint8_t*, uint32_t count)
 {
     receivedBytes += count;
@@ -213,16 +226,10 @@ void benchDeviceInfo()
         printf("get device info: simulator not reachable: %s\n", sim.lastError().c_str());
         return;
     }
-    memset(&uart, 0, sizeof uart);
-    uart.port = simComPort();
-    uart.baud = 115200;
-    uart.parity = PARITY_NONE;
-    uart.stopBits = 1;
-    uart.flow = 1;
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     seams.uartReceive = countAndDispatch;
     seams.uartWrite = countAndWrite;
-    if (UartInit() != 0) {
+    if (openSimPortAt115200() != 0) {
         printf("get device info: COM%d did not open\n", uart.port);
         return;
     }
@@ -279,17 +286,11 @@ void benchRemote()
         printf("remote round trips: simulator not reachable: %s\n", sim.lastError().c_str());
         return;
     }
-    memset(&uart, 0, sizeof uart);
-    uart.port = simComPort();
-    uart.baud = 115200;
-    uart.parity = PARITY_NONE;
-    uart.stopBits = 1;
-    uart.flow = 1;
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     replyHandled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     seams.uartReceive = dispatchAndSignal;
     seams.setTimer = noTimer;
-    if (UartInit() != 0) {
+    if (openSimPortAt115200() != 0) {
         printf("remote round trips: COM%d did not open\n", uart.port);
         return;
     }
