@@ -13,6 +13,7 @@
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "support/sim_client.h"
+#include "support/sim_port.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -189,19 +190,6 @@ void benchInquiry()
 }
 
 size_t receivedBytes = 0;
-// Opens the simulated adapter's port at the line settings the benchmarks
-// set it to: 115200 baud, no parity, one stop bit, flow control on.
-int openSimPortAt115200()
-{
-    memset(&uart, 0, sizeof uart);
-    uart.port = simComPort();
-    uart.baud = 115200;
-    uart.parity = PARITY_NONE;
-    uart.stopBits = 1;
-    uart.flow = 1;
-    return UartInit();
-}
-
 void countAndDispatch(const uint8_t*, uint32_t count)
 {
     receivedBytes += count;
@@ -229,7 +217,7 @@ void benchDeviceInfo()
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     seams.uartReceive = countAndDispatch;
     seams.uartWrite = countAndWrite;
-    if (openSimPortAt115200() != 0) {
+    if (openSimPort(115200) != 0) {
         printf("get device info: COM%d did not open\n", uart.port);
         return;
     }
@@ -290,7 +278,7 @@ void benchRemote()
     replyHandled = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     seams.uartReceive = dispatchAndSignal;
     seams.setTimer = noTimer;
-    if (openSimPortAt115200() != 0) {
+    if (openSimPort(115200) != 0) {
         printf("remote round trips: COM%d did not open\n", uart.port);
         return;
     }

@@ -3,6 +3,7 @@
 // Prints figures; asserts nothing about them.
 #include "serial/uart.h"
 #include "support/sim_client.h"
+#include "support/sim_port.h"
 
 #include <windows.h>
 #include <algorithm>
@@ -138,13 +139,7 @@ int main()
 
     answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     seams.uartReceive = hook;
-    memset(&uart, 0, sizeof uart);
-    uart.port = simComPort();
-    uart.baud = 115200;
-    uart.parity = PARITY_NONE;
-    uart.stopBits = 1;
-    uart.flow = 1;
-    int opened = UartInit();
+    int opened = openSimPort(115200);
     if (opened != 0) {
         fprintf(stderr, "bench_serial: UartInit gave %d\n", opened);
         return 2;

@@ -8,6 +8,7 @@
 #include "atcommand/internal.h"
 #include "serial/uart.h"
 #include "support/sim_client.h"
+#include "support/sim_port.h"
 #include "support/test_env.h"
 #include <gtest/gtest.h>
 
@@ -46,13 +47,7 @@ protected:
     // 19200 baud, no parity, one stop bit, flow control on.
     void open()
     {
-        memset(&uart, 0, sizeof uart);
-        uart.port = simComPort();
-        uart.baud = 19200;
-        uart.parity = PARITY_NONE;
-        uart.stopBits = 1;
-        uart.flow = 1;
-        ASSERT_EQ(UartInit(), 0);
+        ASSERT_EQ(openSimPort(19200), 0);
         device.isDeviceInitialised = device.responseOn = 1;
     }
 

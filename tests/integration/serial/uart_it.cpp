@@ -6,6 +6,7 @@
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
 #include "support/sim_client.h"
+#include "support/sim_port.h"
 #include "support/test_env.h"
 #include "unit/trace_capture.h"
 
@@ -87,13 +88,7 @@ protected:
     }
     int open(int baud, int parity = PARITY_NONE, int stopBits = 1, int flow = 1)
     {
-        memset(&uart, 0, sizeof uart);
-        uart.port = simComPort();
-        uart.baud = baud;
-        uart.parity = parity;
-        uart.stopBits = stopBits;
-        uart.flow = flow;
-        return UartInit();
+        return openSimPort(baud, parity, stopBits, flow);
     }
     // Waits until what the hook got ends in `ending`.
     bool waitFor(const std::string& ending, DWORD ms = 3000)
