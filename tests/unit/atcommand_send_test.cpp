@@ -4,36 +4,26 @@
 
 using Sending = EngineTest;
 
+// Empty, too long for the record or not in the catalogue: nothing is written,
+// and a too long text is never cut into another command. A pending enquiry
+// makes every send busy until its timer.
 TEST_F(Sending, RefusedTextsAreNotWritten)
 {
     EXPECT_EQ(sendAtCommand("", 1, 0), SEND_FAILED);
-    // Too long for the record: refused whole, never cut into another command.
     pend("AT+VER\r", 1);
     EXPECT_EQ(sendAtCommand(("AT+NAME=" + std::string(21, 'n') + "\r").c_str(), 0, 0), SEND_FAILED);
     EXPECT_STREQ(atCommand.command, "AT+VER\r") << "the pending record is left alone";
-    // Not in the catalogue: the pending record goes too.
     EXPECT_EQ(sendAtCommand("AT+FOO\r", 0, 0), SEND_FAILED);
     EXPECT_STREQ(atCommand.command, "");
-    EXPECT_TRUE(logged("Sending Invalid command AT+FOO\r failed."));
     EXPECT_TRUE(written.empty());
 
     const std::string longest = "AT+NAME=" + std::string(20, 'n') + "\r";
+    EXPECT_EQ(sendAtCommand("AT+ENQ\r", 1, 1), SEND_OK);
+    EXPECT_EQ(sendAtCommand(longest.c_str(), 0, 0), SEND_BUSY);
+    processTimedResponse();
     replies[longest] = "\r\nOK\r\n";
     EXPECT_EQ(sendAtCommand(longest.c_str(), 0, 0), SEND_OK) << "29 characters fit";
-    EXPECT_EQ(written, std::vector<std::string>{longest});
-}
-
-// A pending enquiry makes every send busy, silently, until its timer.
-TEST_F(Sending, PendingEnquiryMakesEverySendBusy)
-{
-    EXPECT_EQ(sendAtCommand("AT+ENQ\r", 1, 1), SEND_OK);
-    EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_BUSY);
-    EXPECT_EQ(sendAtCommand("AT+FOO\r", 0, 1), SEND_BUSY);
-    EXPECT_EQ(written.back(), "AT+ENQ\r");
-    processTimedResponse();
-    replies["AT+VER\r"] = "\r\nV\r\nOK\r\n";
-    EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_OK);
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(written, (std::vector<std::string>{"AT+ENQ\r", longest}));
 }
 
 TEST_F(Sending, BlockingSendWaitsForItsAnswer)
@@ -55,7 +45,7 @@ TEST_F(Sending, BlockingSendWaitsForItsAnswer)
         EXPECT_EQ(sendAtCommand("AT\r", 0, 0), SEND_FAILED);
         EXPECT_STREQ(atCommand.command, "");
     }
-    EXPECT_EQ(written, (std::vector<std::string>{"AT\r", "AT\r", "AT\r", "AT\r", "AT\r", "AT\r"}));
+    EXPECT_EQ(written, std::vector<std::string>(6, "AT\r"));
     EXPECT_EQ(boxes.count(), 0u);
 
     // An answer handled as soon as the command was recorded is not erased
@@ -74,8 +64,6 @@ TEST_F(Sending, DataModeAsksForTheEscapeSequenceFirst)
     boxes.setAnswer(IDCANCEL);
     EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED) << "nothing sent is no success";
     EXPECT_TRUE(written.empty());
-    EXPECT_EQ(narrow(boxes.texts().at(0)),
-              "Local Device is in datamode. Do you want to Send Escape Sequence before sending the command");
 
     // Confirmed: "+++" first, then the command.
     boxes.setAnswer(IDOK);
@@ -84,7 +72,6 @@ TEST_F(Sending, DataModeAsksForTheEscapeSequenceFirst)
     EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_OK);
     EXPECT_EQ(written, (std::vector<std::string>{"+++", "AT+VER\r"}));
     EXPECT_EQ(device.isDataMode, 0);
-    EXPECT_STREQ(device.version, "RZ310 F/W V1.0");
 
     // "+++" unanswered: the command is not sent.
     device.isDataMode = 1;
@@ -92,7 +79,6 @@ TEST_F(Sending, DataModeAsksForTheEscapeSequenceFirst)
     EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
     EXPECT_EQ(written.size(), 5u);
     EXPECT_EQ(written.back(), "+++");
-    EXPECT_EQ(boxes.texts().back(), L"ESCAPE Sequence failed.");
 }
 
 // A burst of log texts before the window reads any arrives intact.
