@@ -1,9 +1,14 @@
-// The catalogue lookup and the bounded text helpers.
+// The catalogue lookup and the text helpers that copy into fixed buffers:
+// formatted commands and log texts, wide texts, message boxes and the
+// dialog layer's initial list contents.
 #include "atcommand/atcommand.h"
+#include "common/msgbox.h"
+#include "framework/dialog.h"
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 TEST(Catalogue, FindsFamiliesByCuttingAtEqualsAndBySubstring)
 {
@@ -36,4 +41,34 @@ TEST(Catalogue, TextHelpersStayInTheirBuffers)
     toWideText("Local Device connected", wide, 16);
     EXPECT_STREQ(wide, L"Local Device co");
     EXPECT_EQ(wide[16], L'#');
+}
+
+namespace {
+std::vector<std::wstring> shown;
+int recordBox(const wchar_t* text, UINT)
+{
+    shown.push_back(text);
+    return IDCANCEL;
+}
+}
+
+TEST(MessageBoxSeam, HookSeesTextAndAnswersAndLongTextsAreCutToTheBuffer)
+{
+    seams.messageBox = recordBox;
+    shown.clear();
+    EXPECT_EQ(showMessageBoxA("Failed to open COM7.", MB_OKCANCEL), IDCANCEL);
+    showMessageBoxA(std::string(3000, 'x').c_str());
+    seams.messageBox = nullptr;
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L"Failed to open COM7.", std::wstring(1023, L'x')}));
+}
+
+// A damaged resource gives no text past its end; an odd last byte is ignored.
+TEST(InitialLists, ParsesPairsUntilIdZeroAndDropsDamagedTail)
+{
+    using Items = std::vector<std::pair<UINT, std::wstring>>;
+    const WORD data[] = {1003, L'1', L'2', 0, 1003, 0, 1004, L'N', 0, 0, 1005, L'X', 0};
+    EXPECT_EQ(parseInitialLists(data, sizeof data), (Items{{1003, L"12"}, {1003, L""}, {1004, L"N"}}));
+    const WORD cut[] = {1003, L'A', 0, 1004, L'B', L'C'};
+    EXPECT_EQ(parseInitialLists(cut, sizeof cut - 1), (Items{{1003, L"A"}}));
+    EXPECT_TRUE(parseInitialLists(nullptr, 10).empty());
 }

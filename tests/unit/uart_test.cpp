@@ -20,10 +20,7 @@ TEST(UartDriver, MissingPortGivesFourAndOneBox)
     uart.baud = 115200;
     EXPECT_EQ(UartInit(), 4);
     EXPECT_EQ(uart.isUartActive, 0);
-    ASSERT_EQ(boxes.count(), 1u);
-    EXPECT_EQ(narrow(boxes.texts()[0]),
-              "Failed to open COM42. Please check no other application is using the port or the right port is selected");
-    EXPECT_EQ(boxes.threads()[0], GetCurrentThreadId());
+    EXPECT_EQ(boxes.threads(), std::vector<DWORD>{GetCurrentThreadId()});
 
     // Wine counts no handles, but a freed slot is given out again: with
     // nothing left open in between, the next handle gets the same value.
@@ -38,8 +35,6 @@ TEST(UartDriver, MissingPortGivesFourAndOneBox)
     EXPECT_EQ(nextHandle(), before);
     EXPECT_EQ(boxes.count(), 4u);
     UartDeinit();
-
-    EXPECT_TRUE(trace.contains("Opening Port \\\\?\\COM42 \\\\?\\COM42"));
     EXPECT_EQ(trace.count("UART: Started tReadThread"), 0u);
 }
 
