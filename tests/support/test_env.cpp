@@ -2,6 +2,8 @@
 #include "common/msgbox.h"
 #include "common/notify.h"
 
+#include <algorithm>
+
 namespace {
 MessageBoxRecorder* activeRecorder = nullptr;
 }
@@ -41,16 +43,15 @@ std::vector<std::wstring> MessageBoxRecorder::texts() const
     return texts_;
 }
 
+size_t MessageBoxRecorder::count() const
+{
+    return texts().size();
+}
+
 std::vector<DWORD> MessageBoxRecorder::threads() const
 {
     std::lock_guard<std::mutex> guard(lock_);
     return threads_;
-}
-
-size_t MessageBoxRecorder::count() const
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return texts_.size();
 }
 
 void MessageBoxRecorder::clear()
@@ -63,15 +64,11 @@ void MessageBoxRecorder::clear()
 StandInMainWindow::StandInMainWindow()
 {
     static const wchar_t* cls = L"RZ310StandInMain";
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &StandInMainWindow::proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = cls;
-        RegisterClassW(&wc);
-        registered = true;
-    }
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = &StandInMainWindow::proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = cls;
+    RegisterClassW(&wc);   // fails harmlessly once the class exists
     hwnd_ = CreateWindowExW(0, cls, L"stand-in", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                             GetModuleHandleW(nullptr), this);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -140,10 +137,7 @@ bool StandInMainWindow::pumpUntil(const std::function<bool()>& done, DWORD timeo
 
 size_t StandInMainWindow::countOf(UINT id) const
 {
-    size_t n = 0;
-    for (const auto& note : notifications)
-        n += note.first == id;
-    return n;
+    return std::count_if(notifications.begin(), notifications.end(), [id](const auto& n) { return n.first == id; });
 }
 
 void StandInMainWindow::clear()

@@ -1,12 +1,9 @@
 // A randomized check of the receive path, shared by the unit tests (a short
-// run) and bench_receive_fuzz (a long one). Each round puts one kind of
-// command in the record as a send would, then hands the engine the adapter's
-// answer (echoed or not, after stray bytes or not) followed by random bytes:
-// report keywords, addresses, status words, CR and LF, NULs, bytes with the
-// top bit set and very long lines, cut into blocks at random points. After
-// every block each text field of the records must end within its size and
-// the event may have been set at most once for the command; at the end of
-// the round a handled answer must still be what the adapter said.
+// run) and bench_receive_fuzz (a long one). Each round pends one kind of
+// command, then hands the engine the adapter's answer (echoed or not, after a
+// stray byte or not) and random bytes, cut into blocks at random points.
+// After every block each text field must end within its size and the event
+// is set at most once; a handled answer must still be what the adapter said.
 #pragma once
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
@@ -47,10 +44,6 @@ inline const char* unterminatedField()
         {"device.address", device.address, sizeof device.address},
         {"device.pin", device.pin, sizeof device.pin},
         {"device.version", device.version, sizeof device.version},
-        {"pairing.device1Address", pairing.device1Address, sizeof pairing.device1Address},
-        {"pairing.device2Address", pairing.device2Address, sizeof pairing.device2Address},
-        {"pairing.device1Name", pairing.device1Name, sizeof pairing.device1Name},
-        {"pairing.device2Name", pairing.device2Name, sizeof pairing.device2Name},
         {"remoteAddress", remoteAddress, sizeof remoteAddress},
         {"atCommand.command", atCommand.command, sizeof atCommand.command},
         {"atCommand.response", atCommand.response, sizeof atCommand.response},
@@ -163,12 +156,8 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
                 result.failure = "handled answer changed to \"" + std::string(kind.field) + "\"";
             ++result.answers;
         }
-        if (!result.failure.empty()) {
-            std::string shown;
-            for (char c : bytes.substr(0, 120))
-                shown += (c >= ' ' && c < 127) ? std::string(1, c) : "\\x" + std::to_string(static_cast<uint8_t>(c));
-            result.failure += " (round " + std::to_string(result.rounds) + ", " + kind.command + ", bytes " + shown + ")";
-        }
+        if (!result.failure.empty())
+            result.failure += " (round " + std::to_string(result.rounds) + ", " + kind.command + ")";
         between();
     }
     return result;

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-// The lines of a text file without their line ends; a last line that has
-// none is marked, so that a half-written line shows.
+// The lines of a text file without their line ends; a half-written last line is marked.
 inline std::vector<std::string> readTextLines(const std::wstring& path)
 {
     std::vector<std::string> lines;
@@ -42,14 +41,11 @@ public:
         RemoveDirectoryW(dir_.c_str());
         wcsncpy(startupDirectory, savedStartup_, 511);
     }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
 
     const std::wstring& dir() const { return dir_; }
     std::wstring file() const { return dir_ + L"\\Debug.txt"; }
 
-    // Ends the capture (once) and returns every line after the first, which
-    // only says the trace is on.
+    // Ends the capture (once); the first line, which says the trace is on, is left out.
     const std::vector<std::string>& lines()
     {
         if (on_) {
