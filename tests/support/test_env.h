@@ -14,8 +14,6 @@ class MessageBoxRecorder {
 public:
     explicit MessageBoxRecorder(int answer = IDOK);
     ~MessageBoxRecorder();
-    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
-    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
 
     void setAnswer(int answer);
     std::vector<std::wstring> texts() const;

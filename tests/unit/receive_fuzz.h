@@ -9,6 +9,7 @@
 #include "serial/uart.h"
 
 #include <windows.h>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -131,9 +132,7 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
 
         int sets = 0;
         for (size_t at = 0; at < bytes.size() && result.failure.empty();) {
-            size_t n = 1 + pickOf(rng() % 2 ? 8 : RX_BUFFER_SIZE);
-            if (n > bytes.size() - at)
-                n = bytes.size() - at;
+            size_t n = std::min(bytes.size() - at, 1 + pickOf(rng() % 2 ? 8 : RX_BUFFER_SIZE));
             memcpy(rxBuffer, bytes.data() + at, n);
             dispatchUartData(static_cast<int32_t>(n));
             at += n;
