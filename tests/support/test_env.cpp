@@ -8,7 +8,7 @@ namespace {
 MessageBoxRecorder* activeRecorder = nullptr;
 }
 
-MessageBoxRecorder::MessageBoxRecorder(int answer) : answer_(answer)
+MessageBoxRecorder::MessageBoxRecorder()
 {
     activeRecorder = this;
     seams.messageBox = &MessageBoxRecorder::hook;
@@ -28,24 +28,13 @@ int MessageBoxRecorder::hook(const wchar_t* text, UINT)
     std::lock_guard<std::mutex> guard(self->lock_);
     self->texts_.push_back(text ? text : L"");
     self->threads_.push_back(GetCurrentThreadId());
-    return self->answer_;
-}
-
-void MessageBoxRecorder::setAnswer(int answer)
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    answer_ = answer;
+    return self->answer;
 }
 
 std::vector<std::wstring> MessageBoxRecorder::texts() const
 {
     std::lock_guard<std::mutex> guard(lock_);
     return texts_;
-}
-
-size_t MessageBoxRecorder::count() const
-{
-    return texts().size();
 }
 
 std::vector<DWORD> MessageBoxRecorder::threads() const
@@ -109,11 +98,6 @@ LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam,
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-void StandInMainWindow::pump(DWORD ms)
-{
-    pumpUntil([] { return false; }, ms);
 }
 
 bool StandInMainWindow::pumpUntil(const std::function<bool()>& done, DWORD timeoutMs)

@@ -2,31 +2,32 @@
 // hidden window in the main window's place.
 #pragma once
 #include <windows.h>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
-// Answers every message box with a fixed button and records its text and the
+// Answers every message box with `answer` and records its text and the
 // thread that raised it. One at a time; installs itself for its lifetime.
 class MessageBoxRecorder {
 public:
-    explicit MessageBoxRecorder(int answer = IDOK);
+    MessageBoxRecorder();
     ~MessageBoxRecorder();
 
-    void setAnswer(int answer);
     std::vector<std::wstring> texts() const;
     std::vector<DWORD> threads() const;
-    size_t count() const;
+    size_t count() const { return texts().size(); }
     void clear();
+
+    std::atomic<int> answer{IDOK};
 
 private:
     static int hook(const wchar_t* text, UINT type);
     mutable std::mutex lock_;
     std::vector<std::wstring> texts_;
     std::vector<DWORD> threads_;
-    int answer_;
 };
 
 // A hidden window that stands in for the main window: it becomes mainHwnd,
@@ -43,7 +44,7 @@ public:
     HWND hwnd() const { return hwnd_; }
 
     // Runs the message loop for about `ms` milliseconds.
-    void pump(DWORD ms);
+    void pump(DWORD ms) { pumpUntil([] { return false; }, ms); }
     // Runs the message loop until `done` holds or `timeoutMs` passes.
     bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 

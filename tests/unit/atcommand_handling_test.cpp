@@ -59,7 +59,8 @@ TEST_F(Handling, NumberFamiliesOnReplyAndOnAcknowledgement)
 }
 
 // Texts fill their fields and leave the field after them alone (the local
-// record's while pairing). "old": no change.
+// record's while pairing). "old": no change. The randomized receive check
+// overfills the other replies.
 TEST_F(Handling, TextFamiliesFillTheirFieldsAndNoMore)
 {
     const std::string z = "\r\n" + std::string(500, 'z') + "\r\n";
@@ -72,11 +73,8 @@ TEST_F(Handling, TextFamiliesFillTheirFieldsAndNoMore)
         char* untouched;
     } rows[] = {
         {"AT+VER\r", z, 0, device.version, std::string(40, 'z'), device.name},
-        {"AT+NAME?\r", z, 0, device.name, std::string(15, 'z'), device.address},
         {"AT+NAME=ABCDEFGHIJKLMNOPQ\r", "", 0, device.name, "ABCDEFGHIJKLMNO", device.address},
-        {"AT+ADDR?\r", z, 0, device.address, std::string(14, 'z'), device.pin},
         {"AT+PIN?\r", "\r\nNULL\r\n", 0, device.pin, "old", device.version},
-        {"AT+PIN?\r", z, 0, device.pin, std::string(7, 'z'), device.version},
         {"AT+PIN=123456789012\r", "", 0, device.pin, "1234567", device.version},
         {"AT+ADDR?\r", z, 2, pairing.device2Address, std::string(14, 'z'), pairing.device1Name},
         {"AT+NAME?\r", z, 2, pairing.device2Name, std::string(15, 'z'), device.name},

@@ -61,13 +61,13 @@ TEST_F(Sending, BlockingSendWaitsForItsAnswer)
 TEST_F(Sending, DataModeAsksForTheEscapeSequenceFirst)
 {
     device.isDataMode = 1;
-    boxes.setAnswer(IDCANCEL);
+    boxes.answer = IDCANCEL;
     EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED) << "nothing sent is no success";
     EXPECT_TRUE(written.empty());
 
     // Confirmed (the end-to-end disconnection answers it so), but "+++" unanswered:
     // the command is not sent.
-    boxes.setAnswer(IDOK);
+    boxes.answer = IDOK;
     EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
     EXPECT_EQ(written, std::vector<std::string>(3, "+++"));
 }

@@ -18,7 +18,7 @@ std::wstring cwd()
 
 // On, off and on again keeps only the last session; a line of 1023
 // characters is written whole and a longer one is cut there.
-TEST(DebugLog, FileHoldsTheLastSessionWithLinesCutAt1023)
+TEST(DebugLog, FileHoldsTheLastSessionWithLinesAndPathInTheirBuffers)
 {
     TraceCapture trace;
     debugLog("first session");
@@ -37,14 +37,9 @@ TEST(DebugLog, FileHoldsTheLastSessionWithLinesCutAt1023)
     toggleDebugLog(true);
     EXPECT_EQ(readTextLines(trace.file()), (std::vector<std::string>{"Setting debugFlag = TRUE", "UART: wide ABC",
                                                                      exact, std::string(1022, 'L') + "x", "after"}));
-}
 
-// The longest start-up directory there can be still fits the file's path:
-// the file cannot be made there, and is not made anywhere else.
-TEST(DebugLog, LongestStartupDirectoryStaysInThePathBuffer)
-{
-    TraceCapture trace;
-    toggleDebugLog(true);
+    // The longest start-up directory there can be still fits the file's path:
+    // the file cannot be made there, and is not made anywhere else.
     MessageBoxRecorder boxes;
     const std::wstring before = cwd();
     std::wstring longest = trace.dir() + L"\\" + std::wstring(511 - trace.dir().size() - 1, L'x');

@@ -11,7 +11,7 @@ namespace {
 
 // The operator is told once per attempt, on the calling thread; no read
 // thread starts and nothing a failed open made is left behind.
-TEST(UartDriver, MissingPortGivesFourAndOneBox)
+TEST(UartDriver, MissingPortGivesFourAndOneBoxAndWritesAreTracedWithinTheirBuffer)
 {
     MessageBoxRecorder boxes;
     TraceCapture trace;
@@ -35,25 +35,19 @@ TEST(UartDriver, MissingPortGivesFourAndOneBox)
     EXPECT_EQ(nextHandle(), before);
     EXPECT_EQ(boxes.count(), 4u);
     UartDeinit();
-    EXPECT_EQ(trace.count("UART: Started tReadThread"), 0u);
-}
 
-// The trace shows the bytes counted, not what follows them, and a write
-// longer than its trace buffer is cut to a line that fits.
-TEST(UartDriver, WriteTraceStopsAtByteCount)
-{
-    TraceCapture trace;
-    memset(&uart, 0, sizeof uart);
+    // The trace of a write shows the bytes counted, not what follows them, and
+    // a write longer than its trace buffer is cut to a line that fits.
     const uint8_t bytes[] = {'A', 'T', 'Z', 'Z', 'Z', 'Z'};   // no terminator
     EXPECT_EQ(UartWrite(bytes, 2), 1);
     std::string big(5000, 'w');
     EXPECT_EQ(UartWrite(reinterpret_cast<const uint8_t*>(big.data()), 5000), 1);
-    UartDeinit();
 
     EXPECT_EQ(trace.countPrefix("UART: WriteFile failed to write buffer AT len 2 to UART. Error "), 1u);
     EXPECT_EQ(trace.countPrefix("UART: WriteFile failed to write buffer wwwww"), 1u);
     for (const auto& line : trace.lines())
         EXPECT_LE(line.size(), 1023u);
+    EXPECT_EQ(trace.count("UART: Started tReadThread"), 0u);
 }
 
 } // namespace
