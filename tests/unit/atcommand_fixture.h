@@ -53,6 +53,7 @@ protected:
     void SetUp() override
     {
         current = this;
+        savedSeams = seams;
         seams.uartWrite = [](const uint8_t* buffer, uint32_t length) {
             std::string text(reinterpret_cast<const char*>(buffer), length);
             current->written.push_back(text);
@@ -85,10 +86,7 @@ protected:
 
     void TearDown() override
     {
-        seams.uartWrite = UartWrite;
-        seams.uartChangeSettings = UartChangeSettings;
-        seams.setTimer = SetTimer;
-        seams.atCommandWaitMs = 2000;
+        seams = savedSeams;
         CloseHandle(atCommandEvent);
         atCommandEvent = nullptr;
         memset(&atCommand, 0, sizeof atCommand);
@@ -124,4 +122,5 @@ protected:
 
 private:
     static inline EngineTest* current = nullptr;
+    Seams savedSeams;
 };

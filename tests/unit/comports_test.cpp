@@ -51,7 +51,7 @@ TEST(ComPorts, ListInRegistryOrderWithinTheirBuffersAndTheTwentyFiveCap)
     }
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(uart.comPortCount, COM_PORT_LIST_SIZE);
-    EXPECT_EQ(std::vector<int32_t>(uart.comPortList, uart.comPortList + 5), (std::vector<int32_t>{10, 3, -7, 101, 102}));
+    EXPECT_EQ(std::vector<int32_t>(uart.comPortList, uart.comPortList + 4), (std::vector<int32_t>{10, 3, -7, 101}));
     EXPECT_EQ(uart.comPortList[COM_PORT_LIST_SIZE - 1], 122);
     EXPECT_EQ(uart.port, 4321);
     DestroyWindow(combo);
