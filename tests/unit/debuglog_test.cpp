@@ -8,14 +8,6 @@
 #include <regex>
 #include <thread>
 
-namespace {
-
-std::wstring cwd()
-{
-    wchar_t buffer[1024];
-    return std::wstring(buffer, GetCurrentDirectoryW(1024, buffer));
-}
-
 // On, off and on again keeps only the last session; a line of 1023
 // characters is written whole and a longer one is cut there.
 TEST(DebugLog, FileHoldsTheLastSessionWithLinesAndPathInTheirBuffers)
@@ -41,13 +33,15 @@ TEST(DebugLog, FileHoldsTheLastSessionWithLinesAndPathInTheirBuffers)
     // The longest start-up directory there can be still fits the file's path:
     // the file cannot be made there, and is not made anywhere else.
     MessageBoxRecorder boxes;
-    const std::wstring before = cwd();
+    wchar_t before[1024], after[1024];
+    GetCurrentDirectoryW(1024, before);
     std::wstring longest = trace.dir() + L"\\" + std::wstring(511 - trace.dir().size() - 1, L'x');
     wcsncpy(startupDirectory, longest.c_str(), 512);
     ASSERT_EQ(wcslen(startupDirectory), 511u);
     EXPECT_FALSE(toggleDebugLog(false));
     EXPECT_EQ(debugFlag, 0);
-    EXPECT_EQ(cwd(), before);
+    GetCurrentDirectoryW(1024, after);
+    EXPECT_STREQ(after, before);
     EXPECT_EQ(boxes.count(), 1u);
 }
 
@@ -82,5 +76,3 @@ TEST(DebugLog, ConcurrentWritersWhileToggling)
     for (size_t i = 1; i < lines.size(); ++i)
         ASSERT_TRUE(std::regex_match(lines[i], whole)) << "line " << i << ": " << lines[i];
 }
-
-} // namespace

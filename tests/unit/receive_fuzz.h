@@ -32,8 +32,6 @@ struct Kind {
     size_t size;
 };
 
-inline bool terminated(const char* field, size_t size) { return memchr(field, '\0', size) != nullptr; }
-
 inline const char* unterminatedField()
 {
     const struct {
@@ -51,10 +49,10 @@ inline const char* unterminatedField()
         {"atCommand.param", atCommand.param, sizeof atCommand.param},
     };
     for (const auto& f : fields)
-        if (!terminated(f.field, f.size))
+        if (!memchr(f.field, '\0', f.size))
             return f.name;
     for (const auto& result : inquiry.results)
-        if (!terminated(result, sizeof result))
+        if (!memchr(result, '\0', sizeof result))
             return "inquiry.results";
     return nullptr;
 }

@@ -43,19 +43,13 @@ TEST(Catalogue, TextHelpersStayInTheirBuffers)
     EXPECT_EQ(wide[16], L'#');
 }
 
-namespace {
-std::vector<std::wstring> shown;
-int recordBox(const wchar_t* text, UINT)
-{
-    shown.push_back(text);
-    return IDCANCEL;
-}
-}
-
 TEST(MessageBoxSeam, HookSeesTextAndAnswersAndLongTextsAreCutToTheBuffer)
 {
-    seams.messageBox = recordBox;
-    shown.clear();
+    static std::vector<std::wstring> shown;
+    seams.messageBox = [](const wchar_t* text, UINT) {
+        shown.push_back(text);
+        return IDCANCEL;
+    };
     EXPECT_EQ(showMessageBoxA("Failed to open COM7.", MB_OKCANCEL), IDCANCEL);
     showMessageBoxA(std::string(3000, 'x').c_str());
     seams.messageBox = nullptr;

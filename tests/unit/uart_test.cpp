@@ -7,8 +7,6 @@
 
 #include <cstring>
 
-namespace {
-
 // The operator is told once per attempt, on the calling thread; no read
 // thread starts and nothing a failed open made is left behind.
 TEST(UartDriver, MissingPortGivesFourAndOneBoxAndWritesAreTracedWithinTheirBuffer)
@@ -49,5 +47,3 @@ TEST(UartDriver, MissingPortGivesFourAndOneBoxAndWritesAreTracedWithinTheirBuffe
         EXPECT_LE(line.size(), 1023u);
     EXPECT_EQ(trace.count("UART: Started tReadThread"), 0u);
 }
-
-} // namespace
