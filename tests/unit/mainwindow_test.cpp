@@ -60,10 +60,17 @@ protected:
 
 // At exit each setting is written as last known: from the adapter, or else
 // as the file read at start-up had it; the file lands in the start-up
-// folder whatever the current one is. The name holds other keys' words.
+// folder whatever the current one is. Every value is the other one than
+// the example's, the texts fill their fields and the name holds other keys.
 TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
 {
-    const std::string saved = replaced(replaced(exampleFile, "Serial Adapter", "SerialPort Baud"), "COM3", "COM7");
+    const std::string saved =
+        "# RZ310 Configuration Utility Settings\r\nPort = COM12\r\n"
+        "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\r\n"
+        "Baud = 230400\r\nStopBits = 2\r\nFlowControl = Off\r\n# Valid parity values are none, odd, even\r\n"
+        "Parity = Even\r\nName = SerialPort Baud\r\nPin = 1234567\r\nDiscoverable = Off\r\nDisablePin = On\r\n"
+        "Role = Master\r\nAutoConnect = Off\r\nEscapeMode = Off\r\nEchoMode = On\r\nAutoPower = On\r\n"
+        "CommandResponse = Off\r\nRemoteConfig = Off\r\n";
     const struct {
         const char* why;
         void (*contact)();
