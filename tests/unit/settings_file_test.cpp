@@ -18,23 +18,17 @@ protected:
     }
 };
 
+// The example byte for byte; unterminated name and PIN stop at their fields.
 TEST_F(SettingsFile, WriterOutput)
 {
-    struct Row { const char* why; void (*change)(); std::string expected; };
-    const Row rows[] = {
-        {"the example", [] {}, exampleFile},
-        {"unterminated name and PIN stop at their fields",
-         [] { memset(device.name, 'N', sizeof device.name); memset(device.pin, 'P', sizeof device.pin); },
-         replaced(replaced(exampleFile, "Serial Adapter", std::string(15, 'N')), "8642", "PPPPPPP")},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.why);
-        setExampleRecords();
-        row.change();
-        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
-        EXPECT_EQ(readBytes(path), row.expected);
-    }
-    EXPECT_EQ(boxes.count(), 0u);
+    ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+    EXPECT_EQ(readBytes(path), exampleFile);
+
+    memset(device.name, 'N', sizeof device.name);
+    memset(device.pin, 'P', sizeof device.pin);
+    ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+    EXPECT_EQ(readBytes(path),
+              replaced(replaced(exampleFile, "Serial Adapter", std::string(15, 'N')), "8642", "PPPPPPP"));
 }
 
 // One file per row: the row's field gets its value, every other one stays
@@ -93,12 +87,8 @@ TEST_F(SettingsFile, OverlongNameAndPinAreCutToTheirFields)
     EXPECT_NE(trace.find("Pin value longer than 7 characters"), std::string::npos);
 }
 
-TEST_F(SettingsFile, FailuresAreNoSuccess)
+TEST_F(SettingsFile, AFailedWriteIsNoSuccess)
 {
-    loadedSettings.baud = 1234;
-    EXPECT_EQ(readSettingsFile(settingsTestPath("no-such-file.txt").c_str()), 0);
-    EXPECT_EQ(loadedSettings.baud, 1234);   // the last file read stays
-
     // A write that fails part-way (a full disk) is no save and leaves the
     // old file as it was.
     writeBytes(path, exampleFile);
