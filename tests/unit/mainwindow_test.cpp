@@ -1,7 +1,6 @@
-// The main window, created from its real template in a scratch directory.
-// The end-to-end tests drive panel switching, menus and exit; these cover
-// what they cannot reach: the file written at exit byte for byte, the log's
-// limits, the handshake timer and the firmware field's bound.
+// The main window, created from its real template in a scratch directory:
+// what the end-to-end runs cannot reach. The file written at exit byte for
+// byte, the log's limits, the handshake timer and the firmware field's bound.
 #include "atcommand_fixture.h"
 #include "settings_test_util.h"
 
@@ -69,33 +68,25 @@ TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
         "Parity = Even\r\nName = SerialPort Baud\r\nPin = 1234567\r\nDiscoverable = Off\r\nDisablePin = On\r\n"
         "Role = Master\r\nAutoConnect = Off\r\nEscapeMode = Off\r\nEchoMode = On\r\nAutoPower = On\r\n"
         "CommandResponse = Off\r\nRemoteConfig = Off\r\n";
-    const struct {
-        const char* why;
-        void (*contact)();
-        std::string expected;
-    } rows[] = {
-        {"no contact: the file as it was", [] {}, saved},
-        {"read from the adapter, then Restart Device",
-         [] {
-             pend("AT+NAME?\r", 1);
-             feed("\r\nFresh\r\nOK\r\n");
-             pend("AT+ECHO-\r");
-             feed("\r\nOK\r\n");
-             resetEngineState();
-         },
-         replaced(replaced(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off")},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.why);
+    auto writtenAtExit = [&](void (*contact)()) {
         writeBytes(dir + "settings.txt", saved);
         open();
-        row.contact();
+        contact();
         SetCurrentDirectoryW(previousDir);
         dlg->DestroyWindow();
-        EXPECT_EQ(readBytes(dir + "settings.txt"), row.expected);
-        EXPECT_EQ(readBytes(dir + "settings.txt.tmp"), "<missing>");
         SetCurrentDirectoryA(dir.c_str());
-    }
+        return readBytes(dir + "settings.txt");
+    };
+    EXPECT_EQ(writtenAtExit([] {}), saved);   // no contact: the file as it was
+    // Read from the adapter, then Restart Device.
+    EXPECT_EQ(writtenAtExit([] {
+                  pend("AT+NAME?\r", 1);
+                  feed("\r\nFresh\r\nOK\r\n");
+                  pend("AT+ECHO-\r");
+                  feed("\r\nOK\r\n");
+                  resetEngineState();
+              }),
+              replaced(replaced(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off"));
 }
 
 // A log line always ends its line and goes to the end, even after the

@@ -32,8 +32,6 @@ protected:
         panel.reset();
         parent.Detach();
         EngineTest::TearDown();
-        memset(&uart, 0, sizeof uart);
-        memset(&device, 0, sizeof device);
     }
 
     template <class Panel>

@@ -3,7 +3,6 @@
 // file's records and the command each change to them makes.
 #pragma once
 #include <gtest/gtest.h>
-#include <windows.h>
 #include "atcommand/atcommand.h"
 #include "atcommand/program.h"
 #include "serial/uart.h"
@@ -152,5 +151,4 @@ protected:
     wchar_t startDir[MAX_PATH];
     std::string path = settingsTestPath("settings.txt");
     MessageBoxRecorder boxes;
-    StandInMainWindow window;
 };
