@@ -67,7 +67,6 @@ protected:
     }
 
     static LineSetting line() { return {uart.baud, uart.parity, uart.stopBits, uart.flow}; }
-    void pair() { SendMessageW(GetDlgItem(panel->m_hWnd, IDC_PD_PAIR), BM_CLICK, 0, 0); }
 
     std::map<std::string, std::string> device2 = {{"AT\r", "\r\nOK\r\n"}, {"AT+ADDR?\r", "\r\n\r\nOK\r\n"}};
     bool attached = false;
@@ -108,7 +107,7 @@ TEST_F(PairingTest, EveryFailureEndsWithDevice1sLineSettings)
         device2["AT\r"] = run.atAnswer;
         changeResult = run.portResult;
 
-        pair();
+        SendMessageW(GetDlgItem(panel->m_hWnd, IDC_PD_PAIR), BM_CLICK, 0, 0);
 
         EXPECT_EQ(trail, run.expected);
         EXPECT_EQ(pairing.pairState, 0);

@@ -1,9 +1,7 @@
 // The four panels, created from their real templates inside a stand-in main
-// window. Writes to the port are captured and taken as accepted at once. The
-// plain cases of each button run end to end; these cover the order of
-// Program Device and the bounds of every field a panel shows or sends.
-#include <gtest/gtest.h>
-
+// window; writes are taken as accepted at once. The plain cases of each button
+// run end to end; these cover the order of Program Device and the bounds of
+// every field a panel shows or sends.
 #include "atcommand_fixture.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
@@ -25,6 +23,11 @@ protected:
         acceptAll = true;
         parent.Attach(window.hwnd());
         panel = make<CLocalDevice>(IDD_LOCAL_DEVICE);
+        // The example adapter as Get Device Info left it.
+        setExampleRecords();
+        device.baudCode = 13;   // 9600
+        panel->UpdateLocalDeviceWindow();
+        panel->EnableDeviceControls(true);
     }
 
     void TearDown() override
@@ -50,15 +53,6 @@ protected:
         written.clear();
         SendMessageW(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
         return written;
-    }
-
-    // The example adapter as Get Device Info left it, shown on the panel.
-    void showExampleAdapter()
-    {
-        setExampleRecords();
-        device.baudCode = 13;   // 9600
-        panel->UpdateLocalDeviceWindow();
-        panel->EnableDeviceControls(true);
     }
 
     CWnd parent;
@@ -116,7 +110,6 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
 // One command per change, in the panel's fixed order.
 TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
 {
-    showExampleAdapter();
     HWND h = panel->m_hWnd;
     for (int id : {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG,
                    IDC_LD_COMMAND_RESPONSE, IDC_LD_STOP_TWO, IDC_LD_NON_DISCOVERABLE, IDC_LD_MASTER,
@@ -135,7 +128,6 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
 // sent cut to the field they come from.
 TEST_F(PanelTest, TypedAndHeldTextsAreSentWithinTheirFields)
 {
-    showExampleAdapter();
     HWND h = panel->m_hWnd;
     EXPECT_EQ(sentBy(h, IDC_LD_PROGRAM_DEVICE,
                      {{IDC_LD_DEVICE_NAME, L"ABCDEFGHIJKLMNOPQRST"}, {IDC_LD_PIN_CODE, L"123456789012"}}),

@@ -12,7 +12,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <string>
