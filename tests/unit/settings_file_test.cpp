@@ -1,29 +1,12 @@
 // The settings file's writer and reader: exact bytes on disk, the value rules
-// of each key, the bounds of every text field and the open failures.
+// of each key, the bounds of every text field and of the file's name, and
+// the failures; and programming the adapter from a loaded file.
+#include "atcommand_fixture.h"
 #include "settings_test_util.h"
 
-namespace {
+#include <commdlg.h>
 
-const std::string exampleFile =
-    "# RZ310 Configuration Utility Settings\r\n"
-    "Port = COM3\r\n"
-    "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\r\n"
-    "Baud = 9600\r\n"
-    "StopBits = 1\r\n"
-    "FlowControl = On\r\n"
-    "# Valid parity values are none, odd, even\r\n"
-    "Parity = None\r\n"
-    "Name = Serial Adapter\r\n"
-    "Pin = 8642\r\n"
-    "Discoverable = On\r\n"
-    "DisablePin = Off\r\n"
-    "Role = Slave\r\n"
-    "AutoConnect = On\r\n"
-    "EscapeMode = On\r\n"
-    "EchoMode = On\r\n"
-    "AutoPower = Off\r\n"
-    "CommandResponse = On\r\n"
-    "RemoteConfig = On\r\n";
+namespace {
 
 class SettingsFile : public SettingsTest {
 protected:
@@ -36,50 +19,17 @@ protected:
     }
 };
 
+// The example byte for byte; unterminated name and PIN stop at their fields.
 TEST_F(SettingsFile, WriterOutput)
 {
-    struct Row { const char* why; void (*change)(); std::string expected; };
-    const Row rows[] = {
-        {"the example", [] {}, exampleFile},
-        {"unknown parity and role leave their lines out",   // shorter: the file is emptied first
-         [] { uart.parity = 0x0300; device.role = 3; },
-         replaced(replaced(exampleFile, "Parity = None\r\n", ""), "Role = Slave\r\n", "")},
-        {"unterminated name and PIN stop at their fields",
-         [] { memset(device.name, 'N', sizeof device.name); memset(device.pin, 'P', sizeof device.pin); },
-         replaced(replaced(exampleFile, "Serial Adapter", std::string(15, 'N')), "8642", "PPPPPPP")},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.why);
-        setExampleRecords();
-        row.change();
-        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
-        EXPECT_EQ(readBytes(path), row.expected);
-    }
-    EXPECT_EQ(boxes.count(), 0u);
-}
+    ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+    EXPECT_EQ(readBytes(path), exampleFile);
 
-// Each key written and read back with the opposite of the example's value
-// (the example's own come back in the loading tests), both texts full.
-TEST_F(SettingsFile, WrittenRecordsReadBackEqual)
-{
-    uart.port = 12;
-    uart.baud = 230400;
-    uart.stopBits = 2;
-    uart.parity = PARITY_EVEN;
-    uart.flow = device.echoOn = device.discoverable = device.escapeOn = device.autoConnect = 0;
-    device.responseOn = device.remoteConfig = 0;
-    device.sleepOn = device.pinDisabled = device.role = 1;
-    strcpy(device.pin, "1234567");
-    // Names holding key words are names: the key is the text before "=".
-    for (const char* name : {"Fifteen chars!!", "SerialPort", "Name = Baud Box", "Role=Master Pin", "DisablePin"}) {
-        strcpy(device.name, name);
-        LoadedSettings want{12, 230400, 2, PARITY_EVEN, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, "", "1234567"};
-        strcpy(want.name, name);
-        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
-        memset(&loadedSettings, 0x55, sizeof loadedSettings);
-        ASSERT_EQ(readSettingsFile(path.c_str()), 1);
-        EXPECT_EQ(memcmp(&loadedSettings, &want, sizeof want), 0) << readBytes(path);
-    }
+    memset(device.name, 'N', sizeof device.name);
+    memset(device.pin, 'P', sizeof device.pin);
+    ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+    EXPECT_EQ(readBytes(path),
+              replaced(replaced(exampleFile, "Serial Adapter", std::string(15, 'N')), "8642", "PPPPPPP"));
 }
 
 // One file per row: the row's field gets its value, every other one stays
@@ -90,23 +40,15 @@ TEST_F(SettingsFile, ReaderValueRules)
     using L = LoadedSettings;
     const Row rows[] = {
         {"FlowControl = ON\n", &L::flowControl, 1, ""},
-        {"EchoMode =\t on\n", &L::echoMode, 1, ""},
         {"EscapeMode = OFF\n", &L::escapeMode, 1,
          "Invalid value for Escape Mode in Line EscapeMode = OFF\n. Using Default value ON"},
-        {"AutoPower = 1\n", &L::autoPower, 0,
-         "Invalid value for Auto Power in Line AutoPower = 1\n. Using Default value OFF"},
         {"DisablePin = On \n", &L::disablePin, 0,   // a trailing blank is part of the value
          "Invalid value for disable pin in Line DisablePin = On \n. Using Default value OFF"},
         {"DisablePin = On\n", &L::disablePin, 1, ""},   // not taken for Pin
         {"Role = master", &L::role, 1, ""},            // last line without a line end
-        {"Role = slave\n", &L::role, 2, "Invalid value for role in Line Role = slave\n. Using Default role Slave"},
-        {"Parity = none\n", &L::parity, 0, ""},   // as the comment writes it, yet ignored quietly
-        {"Baud = 57600x\n", &L::baud, 57600, ""},
         {"baud = 9600\n", &L::baud, 0, "Unhandled entry baud = 9600\n in "},
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
-        {" Baud\t=9600\n", &L::baud, 9600, ""},
         {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
-        {"\n", &L::baud, 0, "Unhandled entry \n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
         // Lines are read 1022 characters at a time: the rest of a longer one
         // is a line of its own, so a key can start there; a key cut in two is
@@ -142,18 +84,10 @@ TEST_F(SettingsFile, OverlongNameAndPinAreCutToTheirFields)
     trace = readText("Name = Exactly fifteen\nPin =\t 12345678901234567890 \n");
     EXPECT_STREQ(loadedSettings.name, "Exactly fifteen");
     EXPECT_STREQ(loadedSettings.pin, "1234567");
-    EXPECT_NE(trace.find("Pin value longer than 7 characters"), std::string::npos);
-    readText("Pin =\t 12 \n");   // blanks after "=" skipped, at the end kept
-    EXPECT_STREQ(loadedSettings.pin, "12 ");
 }
 
-// The open failures' boxes are checked with the File menu's own.
-TEST_F(SettingsFile, FailuresAreNoSuccess)
+TEST_F(SettingsFile, AFailedWriteIsNoSuccess)
 {
-    loadedSettings.baud = 1234;
-    EXPECT_EQ(readSettingsFile(settingsTestPath("no-such-file.txt").c_str()), 0);
-    EXPECT_EQ(loadedSettings.baud, 1234);   // the last file read stays
-
     // A write that fails part-way (a full disk) is no save and leaves the
     // old file as it was.
     writeBytes(path, exampleFile);
@@ -166,6 +100,120 @@ TEST_F(SettingsFile, FailuresAreNoSuccess)
     EXPECT_NE(trace.find("Failed to write"), std::string::npos);
     EXPECT_EQ(readBytes(path), exampleFile);
     EXPECT_EQ(readBytes(path + ".tmp"), "<missing>");
+}
+
+// Stands in for the file dialog: "chooses" chosenFile in the scratch folder,
+// titled chosenTitle when that is set; the current folder stays.
+std::wstring chosenFile, chosenTitle;
+int chooseScratchFile(tagOFNW* dialog, bool, unsigned long*)
+{
+    std::string folder = settingsTestPath("");
+    lstrcpynW(dialog->lpstrFile, (std::wstring(folder.begin(), folder.end()) + chosenFile).c_str(), dialog->nMaxFile);
+    dialog->nFileOffset = static_cast<WORD>(folder.size());
+    lstrcpynW(dialog->lpstrFileTitle, (chosenTitle.empty() ? chosenFile : chosenTitle).c_str(), dialog->nMaxFileTitle);
+    return TRUE;
+}
+
+// File > Load and Save with names that do not fit the dialog's title buffer
+// or the ANSI code page: the dialog cuts a long title to its buffer, and the
+// cut name belongs to another file, which is neither read nor written.
+TEST_F(SettingsFile, MenuRefusesNamesThatDoNotFitTheTitle)
+{
+    seams.fileDialog = chooseScratchFile;
+    const std::string cutName(99, 'L');
+    writeBytes(settingsTestPath(cutName), "Baud = 300\n");
+    chosenFile = std::wstring(cutName.begin(), cutName.end()) + L"LLLLL.txt";
+    chosenTitle = std::wstring(cutName.begin(), cutName.end());
+    loadedSettings.baud = 7;
+    std::string trace = traced([] { loadSettingsFile(); saveSettingsFile(); });
+    EXPECT_EQ(readBytes(settingsTestPath(cutName)), "Baud = 300\n");
+    EXPECT_NE(trace.find("File name of 108 characters does not fit the 99 character title buffer"), std::string::npos);
+
+    chosenTitle.clear();
+    chosenFile = L"\x4e2d\x6587.txt";   // not in the ANSI code page
+    trace = traced([] { loadSettingsFile(); saveSettingsFile(); });
+    EXPECT_NE(trace.find("File name cannot be written in the ANSI code page within 99 bytes"), std::string::npos);
+    EXPECT_EQ(loadedSettings.baud, 7);   // nothing was read
+
+    // 99 characters fit, and the file goes to the chosen folder although
+    // the current one is elsewhere.
+    chosenFile = std::wstring(95, L'k') + L".txt";
+    SetCurrentDirectoryW(startDir);
+    saveSettingsFile();
+    EXPECT_EQ(readBytes(settingsTestPath(std::string(95, 'k') + ".txt")).substr(0, 40),
+              "# RZ310 Configuration Utility Settings\r\n");
+}
+
+using Texts = std::vector<std::string>;
+
+// Every write is taken as accepted at once, so each blocking send returns
+// without the adapter's handling: the records stay as the test set them.
+class ProgramLoaded : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        acceptAll = true;
+        setExampleRecords();
+        // The file as saved from these records: it matches them.
+        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+        ASSERT_EQ(readSettingsFile(path.c_str()), 1);
+    }
+    void TearDown() override
+    {
+        EngineTest::TearDown();
+        memset(&uart, 0, sizeof uart);
+        memset(&device, 0, sizeof device);
+    }
+    Texts run()
+    {
+        written.clear();
+        programLoadedSettings();
+        window.pump(20);
+        return written;
+    }
+    std::string path = settingsTestPath("settings.txt");
+};
+
+// Settings the adapter refused are counted, not reported as programmed.
+TEST_F(ProgramLoaded, EveryDifferenceInItsOrderAndEachRefusalCounted)
+{
+    replies["AT+NAME=Other Adapter\r"] = replies["AT+ECHO-\r"] = "\r\nERROR\r\n";
+    LoadedSettings& file = loadedSettings;
+    file.port = 9;   // never sent: loading does not move the port
+    file.baud = 115200;
+    file.stopBits = 2;
+    file.parity = PARITY_EVEN;
+    strcpy(file.name, "Other Adapter");
+    strcpy(file.pin, "1111");
+    file.disablePin = file.autoPower = file.role = 1;
+    file.escapeMode = file.echoMode = file.commandResponse = file.remoteConfig = 0;
+    file.discoverable = file.autoConnect = file.flowControl = 0;
+    // The line settings first: each moves the port along for the rest.
+    EXPECT_EQ(run(), everyChangeIn({Setting::Baud, Setting::StopBits, Setting::Parity, Setting::Name, Setting::Pin,
+                                    Setting::RemovePin, Setting::Escape, Setting::Echo, Setting::Sleep,
+                                    Setting::Response, Setting::RemoteConfig, Setting::Discoverable, Setting::Role,
+                                    Setting::AutoConnect, Setting::Flow}));
+    // Sent without echo to the log.
+    EXPECT_EQ(window.logLines, (Texts{"Programming the adapter with the loaded settings...",
+                                      "Command AT+NAME=Other Adapter\r failed. Response ERROR",
+                                      "Command AT+ECHO-\r failed. Response ERROR",
+                                      "Adapter not fully programmed: 2 of the loaded settings failed."}));
+    EXPECT_EQ(boxes.count(), 0u);
+}
+
+TEST_F(ProgramLoaded, OverlongTextsStopAtTheirFields)
+{
+    // Unterminated fields, as if filled past their end: the command carries
+    // at most 15 name and 7 PIN characters.
+    memset(loadedSettings.name, 'N', sizeof loadedSettings.name);
+    memset(loadedSettings.pin, 'P', sizeof loadedSettings.pin);
+    EXPECT_EQ(run(), (Texts{"AT+NAME=NNNNNNNNNNNNNNN\r", "AT+PIN=PPPPPPP\r"}));
+
+    // The same texts held by the adapter compare equal.
+    memset(device.name, 'N', sizeof device.name);
+    memset(device.pin, 'P', sizeof device.pin);
+    EXPECT_TRUE(run().empty());
 }
 
 } // namespace

@@ -1,11 +1,10 @@
-// Helpers of the settings tests: a scratch folder, raw file bytes, a stand-in
-// file dialog, the trace written meanwhile and the example file's records.
+// Helpers of the settings, panel and main window tests: a scratch folder,
+// raw file bytes, window texts, the trace written meanwhile, the example
+// file's records and the command each change to them makes.
 #pragma once
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <commdlg.h>
-#include "common/debuglog.h"
 #include "atcommand/atcommand.h"
+#include "atcommand/program.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
 #include "support/test_env.h"
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,8 +38,6 @@ inline std::string readBytes(const std::string& path)
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-inline std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 // `text` with its first `from` replaced by `to`; a marker when `from` is absent.
 inline std::string replaced(std::string text, const std::string& from, const std::string& to)
 {
@@ -47,17 +45,11 @@ inline std::string replaced(std::string text, const std::string& from, const std
     return at == std::string::npos ? "<no " + from + ">" : text.replace(at, from.size(), to);
 }
 
-// Stands in for the file dialog: "chooses" chosenFile in the scratch folder,
-// titled chosenTitle when that is set. The current folder stays, as with the
-// system dialog when the operator types a path to another folder.
-inline std::wstring chosenFile, chosenTitle;
-inline int chooseScratchFile(tagOFNW* dialog, bool, unsigned long*)
+inline std::wstring textOf(HWND window)
 {
-    std::string folder = settingsTestPath("");
-    lstrcpynW(dialog->lpstrFile, (widen(folder) + chosenFile).c_str(), dialog->nMaxFile);
-    dialog->nFileOffset = static_cast<WORD>(folder.size());
-    lstrcpynW(dialog->lpstrFileTitle, (chosenTitle.empty() ? chosenFile : chosenTitle).c_str(), dialog->nMaxFileTitle);
-    return TRUE;
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, &text[0], static_cast<int>(text.size()))));
+    return text;
 }
 
 // Runs `step` with the trace on; returns what it traced, a line end after each line.
@@ -89,11 +81,58 @@ inline void setExampleRecords()
     device.responseOn = device.remoteConfig = 1;
 }
 
-const std::vector<std::string> programmedLog = {"Programming the adapter with the loaded settings...",
-                                                "Adapter programmed with loaded settings."};
+// The file those records are saved as.
+inline const std::string exampleFile =
+    "# RZ310 Configuration Utility Settings\r\n"
+    "Port = COM3\r\n"
+    "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\r\n"
+    "Baud = 9600\r\n"
+    "StopBits = 1\r\n"
+    "FlowControl = On\r\n"
+    "# Valid parity values are none, odd, even\r\n"
+    "Parity = None\r\n"
+    "Name = Serial Adapter\r\n"
+    "Pin = 8642\r\n"
+    "Discoverable = On\r\n"
+    "DisablePin = Off\r\n"
+    "Role = Slave\r\n"
+    "AutoConnect = On\r\n"
+    "EscapeMode = On\r\n"
+    "EchoMode = On\r\n"
+    "AutoPower = Off\r\n"
+    "CommandResponse = On\r\n"
+    "RemoteConfig = On\r\n";
 
-// The unit tests start from the example's records and leave them cleared,
-// with the current folder and the file dialog as they found them.
+// One change to every setting of the example records, and the command each
+// change makes. Program Device and programming from a loaded file make these
+// same commands, each in its own order.
+inline std::vector<std::string> everyChangeIn(std::initializer_list<Setting> order)
+{
+    static const std::map<Setting, std::string> commands = {
+        {Setting::Baud, "AT+BAUD17\r"},          // 115200
+        {Setting::StopBits, "AT+STOP2\r"},
+        {Setting::Parity, "AT+PAR2\r"},          // even
+        {Setting::Flow, "AT+FLOW-\r"},
+        {Setting::Name, "AT+NAME=Other Adapter\r"},
+        {Setting::Pin, "AT+PIN=1111\r"},
+        {Setting::RemovePin, "AT+PIN-\r"},
+        {Setting::Echo, "AT+ECHO-\r"},
+        {Setting::Escape, "AT+ESC-\r"},
+        {Setting::Sleep, "AT+SLEEP+\r"},
+        {Setting::Response, "AT+RESP-\r"},
+        {Setting::RemoteConfig, "AT+RCFG-\r"},
+        {Setting::Discoverable, "AT+DCOV-\r"},
+        {Setting::AutoConnect, "AT+ACON-\r"},
+        {Setting::Role, "AT+ROLEM\r"},
+    };
+    std::vector<std::string> texts;
+    for (Setting setting : order)
+        texts.push_back(commands.at(setting));
+    return texts;
+}
+
+// The settings tests start from the example's records and leave them
+// cleared, with the current folder and the file dialog as they found them.
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -111,5 +150,4 @@ protected:
     wchar_t startDir[MAX_PATH];
     std::string path = settingsTestPath("settings.txt");
     MessageBoxRecorder boxes;
-    StandInMainWindow window;
 };
