@@ -135,9 +135,3 @@ SimTty SimClient::tty() {
     std::map<std::string, std::string> t = pairs("tty");
     return SimTty{std::atoi(t["baud"].c_str()), std::atoi(t["stop"].c_str()), std::atoi(t["crtscts"].c_str()) != 0};
 }
-
-bool SimClient::setLine(int baud, const std::string& parity, int stop, bool flow) {
-    std::ostringstream o;
-    o << "line " << baud << ' ' << parity << ' ' << stop << ' ' << (flow ? "on" : "off");
-    return ok(o.str());
-}

@@ -39,7 +39,10 @@ public:
     bool clear() { return ok("clear"); }
     SimTty tty();
     // Parity "none", "odd" or "even".
-    bool setLine(int baud, const std::string& parity, int stop, bool flow);
+    bool setLine(int baud, const std::string& parity, int stop, bool flow)
+    {
+        return ok("line " + std::to_string(baud) + " " + parity + " " + std::to_string(stop) + (flow ? " on" : " off"));
+    }
     // `value` is escaped on the way, so it may hold any bytes.
     bool set(const std::string& key, const std::string& value) { return ok("set " + key + " " + sim::escape(value)); }
     bool inject(const std::string& bytes) { return ok("inject " + sim::escape(bytes)); }
