@@ -32,22 +32,27 @@ public:
     // True when the request was answered "OK" (with or without payload).
     bool ok(const std::string& line);
 
-    std::map<std::string, std::string> state();
+    std::map<std::string, std::string> state() { return pairs("state"); }
     std::vector<std::string> received();
     // The bytes the adapter took in data mode.
     std::string data();
-    bool clear();
+    bool clear() { return ok("clear"); }
     SimTty tty();
     // Parity "none", "odd" or "even".
-    bool setLine(int baud, const std::string& parity, int stop, bool flow);
+    bool setLine(int baud, const std::string& parity, int stop, bool flow)
+    {
+        return ok("line " + std::to_string(baud) + " " + parity + " " + std::to_string(stop) + (flow ? " on" : " off"));
+    }
     // `value` is escaped on the way, so it may hold any bytes.
-    bool set(const std::string& key, const std::string& value);
-    bool inject(const std::string& bytes);
+    bool set(const std::string& key, const std::string& value) { return ok("set " + key + " " + sim::escape(value)); }
+    bool inject(const std::string& bytes) { return ok("inject " + sim::escape(bytes)); }
 
 private:
-    void open(const std::string& hostPort);
-    // The "key=value" words of a request's "OK ..." reply, values unescaped.
+    // The escaped words after "OK " in the reply; empty when there are none.
+    std::vector<std::string> words(const std::string& line);
+    // The "key=value" words of the reply, values unescaped.
     std::map<std::string, std::string> pairs(const std::string& line);
+    std::string fail(const std::string& why);
 
     unsigned long long socket_;
     bool wsaStarted_ = false;
