@@ -1,5 +1,6 @@
 #include "e2e/gui_driver.h"
 
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,13 +15,6 @@ const int kLogWindow = 1002;
 const int kMessageBoxText = 0xFFFF;  // the static text of a message box
 const int kFileNameEdit = 1152;      // edt1 of the common file dialogs
 const int kFileNameCombo = 1148;     // cmb13, its drop-down form
-
-std::wstring className(HWND window)
-{
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
 
 // Top-level titles are kept by the window server: reading them sends no
 // message to a thread that may be busy.
@@ -43,7 +37,9 @@ BOOL CALLBACK collectDialog(HWND window, LPARAM param)
     auto* found = reinterpret_cast<Found*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (className(window) == L"#32770" && (found->parent ? GetParent(window) == found->parent : pid == found->pid))
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (wcscmp(className, L"#32770") == 0 && (found->parent ? GetParent(window) == found->parent : pid == found->pid))
         found->windows.push_back(window);
     return TRUE;
 }
@@ -91,15 +87,7 @@ std::string utf8(const std::wstring& text)
     return out;
 }
 
-std::wstring windowsPath(const std::string& path)
-{
-    // Wine's drive Z: is the Unix root.
-    std::wstring out = (path.empty() || path[0] != '/' ? L"" : L"Z:") + widen(path);
-    for (wchar_t& c : out)
-        if (c == L'/')
-            c = L'\\';
-    return out;
-}
+std::wstring windowsPath(const std::string& path) { return L"Z:" + fs::path(path).make_preferred().wstring(); }
 
 std::string readFile(const std::wstring& path)
 {
@@ -125,13 +113,11 @@ bool freshFolder(const std::wstring& path)
     return fs::is_directory(path, error) && fs::is_empty(path, error);
 }
 
-std::string unixLines(const std::string& text)
+std::string unixLines(std::string text)
 {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            out += text[i];
-    return out;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.erase(at, 1);
+    return text;
 }
 
 namespace ui {
@@ -148,34 +134,14 @@ std::wstring textOf(HWND window, DWORD timeoutMs)
     return text;
 }
 
-int comboIndex(HWND combo, const std::wstring& item)
-{
-    DWORD_PTR index = DWORD_PTR(CB_ERR);
-    sendWithin(combo, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(item.c_str()), index);
-    return int(LRESULT(index));
-}
-
-int comboSelection(HWND combo)
-{
-    DWORD_PTR index = DWORD_PTR(CB_ERR);
-    sendWithin(combo, CB_GETCURSEL, 0, 0, index);
-    return int(LRESULT(index));
-}
-
 bool selectComboText(HWND combo, const std::wstring& item)
 {
-    DWORD_PTR result = 0;
-    const int index = comboIndex(combo, item);
-    if (index < 0 || !sendWithin(combo, CB_SETCURSEL, WPARAM(index), 0, result) || LRESULT(result) != index)
+    DWORD_PTR index = DWORD_PTR(CB_ERR), result = 0;
+    if (!sendWithin(combo, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(item.c_str()), index) || LRESULT(index) < 0 ||
+        !sendWithin(combo, CB_SETCURSEL, index, 0, result) || result != index)
         return false;
     PostMessageW(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE), LPARAM(combo));
     return true;
-}
-
-int checkState(HWND button)
-{
-    DWORD_PTR result = 0;
-    return sendWithin(button, BM_GETCHECK, 0, 0, result) ? int(result) : -1;
 }
 
 void click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
@@ -237,13 +203,13 @@ bool Capture::saveBmp(const std::wstring& path) const
     return !pixels_.empty() && writeFile(path, bytes);
 }
 
-std::string Capture::light(HWND light) const
+char Capture::light(HWND light) const
 {
     RECT on;
     int green = 0, darkRed = 0;
     if (pixels_.size() != size_t(rect_.right - rect_.left) * size_t(rect_.bottom - rect_.top) ||
         !GetWindowRect(light, &on))
-        return "unknown";
+        return '?';
     IntersectRect(&on, &on, &rect_);
     for (int y = on.top; y < on.bottom; ++y) {
         for (int x = on.left; x < on.right; ++x) {
@@ -254,8 +220,8 @@ std::string Capture::light(HWND light) const
         }
     }
     if (green >= 4 && green > darkRed)
-        return "lit green";
-    return darkRed >= 4 && darkRed > green ? "dark red" : "unknown";
+        return '+';
+    return darkRed >= 4 && darkRed > green ? '-' : '?';
 }
 
 ToolProcess::~ToolProcess() { end(); }
@@ -276,19 +242,18 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
-    waitUntil(
-        [&] {
-            Found found{pid_, nullptr, {}};
-            EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&found));
-            for (HWND dialog : found.windows)
-                if (title(dialog) == kMainTitle && IsWindowVisible(dialog))
-                    main_ = dialog;
-            for (HWND dialog : dialogs())
-                if (!main_ && isMessageBox(dialog))
-                    answerBox(dialog);
-            return main_ || !running();
-        },
-        timeoutMs, 10);
+    auto shown = [&] {
+        Found found{pid_, nullptr, {}};
+        EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&found));
+        for (HWND dialog : found.windows)
+            if (title(dialog) == kMainTitle && IsWindowVisible(dialog))
+                main_ = dialog;
+        for (HWND dialog : dialogs())
+            if (!main_ && isMessageBox(dialog))
+                answerBox(dialog);
+        return main_ || !running();
+    };
+    waitUntil(shown, timeoutMs, 10);
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     startupMs_ = double(now.QuadPart - started.QuadPart) * 1000.0 / double(frequency.QuadPart);
@@ -357,14 +322,13 @@ std::vector<HWND> ToolProcess::dialogs() const
 HWND ToolProcess::findDialog(const std::function<bool(HWND)>& wanted, DWORD timeoutMs) const
 {
     HWND found = nullptr;
-    waitUntil(
-        [&] {
-            for (HWND dialog : dialogs())
-                if (wanted(dialog))
-                    found = dialog;
-            return found != nullptr;
-        },
-        timeoutMs);
+    auto open = [&] {
+        for (HWND dialog : dialogs())
+            if (wanted(dialog))
+                found = dialog;
+        return found != nullptr;
+    };
+    waitUntil(open, timeoutMs);
     return found;
 }
 
@@ -380,16 +344,12 @@ bool ToolProcess::answerBox(HWND box)
     return waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000);
 }
 
-bool ToolProcess::answerMessageBox(std::wstring& text, DWORD timeoutMs,
-                                   const std::function<void(const std::wstring&)>& beforeOk)
+std::wstring ToolProcess::answerMessageBox(DWORD timeoutMs, const std::function<void(const std::wstring&)>& beforeOk)
 {
     HWND box = findDialog(isMessageBox, timeoutMs);
     if (box && beforeOk)
         beforeOk(ui::textOf(GetDlgItem(box, kMessageBoxText)));
-    if (!box || !answerBox(box))
-        return false;
-    text = boxes_.back();
-    return true;
+    return box && answerBox(box) ? boxes_.back() : L"";
 }
 
 std::string ToolProcess::openDialogs() const
@@ -407,10 +367,7 @@ bool ToolProcess::chooseFile(HWND fileDialog, const std::wstring& fullName) cons
     DWORD_PTR set = 0;
     if (!sendWithin(name, WM_SETTEXT, 0, LPARAM(fullName.c_str()), set, 5000) || !set)
         return false;
-    if (HWND ok = GetDlgItem(fileDialog, IDOK))
-        ui::click(ok);
-    else
-        PostMessageW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ui::click(GetDlgItem(fileDialog, IDOK));
     return true;
 }
 
@@ -427,15 +384,13 @@ void ToolProcess::end()
     for (HWND dialog : dialogs())
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(isMessageBox(dialog) ? IDOK : IDCANCEL, BN_CLICKED), 0);
     PostMessageW(main_, WM_CLOSE, 0, 0);
-    bool ended = waitUntil(
-        [&] {
-            for (HWND dialog : dialogs())
-                if (isMessageBox(dialog))
-                    answerBox(dialog);
-            return !running();
-        },
-        10000, 100);
-    if (!ended) {
+    auto ended = [&] {
+        for (HWND dialog : dialogs())
+            if (isMessageBox(dialog))
+                answerBox(dialog);
+        return !running();
+    };
+    if (!waitUntil(ended, 10000, 100)) {
         TerminateProcess(process_, 1);
         WaitForSingleObject(process_, 5000);
     }

@@ -15,7 +15,8 @@ bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs 
 
 std::wstring widen(const std::string& utf8);
 std::string utf8(const std::wstring& text);
-// A Unix path (the build tree under Wine) as Windows programs see it.
+// An absolute Unix path (the build tree under Wine) as Windows programs see
+// it: Wine's drive Z: is the Unix root.
 std::wstring windowsPath(const std::string& path);
 
 std::string readFile(const std::wstring& path);  // empty when missing
@@ -24,7 +25,7 @@ bool fileExists(const std::wstring& path);
 // Empties the folder, making it and its parents when missing.
 bool freshFolder(const std::wstring& path);
 // "\r\n" to "\n": files the tool writes in text mode.
-std::string unixLines(const std::string& text);
+std::string unixLines(std::string text);
 
 // Cross-process access to controls. What the tool's user-interface thread
 // must answer gives up after a while, since that thread may be held by a
@@ -32,11 +33,8 @@ std::string unixLines(const std::string& text);
 namespace ui {
 // A drop-down list's text is its selected entry.
 std::wstring textOf(HWND window, DWORD timeoutMs = 3000);
-int comboIndex(HWND combo, const std::wstring& item);
-int comboSelection(HWND combo);
 // Selects the entry with this text and tells the parent, as a mouse pick would.
 bool selectComboText(HWND combo, const std::wstring& item);
-int checkState(HWND button);  // BST_*
 // Posted: returns at once, the click may open a modal box.
 void click(HWND button);
 // Sent: returns once the click's handler has run.
@@ -51,9 +49,9 @@ class Capture {
 public:
     bool grab(HWND window);
     bool saveBmp(const std::wstring& path) const;
-    // What a status light inside the window shows: "lit green", "dark red"
-    // or "unknown".
-    std::string light(HWND light) const;
+    // What a status light inside the window shows: '+' lit green, '-' dark
+    // red, '?' neither.
+    char light(HWND light) const;
 
 private:
     RECT rect_{};
@@ -94,10 +92,11 @@ public:
     // Visible top-level dialogs of the process other than the main window.
     std::vector<HWND> dialogs() const;
     HWND waitForDialog(const std::wstring& title, DWORD timeoutMs) const;
-    // Waits for a message box, records its text, presses OK. `beforeOk`,
-    // when given, gets the text first: the operator does what the box asks.
-    bool answerMessageBox(std::wstring& text, DWORD timeoutMs = 15000,
-                          const std::function<void(const std::wstring&)>& beforeOk = nullptr);
+    // Waits for a message box, records its text, presses OK; the text, or
+    // empty when no box came. `beforeOk`, when given, gets the text first:
+    // the operator does what the box asks.
+    std::wstring answerMessageBox(DWORD timeoutMs = 15000,
+                                  const std::function<void(const std::wstring&)>& beforeOk = nullptr);
     // Every message box answered so far, in order.
     const std::vector<std::wstring>& boxesSeen() const { return boxes_; }
     // The texts of the dialogs open now, for failure messages.
