@@ -78,7 +78,6 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
         {pairing.device2Name, sizeof pairing.device2Name, pair->m_hWnd, IDC_PD_DEVICE2_NAME, 'b'}};
     for (const auto& r : rows)
         memset(r.field, r.fill, r.size);
-    memset(device.version, 'V', sizeof device.version);
     panel->UpdateLocalDeviceWindow();
     remote->UpdateRemoteDeviceWindow();
     pair->UpdatePairDeviceWindow();
@@ -118,10 +117,9 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
     SendDlgItemMessageW(h, IDC_LD_BAUD_RATE, CB_SETCURSEL, 7, 0);
     SendDlgItemMessageW(h, IDC_LD_PARITY, CB_SETCURSEL, 2, 0);
     EXPECT_EQ(sentBy(h, IDC_LD_PROGRAM_DEVICE, {{IDC_LD_DEVICE_NAME, L"Other Adapter"}, {IDC_LD_PIN_CODE, L"1111"}}),
-              everyChangeIn({Setting::Name, Setting::Pin, Setting::Echo, Setting::Escape, Setting::Sleep,
-                             Setting::RemoteConfig, Setting::Response, Setting::Baud, Setting::Parity,
-                             Setting::StopBits, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
-                             Setting::Flow}));
+              (Lines{"AT+NAME=Other Adapter\r", "AT+PIN=1111\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r",
+                     "AT+RCFG-\r", "AT+RESP-\r", "AT+BAUD17\r", "AT+PAR2\r", "AT+STOP2\r", "AT+DCOV-\r",
+                     "AT+ROLEM\r", "AT+ACON-\r", "AT+FLOW-\r"}));
 }
 
 // Texts typed past a box's limit, or held full without a terminator, are

@@ -1,8 +1,6 @@
 // Helpers of the settings, panel and main window tests: a scratch folder,
-// raw file bytes, window texts, the trace written meanwhile, the example
-// file's records and the command each change to them makes.
+// raw file bytes, window texts, the trace and the example file's records.
 #pragma once
-#include <gtest/gtest.h>
 #include "atcommand/atcommand.h"
 #include "atcommand/program.h"
 #include "serial/uart.h"
@@ -13,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -102,52 +99,3 @@ inline const std::string exampleFile =
     "AutoPower = Off\r\n"
     "CommandResponse = On\r\n"
     "RemoteConfig = On\r\n";
-
-// One change to every setting of the example records, and the command each
-// change makes. Program Device and programming from a loaded file make these
-// same commands, each in its own order.
-inline std::vector<std::string> everyChangeIn(std::initializer_list<Setting> order)
-{
-    static const std::map<Setting, std::string> commands = {
-        {Setting::Baud, "AT+BAUD17\r"},          // 115200
-        {Setting::StopBits, "AT+STOP2\r"},
-        {Setting::Parity, "AT+PAR2\r"},          // even
-        {Setting::Flow, "AT+FLOW-\r"},
-        {Setting::Name, "AT+NAME=Other Adapter\r"},
-        {Setting::Pin, "AT+PIN=1111\r"},
-        {Setting::RemovePin, "AT+PIN-\r"},
-        {Setting::Echo, "AT+ECHO-\r"},
-        {Setting::Escape, "AT+ESC-\r"},
-        {Setting::Sleep, "AT+SLEEP+\r"},
-        {Setting::Response, "AT+RESP-\r"},
-        {Setting::RemoteConfig, "AT+RCFG-\r"},
-        {Setting::Discoverable, "AT+DCOV-\r"},
-        {Setting::AutoConnect, "AT+ACON-\r"},
-        {Setting::Role, "AT+ROLEM\r"},
-    };
-    std::vector<std::string> texts;
-    for (Setting setting : order)
-        texts.push_back(commands.at(setting));
-    return texts;
-}
-
-// The settings tests start from the example's records and leave them
-// cleared, with the current folder and the file dialog as they found them.
-class SettingsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        GetCurrentDirectoryW(MAX_PATH, startDir);
-        setExampleRecords();
-    }
-    void TearDown() override
-    {
-        seams.fileDialog = nullptr;
-        SetCurrentDirectoryW(startDir);
-        memset(&uart, 0, sizeof uart);
-        memset(&device, 0, sizeof device);
-    }
-    wchar_t startDir[MAX_PATH];
-    std::string path = settingsTestPath("settings.txt");
-    MessageBoxRecorder boxes;
-};
