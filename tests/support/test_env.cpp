@@ -129,11 +129,3 @@ void StandInMainWindow::clear()
     notifications.clear();
     logLines.clear();
 }
-
-std::string narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text)
-        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}

@@ -59,6 +59,3 @@ private:
     static LRESULT CALLBACK proc(HWND, UINT, WPARAM, LPARAM);
     HWND hwnd_ = nullptr;
 };
-
-// Narrow text for assertions on wide message-box texts.
-std::string narrow(const std::wstring& text);

@@ -93,11 +93,6 @@ protected:
         resetEngineState();
     }
 
-    bool logged(const std::string& text)
-    {
-        window.pump(0);
-        return std::count(window.logLines.begin(), window.logLines.end(), text) > 0;
-    }
     // Notifications other than log texts since the last call.
     std::vector<UINT> posted()
     {

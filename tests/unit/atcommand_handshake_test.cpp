@@ -19,14 +19,11 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
         size_t handled;     // ID_NOTIFY_HANDSHAKE_HANDLED posts
         int32_t activeAfter;
     } rows[] = {
-        {"failed", HANDSHAKE_PENDING, 0, 0, {"\xAA\x55"}, HANDSHAKE_IDLE, {"Handshake Failed..."}, 1, 0},
         {"two blocks", HANDSHAKE_PENDING, 0, 0, {"\xAA", "\xAA"}, HANDSHAKE_COMPLETE, {"Handshake Complete..."}, 1, 0},
         {"exit, first byte ignored", HANDSHAKE_COMPLETE, REMOTE_CMD_EXIT, 0, {std::string("\x37\x00", 2)},
          HANDSHAKE_IDLE, {"Remote Access Mode Exited."}, 1, 0},
         {"exit refused", HANDSHAKE_COMPLETE, REMOTE_CMD_EXIT, 0, {std::string("\x00\x01", 2)}, HANDSHAKE_COMPLETE,
          {"Exit Remote Access Mode failed."}, 1, 0},
-        {"baud changed", HANDSHAKE_COMPLETE, REMOTE_CMD_BAUD, 0, {std::string("\x01\x00", 2)}, HANDSHAKE_COMPLETE,
-         {"Remote Device Baud rate changed."}, 1, 0},
         {"baud refused", HANDSHAKE_COMPLETE, REMOTE_CMD_BAUD, 0, {"\x01", "\x01"}, HANDSHAKE_COMPLETE, {failedBaud},
          1, 0},
         {"idle", HANDSHAKE_IDLE, 0, 0, {"\x01"}, HANDSHAKE_IDLE, {}, 0, 1},
@@ -66,7 +63,6 @@ TEST_F(Handshake, AReplyAndItsTimeOutAreHandledOnce)
     LPARAM arming = window.notifications.back().second;
     EXPECT_TRUE(handshakeTimerSpent(arming));
     EXPECT_EQ(handshakeTimerStep(), nullptr);
-    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
 
     // A newer request armed the timer again: a late kill must spare it.
     sendRemoteCommand(REMOTE_CMD_BAUD, 5);

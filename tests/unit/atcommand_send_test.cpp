@@ -36,8 +36,6 @@ TEST_F(Sending, BlockingSendWaitsForItsAnswer)
     EXPECT_EQ(sendAtCommand("AT+STOP1\r", 0, 0), SEND_FAILED);
     EXPECT_EQ(uart.stopBits, 2);
     written.clear();
-    EXPECT_TRUE(logged("Sending command AT+STOP2\r"));
-    EXPECT_TRUE(logged("Received Response \r\nOK\r\n  for command AT+STOP2\r"));
     // Unanswered: sent three times, then a box (checked on the line), except
     // while the pairing procedure probes for a second adapter and expects silence.
     for (int state : {1, 6}) {

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Nothing goes to a port: the adapter's bytes are handed to the engine.
-int noWrite(const uint8_t*, uint32_t) { return 0; }
-
 // Each test starts the window in the settings tests' scratch folder.
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -23,7 +20,7 @@ protected:
     {
         GetCurrentDirectoryW(MAX_PATH, previousDir);
         SetCurrentDirectoryA(dir.c_str());
-        seams.uartWrite = noWrite;
+        seams.uartWrite = [](const uint8_t*, uint32_t) { return 0; };   // the adapter's bytes are fed
     }
 
     void TearDown() override
@@ -123,12 +120,10 @@ TEST_F(MainWindowTest, AHandledReplyKillsTheHandshakeTimerOnTheWindowsThread)
         memset(rxBuffer, 0xAA, 2);
         dispatchUartData(2);
     }).join();
-    EXPECT_EQ(handshakeState, HANDSHAKE_COMPLETE);
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageW(&msg);
     EXPECT_FALSE(KillTimer(dlg->m_hWnd, HandshakeCommandTimer)) << "still armed";
-    EXPECT_EQ(logText(), L"Handshake Complete...\r\n");
 }
 
 // A version field without its terminator: only its own 40 characters count.

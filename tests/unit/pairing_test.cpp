@@ -40,7 +40,8 @@ protected:
             return self->changeResult;
         };
         seams.messageBox = [](const wchar_t* text, UINT) {
-            self->trail.push_back("box " + narrow(text));
+            const std::wstring wide(text);
+            self->trail.push_back("box " + std::string(wide.begin(), wide.end()));
             self->attached = self->trail.back() == kConnect2;
             return IDOK;
         };
