@@ -1,12 +1,8 @@
-// The diagnostic log: what Debug.txt holds and where it is made. Each test
-// runs in a capture's own start-up directory.
+// The diagnostic log: what Debug.txt holds and where it is made, in a
+// capture's own start-up directory.
 #include <gtest/gtest.h>
 #include "support/test_env.h"
 #include "unit/trace_capture.h"
-
-#include <atomic>
-#include <regex>
-#include <thread>
 
 // On, off and on again keeps only the last session; a line of 1023
 // characters is written whole and a longer one is cut there.
@@ -41,36 +37,4 @@ TEST(DebugLog, FileHoldsTheLastSessionWithLinesAndPathInTheirBuffers)
     GetCurrentDirectoryW(1024, after);
     EXPECT_STREQ(after, before);
     EXPECT_EQ(boxes.count(), 1u);
-}
-
-// Lines from several threads while the trace is switched on and off: each
-// is whole, on its own line, and none comes before the first.
-TEST(DebugLog, ConcurrentWritersWhileToggling)
-{
-    TraceCapture trace;
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 4; ++t) {
-        writers.emplace_back([t, &stop] {
-            std::string pad(200, static_cast<char>('a' + t));
-            for (int i = 0; !stop.load(); ++i)
-                debugLog("T%d %06d %s end", t, i, pad.c_str());
-        });
-    }
-    for (int i = 0; i < 40; ++i) {   // an even count: it ends on
-        toggleDebugLog(debugFlag == 1);
-        Sleep(2);
-    }
-    Sleep(20);
-    stop = true;
-    for (auto& w : writers)
-        w.join();
-    toggleDebugLog(true);
-
-    std::vector<std::string> lines = readTextLines(trace.file());
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "Setting debugFlag = TRUE");
-    std::regex whole("T0 [0-9]{6} a{200} end|T1 [0-9]{6} b{200} end|T2 [0-9]{6} c{200} end|T3 [0-9]{6} d{200} end");
-    for (size_t i = 1; i < lines.size(); ++i)
-        ASSERT_TRUE(std::regex_match(lines[i], whole)) << "line " << i << ": " << lines[i];
 }
