@@ -43,13 +43,6 @@ std::vector<DWORD> MessageBoxRecorder::threads() const
     return threads_;
 }
 
-void MessageBoxRecorder::clear()
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    texts_.clear();
-    threads_.clear();
-}
-
 StandInMainWindow::StandInMainWindow()
 {
     static const wchar_t* cls = L"RZ310StandInMain";

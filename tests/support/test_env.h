@@ -19,7 +19,6 @@ public:
     std::vector<std::wstring> texts() const;
     std::vector<DWORD> threads() const;
     size_t count() const { return texts().size(); }
-    void clear();
 
     std::atomic<int> answer{IDOK};
 
@@ -30,10 +29,9 @@ private:
     std::vector<DWORD> threads_;
 };
 
-// A hidden window that stands in for the main window: it becomes mainHwnd,
-// records every notification, shows the message boxes handed to it by other
-// threads (ID_NOTIFY_MESSAGE_BOX), and hands timer expiries to onTimer (by
-// default it only kills the timer).
+// A hidden window in the main window's place (mainHwnd): records every
+// notification, shows the boxes other threads hand it (ID_NOTIFY_MESSAGE_BOX)
+// and hands timer expiries to onTimer (by default it only kills the timer).
 class StandInMainWindow {
 public:
     StandInMainWindow();

@@ -1,7 +1,6 @@
-// The engine without a port: writes, settings changes and timers are
-// recorded. The scripted adapter answers inside the write, as if its reply
-// were already waiting in the driver; the real read thread is exercised by
-// it_engine. The panel and programming tests share it.
+// The engine without a port: writes, settings changes and timers are recorded.
+// The scripted adapter answers inside the write, as if its reply were already
+// waiting in the driver (the real read thread runs in it_engine).
 #pragma once
 #include "common/notify.h"
 #include "atcommand/atcommand.h"
@@ -90,6 +89,7 @@ protected:
         CloseHandle(atCommandEvent);
         atCommandEvent = nullptr;
         memset(&atCommand, 0, sizeof atCommand);
+        memset(&uart, 0, sizeof uart);
         resetEngineState();
     }
 

@@ -1,6 +1,5 @@
-// The settings file's writer and reader: exact bytes on disk, the value rules
-// of each key, the bounds of every text field and of the file's name, and
-// the failures; and programming the adapter from a loaded file.
+// The settings file: exact bytes, each key's value rules, the bounds of every
+// text field and of the file's name, failures, and programming from a file.
 #include "atcommand_fixture.h"
 #include "settings_test_util.h"
 
@@ -67,9 +66,8 @@ TEST_F(SettingsFile, ReaderValueRules)
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
         {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
-        // Lines are read 1022 characters at a time: the rest of a longer one
-        // is a line of its own, so a key can start there; a key cut in two is
-        // no key.
+        // Lines are read 1022 characters at a time: the rest of a longer one is
+        // a line of its own, where a key can start; a key cut in two is none.
         {"#" + std::string(1021, 'y') + "Baud = 4800\n", &L::baud, 4800, ""},
         {std::string(2 * 1022, 'z') + "StopBits = 2\n", &L::stopBits, 2, "Unhandled entry zzz"},
         {std::string(3 * 1022 - 4, 'z') + "StopBits = 2\n", &L::stopBits, 0, "Unhandled entry Bits = 2\n in "},
@@ -127,9 +125,8 @@ int chooseScratchFile(tagOFNW* dialog, bool, unsigned long*)
     return TRUE;
 }
 
-// File > Load and Save with names that do not fit the dialog's title buffer
-// or the ANSI code page: the dialog cuts a long title to its buffer, and the
-// cut name belongs to another file, which is neither read nor written.
+// File > Load and Save with names that do not fit the title buffer or the ANSI
+// code page: a cut title names another file, which is neither read nor written.
 TEST_F(SettingsFile, MenuRefusesNamesThatDoNotFitTheTitle)
 {
     seams.fileDialog = chooseScratchFile;
@@ -171,12 +168,6 @@ protected:
         // The file as saved from these records: it matches them.
         ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
         ASSERT_EQ(readSettingsFile(path.c_str()), 1);
-    }
-    void TearDown() override
-    {
-        EngineTest::TearDown();
-        memset(&uart, 0, sizeof uart);
-        memset(&device, 0, sizeof device);
     }
     Texts run()
     {
