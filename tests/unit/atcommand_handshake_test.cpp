@@ -1,6 +1,5 @@
-// The byte protocol with a remote adapter: replies byte by byte, the send
-// path through data mode, and the time-out racing a reply. The real read
-// thread and timer run in it_engine.
+// The byte protocol with a remote adapter: replies byte by byte and the
+// time-out racing a reply (the real read thread and timer run in it_engine).
 #include "atcommand_fixture.h"
 
 using Handshake = EngineTest;
@@ -54,8 +53,7 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
 TEST_F(Handshake, AReplyAndItsTimeOutAreHandledOnce)
 {
     device.isDataMode = 1;
-    // The reply wins: the expiry that was already on its way does nothing,
-    // and the main window is told to kill the timer.
+    // The reply wins: the expiry already on its way does nothing, the window kills the timer.
     replies[std::string(8, '\xAA')] = "\xAA\xAA";
     startHandshake();
     window.pump(0);

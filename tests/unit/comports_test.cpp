@@ -8,12 +8,10 @@
 #include <algorithm>
 #include <cstring>
 
-// The registry's order (by value name: Serial10 comes before Serial2), not
-// sorted by number.
-// Data that is empty or longer than its buffer is skipped; a value name
-// longer than its buffer still lists its port; a name that is no "COM%d" is
-// listed but leaves its number as it was. Every port is listed, but only the
-// first 25 get a number: the fields after comPortList keep their values.
+// The registry's order (Serial10 before Serial2). Data empty or longer than its
+// buffer is skipped; an over-long value name still lists its port; a name that
+// is no "COM%d" is listed but leaves its number as it was. Every port is
+// listed, but only the first 25 get a number: the fields after keep theirs.
 TEST(ComPorts, ListInRegistryOrderWithinTheirBuffersAndTheTwentyFiveCap)
 {
     const wchar_t* const keyPath = L"Software\\RZ310Test\\Ports";

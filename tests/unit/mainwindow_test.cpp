@@ -1,6 +1,5 @@
-// The main window, created from its real template in a scratch directory:
-// what the end-to-end runs cannot reach. The file written at exit byte for
-// byte, the log's limits, the handshake timer and the firmware field's bound.
+// The main window from its real template, where the end-to-end runs cannot
+// reach: the exit file's bytes, the log, the handshake timer, the version's bound.
 #include "atcommand_fixture.h"
 #include "settings_test_util.h"
 
@@ -52,10 +51,9 @@ protected:
 
 }  // namespace
 
-// At exit each setting is written as last known: from the adapter, or else
-// as the file read at start-up had it; the file lands in the start-up
-// folder whatever the current one is. Every value is the other one than
-// the example's, the texts fill their fields and the name holds other keys.
+// At exit each setting is written as last known (from the adapter, else from
+// the file read at start-up) into the start-up folder. Every value differs
+// from the example's, the texts fill their fields and the name holds keys.
 TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
 {
     const std::string saved =
@@ -86,9 +84,8 @@ TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
               replaced(replaced(saved, "SerialPort Baud", "Fresh"), "EchoMode = On", "EchoMode = Off"));
 }
 
-// A log line always ends its line and goes to the end, even after the
-// operator clicked into the log; the log is never cut, not even past the
-// edit control's typing limit, and scrolls to its last line.
+// A log line always ends its line and goes to the end, even after a click into
+// the log; the log is never cut, even past the typing limit, and scrolls to its end.
 TEST_F(MainWindowTest, LogLinesAlwaysEndTheLineAtTheEndOfTheLog)
 {
     open();

@@ -1,7 +1,5 @@
-// Pairing's failures against the engine, with a scripted Device 2 on the
-// port: it answers only at Device 1's line settings, once a message box has
-// asked for it and the operator pressed OK. The pairing and unpairing runs
-// through the real program against the simulator are e2e.
+// Pairing's failures, with a scripted Device 2 that answers only at Device 1's
+// line settings once a box has asked for it (the successful runs are e2e).
 #include "atcommand_fixture.h"
 
 #include "common/msgbox.h"

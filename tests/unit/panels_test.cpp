@@ -1,7 +1,5 @@
-// The four panels, created from their real templates inside a stand-in main
-// window; writes are taken as accepted at once. The plain cases of each button
-// run end to end; these cover the order of Program Device and the bounds of
-// every field a panel shows or sends.
+// The panels from their real templates in a stand-in main window, writes taken
+// as accepted: Program Device's order and the bounds of every field shown or sent.
 #include "atcommand_fixture.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
@@ -85,9 +83,8 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
         EXPECT_EQ(textOf(GetDlgItem(r.panel, r.control)), std::wstring(r.size, static_cast<wchar_t>(r.fill)))
             << r.control;
 
-    // Inquiry results filling their whole field, and counts beyond the
-    // record's ten or below zero: each update rewrites the rows in arrival
-    // order and reads nothing past the record.
+    // Inquiry results filling their field, counts beyond ten or below zero: each
+    // update rewrites the rows in arrival order and reads nothing past the record.
     auto connection = make<CConnection>(IDD_CONNECTION);
     HWND list = GetDlgItem(connection->m_hWnd, IDC_CN_RESULTS);
     auto row = [&](int i) {

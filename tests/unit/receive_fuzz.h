@@ -1,9 +1,8 @@
-// A randomized check of the receive path, shared by the unit tests (a short
-// run) and bench_receive_fuzz (a long one). Each round pends one kind of
-// command, then hands the engine the adapter's answer (echoed or not, after a
-// stray byte or not) and random bytes, cut into blocks at random points.
-// After every block each text field must end within its size and the event
-// is set at most once; a handled answer must still be what the adapter said.
+// A randomized check of the receive path, short in the unit tests and long in
+// bench_receive_fuzz. Each round pends a command, then hands the engine the
+// adapter's answer (echoed or not, after a stray byte or not) and random bytes
+// in random blocks. After every block each text field ends within its size and
+// the event is set at most once; a handled answer is what the adapter said.
 #pragma once
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"

@@ -1,6 +1,5 @@
-// The catalogue lookup and the text helpers that copy into fixed buffers:
-// formatted commands and log texts, wide texts, message boxes and the
-// dialog layer's initial list contents.
+// The catalogue lookup and the helpers that copy into fixed buffers: commands,
+// log texts, wide texts, message boxes and the dialog layer's initial lists.
 #include "atcommand/atcommand.h"
 #include "common/msgbox.h"
 #include "framework/dialog.h"
@@ -10,9 +9,7 @@
 #include <string>
 #include <vector>
 
-// Cut at '=' or found as a substring, within the command's size; the last
-// entry counts too. Reports and the other families are looked up in every
-// engine test.
+// Cut at '=' or found as a substring within the command's size, up to the last entry.
 TEST(Catalogue, FindsFamiliesByCuttingAtEqualsAndBySubstring)
 {
     const std::pair<std::string, AtCommandId> cases[] = {
