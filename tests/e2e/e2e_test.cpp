@@ -114,10 +114,11 @@ protected:
     {
         std::string shown;
         auto lights = [&] {
-            Capture shot;
-            shown = shot.grab(tool_.mainWindow()) ? "" : "no capture: ";
-            for (int id : {IDC_LED_UART, IDC_LED_DEVICE, IDC_LED_CONNECTION})
-                shown += shot.light(tool_.item(id));
+            shown.clear();
+            for (int id : {IDC_LED_UART, IDC_LED_DEVICE, IDC_LED_CONNECTION}) {
+                Capture shot;
+                shown += shot.grab(tool_.item(id)) ? shot.light() : '?';
+            }
             return shown == wanted;
         };
         waitUntil(lights, 15000, 100);

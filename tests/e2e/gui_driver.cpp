@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -193,21 +194,13 @@ bool Capture::saveBmp(const std::wstring& path) const
     return !pixels_.empty() && writeFile(path, bytes);
 }
 
-char Capture::light(HWND light) const
+char Capture::light() const
 {
-    RECT on;
     int green = 0, darkRed = 0;
-    if (pixels_.size() != size_t(rect_.right - rect_.left) * size_t(rect_.bottom - rect_.top) ||
-        !GetWindowRect(light, &on))
-        return '?';
-    IntersectRect(&on, &on, &rect_);
-    for (int y = on.top; y < on.bottom; ++y) {
-        for (int x = on.left; x < on.right; ++x) {
-            uint32_t pixel = pixels_[size_t(y - rect_.top) * size_t(rect_.right - rect_.left) + size_t(x - rect_.left)];
-            int r = int((pixel >> 16) & 0xFF), g = int((pixel >> 8) & 0xFF), b = int(pixel & 0xFF);
-            green += g >= 160 && r < 110 && b < 110;
-            darkRed += r >= 90 && r <= 200 && g < 60 && b < 60;
-        }
+    for (uint32_t pixel : pixels_) {
+        int r = int((pixel >> 16) & 0xFF), g = int((pixel >> 8) & 0xFF), b = int(pixel & 0xFF);
+        green += g >= 160 && r < 110 && b < 110;
+        darkRed += r >= 90 && r <= 200 && g < 60 && b < 60;
     }
     if (green >= 4 && green > darkRed)
         return '+';
@@ -250,18 +243,15 @@ bool ToolProcess::running() const { return process_ && WaitForSingleObject(proce
 
 HWND ToolProcess::panel(Panel which) const
 {
-    // Each panel is known by a button of its own.
-    const struct {
-        Panel panel;
-        int id;
-        const wchar_t* text;
-    } signatures[] = {{LocalDevicePanel, 1050, L"Get Device Info"},
-                      {RemoteDevicePanel, 1005, L"Handshake"},
-                      {ConnectionPanel, 1005, L"Inquire Devices"},
-                      {PairDevicePanel, 1011, L"Pair Device"}};
-    for (HWND child : dialogWindows(main_))
-        for (const auto& signature : signatures)
-            if (signature.panel == which && ui::textOf(GetDlgItem(child, signature.id)) == signature.text)
+    // Each panel is known by a button of its own; its text is read from the
+    // window server, not from the busy thread.
+    const std::pair<Panel, const wchar_t*> buttons[] = {{LocalDevicePanel, L"Get Device Info"},
+                                                        {RemoteDevicePanel, L"Handshake"},
+                                                        {ConnectionPanel, L"Inquire Devices"},
+                                                        {PairDevicePanel, L"Pair Device"}};
+    for (const auto& [panel, text] : buttons)
+        for (HWND child : dialogWindows(main_))
+            if (panel == which && FindWindowExW(child, nullptr, L"Button", text))
                 return child;
     return nullptr;
 }

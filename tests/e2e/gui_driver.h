@@ -48,8 +48,8 @@ class Capture {
 public:
     bool grab(HWND window);
     bool saveBmp(const std::wstring& path) const;
-    // A status light inside the window: '+' lit green, '-' dark red, '?' neither.
-    char light(HWND light) const;
+    // What a captured status light shows: '+' lit green, '-' dark red, '?' neither.
+    char light() const;
 
 private:
     RECT rect_{};
