@@ -101,6 +101,15 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
     }
     EXPECT_EQ(row(0), std::wstring(RESPONSE_SIZE, L'j'));
     EXPECT_EQ(row(9), std::wstring(RESPONSE_SIZE, L'a'));
+
+    // A picked row too short to reach the address column gives no address.
+    strcpy(inquiry.results[1], "Short");
+    inquiry.resultCount = 2;
+    connection->UpdateInquiryResults();
+    SetDlgItemTextW(connection->m_hWnd, IDC_CN_ADDRESS, L"typed");
+    SendMessageW(list, LB_SETCURSEL, 1, 0);
+    SendMessageW(connection->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE), LPARAM(list));
+    EXPECT_EQ(textOf(GetDlgItem(connection->m_hWnd, IDC_CN_ADDRESS)), L"");
 }
 
 // One command per change, in the panel's fixed order.
