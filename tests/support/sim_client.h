@@ -62,7 +62,3 @@ private:
 
 // RZ310_SIM_COM as a number; 0 when it is not set.
 int simComPort();
-
-// The control channel's escaping, the simulator's own code: CR, LF, TAB as
-// \r \n \t, backslash as \\, space and other bytes outside 0x21..0x7E as \xNN.
-inline std::string simEscape(const std::string& bytes) { return sim::escape(bytes); }

@@ -104,7 +104,6 @@ protected:
         window.notifications.clear();
         return ids;
     }
-    bool eventSet() { return WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0; }
 
     StandInMainWindow window;
     MessageBoxRecorder boxes;

@@ -45,7 +45,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
             ResetEvent(atCommandEvent);
             pend(row.command, row.expectsReply);
             feed(row.bytes, chunk);
-            EXPECT_EQ(eventSet(), row.command[0] != '\0');
+            EXPECT_EQ(WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0, row.command[0] != '\0');
             EXPECT_EQ(device.name, row.name);
             EXPECT_EQ(device.isConnected, row.connected);
             EXPECT_EQ(boxes.count() - boxesBefore, row.reports);

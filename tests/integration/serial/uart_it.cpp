@@ -244,7 +244,7 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
     EXPECT_LT(received.highStack - received.lowStack, 4096u);
     // Reading goes on as usual after the run.
     write("AT\r");
-    EXPECT_TRUE(waitFor(expected + "AT\r\r\nOK\r\n")) << simEscape(receivedBytes());
+    EXPECT_TRUE(waitFor(expected + "AT\r\r\nOK\r\n")) << sim::escape(receivedBytes());
     // The trace shows the bytes read, not the rest of the buffer.
     EXPECT_TRUE(trace.contains("UART: Read 8 bytes from UART. buffer <000000> len 200"));
 }
