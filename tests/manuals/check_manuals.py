@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
-"""check_manuals.py ROOT PDF...: every message-box text of the product (followed back from the calls that show
-boxes) and every line of problem-lines.txt is quoted in the Configuration Manual's troubleshooting chapter; every
-cross-reference has a title to show; short tables and listings are unbreakable; the PDF files hold every picture
-and no anchor left in brackets."""
+"""check_manuals.py ROOT PDF...: every message-box text of the product (followed back from the calls that show boxes)
+and every line of problem-lines.txt has a row in the Configuration Manual's troubleshooting chapter; cross-references
+have a title to show; short tables and listings are unbreakable; the PDF files hold every picture, no [anchor]."""
 import re, subprocess, sys
 from pathlib import Path
 
 LIT = r'L?"(?:[^"\\\n]|\\.)*"'
-NOISE = LIT + r'|\'(?:[^\'\\\n]|\\.)*\'|//[^\n]*|/\*.*?\*/'   # comments and characters are blanked
 
 
 def literal(arg):   # the text of an argument made of string literals only
@@ -26,14 +24,15 @@ def calls(text):   # (name, arguments) of each call
         yield m.group(1), [a.strip() for a in args]
 
 
-def box_texts(functions):
-    shown, texts, grown = dict.fromkeys(['showMessageBox', 'showMessageBoxA', 'engineMessageBox', 'engineMessageBoxA'], 0), set(), True
-    while grown:   # until no new function is found to pass its parameter on to a box
+def box_texts(functions):   # until no new function is found to pass a parameter on to a box
+    shown = dict.fromkeys(('showMessageBox', 'showMessageBoxA', 'engineMessageBox', 'engineMessageBoxA'), 0)
+    texts, grown = set(), True
+    while grown:
         grown = False
         for body in functions:
-            held, seen, found, body_calls = set(), set(), [], list(calls(body))
+            held, seen, body_calls = set(), set(), list(calls(body))
             def take(arg):   # a text, or the buffer or parameter that holds it
-                found.append(literal(arg)) if literal(arg) is not None else held.update(re.findall(r'\w+', arg)[-1:])
+                texts.add(literal(arg)) if literal(arg) is not None else held.update(re.findall(r'\w+', arg)[-1:])
             for name, args in body_calls:
                 if shown.get(name, 99) < len(args):
                     take(args[shown[name]])
@@ -45,27 +44,26 @@ def box_texts(functions):
                         take(next((a for a in args[1:] if not re.match(r'\d|sizeof', a)), ''))
                     elif args[1:2] == [var] and re.fullmatch(r'\w+', args[0]):   # converted from the first
                         held.add(args[0])
-                found += [literal(t) for t in re.findall(r'\b%s\s*=\s*(%s)' % (var, LIT), body)]
+                texts.update(literal(t) for t in re.findall(r'\b%s\s*=\s*(%s)' % (var, LIT), body))
                 for name, params in re.findall(r'(\w+)\s*(?:=\s*\[[^\]]*\]\s*)?\(([\w\s*&:,]*)\)\s*\{', body):
                     names = [re.findall(r'[\s*&](\w+)\s*$', p) for p in params.split(',')]
                     if [var] in names and name not in shown:
                         shown[name], grown = names.index([var]), True
-            texts.update(found)
     return texts
 
 
 def main(root, *pdfs):
-    root = Path(root)
-    sources = [re.sub(NOISE, lambda m: m.group() if m.group()[-1] == '"' else ' ', p.read_text(), flags=re.S)
+    blank = lambda m: m.group() if m.group()[-1] == '"' else ' '   # comments and characters go
+    sources = [re.sub(LIT + r'|\'(?:[^\'\\\n]|\\.)*\'|//[^\n]*|/\*.*?\*/', blank, p.read_text(), flags=re.S)
                for d in ('app', 'atcommand', 'common', 'framework', 'panels', 'serial', 'settings')
-               for p in sorted((root / d).rglob('*.cpp'))]
-    manuals = {p.name: p.read_text() for p in sorted((root / 'docs/manual').glob('*.adoc'))}
+               for p in sorted(Path(root, d).rglob('*.cpp'))]
+    manuals = {p.name: p.read_text() for p in sorted(Path(root, 'docs/manual').glob('*.adoc'))}
     chapter = manuals['configuration-manual.adoc'].split('[[troubleshooting]]\n== ')[1].split('\n== ')[0]
     lines = Path(__file__).with_name('problem-lines.txt').read_text().splitlines()
-    literals = {literal(t) for s in sources for t in re.findall(LIT, s)}
-    failures = ['problem-lines.txt: not in the product: ' + t for t in lines if t not in literals]
+    failures = ['problem-lines.txt: not in the product: ' + t for t in lines if not any(
+        literal(f) == t for s in sources for f in re.findall(LIT, s))]
     texts = sorted(box_texts([f for s in sources for f in re.split(r'\n\}[^\n]*\n', s)])) + lines
-    failures += ['no troubleshooting row: %r' % t for t in texts
+    failures += ['no troubleshooting row: %r' % t for t in texts   # a format's %d and %s match any text
                  if not re.search('.*?'.join(map(re.escape, re.split(r'%l?[sdu]', t))), chapter)]
     for name, text in manuals.items():
         failures += [f'{name}: <<{r}>> has no title to show' for r in set(re.findall(r'<<([\w-]+)>>', text))
@@ -80,11 +78,11 @@ def main(root, *pdfs):
     pages = {p: run('pdftotext', p, '-') for p in pdfs}
     pdf_text = ' '.join(' '.join(t.split()) for t in pages.values())
     pictures = sum(len(re.findall(r'^ *\d+ +\d+ +image', run('pdfimages', '-list', p), re.M)) for p in pdfs)
-    failures += [f'{p}: no PDF of two pages or more' for p, t in pages.items() if t.count('\f') < 2]
+    failures += [f'{p}: fewer than two pages' for p, t in pages.items() if t.count('\f') < 2]
     failures += [f'[{a}] left in a PDF file' for a in anchors if f'[{a}]' in pdf_text]
     failures += [f'no caption in the PDF files: {c}' for c in captions if ' '.join(c.split()) not in pdf_text]
-    failures += [f'{images} pictures, {len(captions)} captions, {pictures} in the PDF files'] * (
-        not images == len(captions) == pictures)
+    if not images == len(captions) == pictures:
+        failures.append(f'{images} pictures, {len(captions)} captions, {pictures} in the PDF files')
     print('\n'.join(failures) or f'{len(texts)} texts quoted; {len(anchors)} anchors, {images} pictures checked')
     return bool(failures)
 
