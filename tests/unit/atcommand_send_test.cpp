@@ -63,15 +63,29 @@ TEST_F(Sending, DataModeAsksForTheEscapeSequenceFirst)
     boxes.answer = IDOK;
     EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
     EXPECT_EQ(written, std::vector<std::string>(3, "+++"));
+
+    // The connection dropped while the box was up: no escape, the command goes.
+    written.clear();
+    seams.messageBox = [](const wchar_t* text, UINT) {
+        if (wcsstr(text, L"datamode"))
+            feed("\r\nDISCONNECT\r\n");
+        return IDOK;
+    };
+    replies["AT+VER\r"] = "\r\nRZ310 F/W V1.0\r\nOK\r\n";
+    EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_OK);
+    EXPECT_EQ(written, std::vector<std::string>{"AT+VER\r"});
 }
 
-// A burst of log texts before the window reads any arrives intact.
+// A flood of log texts while the window reads none: up to 10,000 arrive
+// intact and in order, and the rest are counted in one line.
 TEST_F(Sending, LogTextsSurviveUntilTheWindowReadsThem)
 {
-    for (int i = 0; i < 40; ++i)
-        sendAtCommand(("AT+X" + std::to_string(i) + "\r").c_str(), 0, 0);
+    const int queued = 10000;
+    for (int i = 0; i < queued + 3; ++i)
+        postLogText(("stray line " + std::to_string(i)).c_str());
     window.pump(0);
-    ASSERT_EQ(window.logLines.size(), 40u);
-    for (int i = 0; i < 40; ++i)
-        EXPECT_EQ(window.logLines[i], "Sending Invalid command AT+X" + std::to_string(i) + "\r failed.");
+    ASSERT_EQ(window.logLines.size(), queued + 1u);
+    for (int i = 0; i < queued; ++i)
+        ASSERT_EQ(window.logLines[i], "stray line " + std::to_string(i));
+    EXPECT_EQ(window.logLines[queued], "3 log lines were dropped.");
 }

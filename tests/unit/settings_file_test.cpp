@@ -4,6 +4,8 @@
 #include "settings_test_util.h"
 
 #include <commdlg.h>
+#include <random>
+#include <set>
 
 namespace {
 
@@ -66,6 +68,9 @@ TEST_F(SettingsFile, ReaderValueRules)
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
         {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
+        // Ctrl-Z is a character, except as an end mark followed only by line ends.
+        {"# \x1a\nBaud = 4800\n", &L::baud, 4800, ""},
+        {"Baud = 4800\r\n\x1a\r\n", &L::baud, 4800, ""},
         // Lines are read 1022 characters at a time: the rest of a longer one is
         // a line of its own, where a key can start; a key cut in two is none.
         {"#" + std::string(1021, 'y') + "Baud = 4800\n", &L::baud, 4800, ""},
@@ -173,7 +178,7 @@ protected:
     {
         written.clear();
         programLoadedSettings();
-        window.pump(20);
+        window.pump(0);
         return written;
     }
     std::string path = settingsTestPath("settings.txt");
@@ -203,6 +208,95 @@ TEST_F(ProgramLoaded, EveryDifferenceInItsOrderAndEachRefusalCounted)
                                       "Command AT+ECHO-\r failed. Response ERROR",
                                       "Adapter not fully programmed: 2 of the loaded settings failed."}));
     EXPECT_EQ(boxes.count(), 0u);
+}
+
+// Only the lines the file holds are programmed: a missing line keeps what
+// the adapter has, an empty Pin still sets an empty PIN, an ignored value is
+// no line and a refused one programs the default its message names.
+TEST_F(ProgramLoaded, OnlyTheFilesLinesAreProgrammed)
+{
+    device.role = ROLE_MASTER;
+    const std::pair<std::string, Texts> rows[] = {
+        {"Baud = 115200\n", {"AT+BAUD17\r"}},
+        {"Pin =\n", {"AT+PIN=\r"}},
+        {"Parity = none\nRole = boss\n", {"AT+ROLES\r"}},
+    };
+    for (const auto& [content, commands] : rows) {
+        writeBytes(path, content);
+        ASSERT_EQ(readSettingsFile(path.c_str()), 1);
+        EXPECT_EQ(run(), commands) << content;
+    }
+}
+
+// The randomized check of the file: any record the writer can write reads
+// back as itself, and a file with any subset of its lines sends just the
+// commands of those lines that the whole file sends.
+TEST_F(ProgramLoaded, RandomFilesReadBackAndProgramOnlyTheirLines)
+{
+    std::mt19937 rng(18);
+    auto text = [&](size_t most) {
+        std::string t;
+        for (size_t n = rng() % (most + 1); t.size() < n;) {
+            char c = static_cast<char>(1 + rng() % 255);
+            if (c != '\r' && c != '\n' && !(t.empty() && (c == ' ' || c == '\t')))
+                t += c;
+        }
+        return t;
+    };
+    auto randomRecords = [&] {
+        memset(&uart, 0, sizeof uart);
+        memset(&device, 0, sizeof device);
+        uart.port = static_cast<int32_t>(rng());
+        uart.baud = rng() % 4 ? kBaudSettings[rng() % 9].rate : static_cast<int32_t>(rng());
+        uart.stopBits = rng() % 4 ? 1 + static_cast<int32_t>(rng() % 2) : static_cast<int32_t>(rng());
+        uart.parity = kParitySettings[rng() % 3].code;
+        uart.flow = rng() % 2;
+        for (int32_t* flag : {&device.echoOn, &device.responseOn, &device.discoverable, &device.escapeOn,
+                              &device.sleepOn, &device.autoConnect, &device.pinDisabled, &device.remoteConfig})
+            *flag = rng() % 2;
+        device.role = 1 + rng() % 2;
+        strcpy(device.name, text(15).c_str());
+        strcpy(device.pin, text(7).c_str());
+    };
+    // The line of each command, by its family.
+    const std::map<AtCommandId, std::string> lineOf = {
+        {Family::Baud, "Baud"}, {Family::StopBits, "StopBits"}, {Family::Parity, "Parity"},
+        {Family::Name, "Name"}, {Family::Pin, "Pin"}, {Family::Escape, "EscapeMode"},
+        {Family::Echo, "EchoMode"}, {Family::Sleep, "AutoPower"}, {Family::Response, "CommandResponse"},
+        {Family::RemoteConfig, "RemoteConfig"}, {Family::Discoverable, "Discoverable"}, {Family::Role, "Role"},
+        {Family::AutoConnect, "AutoConnect"}, {Family::Flow, "FlowControl"}};
+    const std::string subsetPath = settingsTestPath("subset.txt");
+    for (int round = 0; round < 300 && !HasFailure(); ++round) {
+        randomRecords();
+        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+        LoadedSettings record{uart.port, uart.baud, uart.stopBits, uart.parity, uart.flow, device.echoOn,
+                               device.role, device.responseOn, device.discoverable, device.escapeOn,
+                               device.sleepOn, device.autoConnect, device.pinDisabled, device.remoteConfig, {}, {}};
+        strcpy(record.name, device.name);
+        strcpy(record.pin, device.pin);
+        ASSERT_EQ(readSettingsFile(path.c_str()), 1);
+        EXPECT_EQ(memcmp(&loadedSettings, &record, sizeof record), 0)
+            << "round " << round << ": name \"" << device.name << "\" read as \"" << loadedSettings.name << "\"";
+
+        const std::string whole = readBytes(path);
+        std::string subset;
+        std::set<std::string> kept;
+        for (size_t at = 0, end; at < whole.size(); at = end + 2) {
+            end = whole.find("\r\n", at);
+            if (rng() % 2 == 0)
+                continue;
+            subset += whole.substr(at, end + 2 - at);
+            kept.insert(whole.substr(at, whole.find(" =", at) - at));
+        }
+        writeBytes(subsetPath, subset);
+        randomRecords();   // what the adapter holds
+        Texts expected;
+        for (const std::string& command : run())
+            if (kept.count(command == "AT+PIN-\r" ? "DisablePin" : lineOf.at(findCommand(command.c_str()))))
+                expected.push_back(command);
+        ASSERT_EQ(readSettingsFile(subsetPath.c_str()), 1);
+        EXPECT_EQ(run(), expected) << "round " << round << ", lines kept:\n" << subset;
+    }
 }
 
 TEST_F(ProgramLoaded, OverlongTextsStopAtTheirFields)
