@@ -76,9 +76,7 @@ LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam,
 {
     auto* self = reinterpret_cast<StandInMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self && message == WM_COMMAND && LOWORD(wParam) == ID_NOTIFY_LOG_QUEUED) {
-        std::vector<std::string> texts;
-        takeLogTexts(texts, 500);
-        self->logLines.insert(self->logLines.end(), texts.begin(), texts.end());
+        takeLogTexts(self->logLines, 500);   // the engine's queued texts
         return 0;
     }
     if (self && message == WM_COMMAND) {
