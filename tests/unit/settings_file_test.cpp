@@ -67,7 +67,7 @@ TEST_F(SettingsFile, ReaderValueRules)
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
         {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
-        {"Baud = 4800\r\n\x1a\r\n", &L::baud, 4800, ""},   // an old editor's end mark
+        {"# \x1a\r\nBaud = 4800\r\n\x1a\r\n", &L::baud, 4800, ""},   // Ctrl-Z: a character, or the end mark
         // Lines are read 1022 characters at a time: the rest of a longer one is
         // a line of its own, where a key can start; a key cut in two is none.
         {"#" + std::string(1021, 'y') + "Baud = 4800\n", &L::baud, 4800, ""},
