@@ -267,10 +267,6 @@ void copyField(char (&out)[N], const char* field, size_t size)
     out[length] = '\0';
 }
 
-} // namespace
-
-namespace {
-
 // Reads a file opened in binary mode as text mode reads it, CR LF as LF,
 // except that a 0x1A byte (which text mode takes for the end of the file)
 // is a character like any other: a name may hold one. Only a 0x1A followed
@@ -298,10 +294,6 @@ public:
 private:
     int next()
     {
-        if (aheadAt_ < ahead_.size())
-            return static_cast<unsigned char>(ahead_[aheadAt_++]);
-        if (ended_)
-            return EOF;
         int c = getc(file_);
         if (c == '\r') {
             int after = getc(file_);
@@ -311,30 +303,20 @@ private:
                 ungetc(after, file_);
             return c;
         }
-        if (c != 0x1A)
+        long at = c == 0x1A ? ftell(file_) : -1;
+        if (at < 0)
             return c;
-        // Line ends are read ahead: the end of the file after them makes this the end mark.
-        ahead_.clear();
-        aheadAt_ = 0;
         int after;
-        while ((after = getc(file_)) == '\r' || after == '\n')
-            ahead_ += static_cast<char>(after);
-        if (after == EOF) {
-            ended_ = true;
-            ahead_.clear();
-            return EOF;
+        while ((after = getc(file_)) == '\r' || after == '\n') {
         }
-        ungetc(after, file_);
-        // No CR LF pair reaches past the run: it ends before another character.
-        for (size_t at = ahead_.find("\r\n"); at != std::string::npos; at = ahead_.find("\r\n", at))
-            ahead_.erase(at, 1);
+        // Only line ends up to the end: the end mark. Otherwise the line ends are read again.
+        if (after == EOF)
+            return EOF;
+        fseek(file_, at, SEEK_SET);
         return c;
     }
 
     FILE* file_;
-    std::string ahead_;   // line ends read after a 0x1A, not yet handed out
-    size_t aheadAt_ = 0;
-    bool ended_ = false;
 };
 
 } // namespace

@@ -243,7 +243,7 @@ TEST_F(ProgramLoaded, RandomFilesReadBackAndProgramOnlyTheirLines)
         {Family::Response, "CommandResponse"}, {Family::RemoteConfig, "RemoteConfig"}, {Family::Role, "Role"},
         {Family::Discoverable, "Discoverable"}, {Family::AutoConnect, "AutoConnect"}, {Family::Flow, "FlowControl"}};
     const std::string again = settingsTestPath("again.txt"), subsetPath = settingsTestPath("subset.txt");
-    for (int round = 0; round < 300 && !HasFailure(); ++round) {
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
         randomRecords();
         ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
         const std::string whole = readBytes(path);
