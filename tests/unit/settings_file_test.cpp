@@ -184,16 +184,9 @@ protected:
 TEST_F(ProgramLoaded, EveryDifferenceInItsOrderAndEachRefusalCounted)
 {
     replies["AT+NAME=Other Adapter\r"] = replies["AT+ECHO-\r"] = "\r\nERROR\r\n";
-    LoadedSettings& file = loadedSettings;
-    file.port = 9;   // never sent: loading does not move the port
-    file.baud = 115200;
-    file.stopBits = 2;
-    file.parity = PARITY_EVEN;
-    strcpy(file.name, "Other Adapter");
-    strcpy(file.pin, "1111");
-    file.disablePin = file.autoPower = file.role = 1;
-    file.escapeMode = file.echoMode = file.commandResponse = file.remoteConfig = 0;
-    file.discoverable = file.autoConnect = file.flowControl = 0;
+    // In the record's order: port (never sent: loading does not move the port), baud, stop bits,
+    // parity, flow, echo, role, response, discoverable, escape, sleep, auto-connect, no PIN, remote config.
+    loadedSettings = {9, 115200, 2, PARITY_EVEN, 0, 0, ROLE_MASTER, 0, 0, 0, 1, 0, 1, 0, "Other Adapter", "1111"};
     // The line settings first: each moves the port along for the rest.
     EXPECT_EQ(run(), (Texts{"AT+BAUD17\r", "AT+STOP2\r", "AT+PAR2\r", "AT+NAME=Other Adapter\r", "AT+PIN=1111\r",
                             "AT+PIN-\r", "AT+ESC-\r", "AT+ECHO-\r", "AT+SLEEP+\r", "AT+RESP-\r", "AT+RCFG-\r",
