@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 
 namespace {
@@ -46,6 +48,26 @@ std::wstring widen(const char* text)
     return wide;
 }
 
+// Lines per insertion into the log, so that one burst cannot hold the window long.
+constexpr size_t LOG_BATCH = 500;
+
+// One line of the log, traced as it goes in.
+void addLogLine(std::wstring& lines, const char* text)
+{
+    debugLog("%s", text);
+    lines += widen(text) + L"\r\n";
+}
+
+// Up to `room` of the texts waiting in the engine's queue; returns how many.
+size_t addQueuedLogLines(std::wstring& lines, size_t room)
+{
+    std::vector<std::string> texts;
+    takeLogTexts(texts, room);
+    for (const std::string& text : texts)
+        addLogLine(lines, text.c_str());
+    return texts.size();
+}
+
 }  // namespace
 
 const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
@@ -65,6 +87,7 @@ const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
 
     // The engine's and the driver's notifications.
     {ID_NOTIFY_LOG, 0, [](CRZ310_ConfigDlg& w, LPARAM text) { w.AppendLog(reinterpret_cast<const char*>(text)); }},
+    {ID_NOTIFY_LOG_QUEUED, 0, [](CRZ310_ConfigDlg& w, LPARAM) { w.AppendQueuedLog(); }},
     {ID_NOTIFY_LOCAL_DEVICE, 0,
      &updatePanel<CLocalDevice, &CRZ310_ConfigDlg::m_pLocalDevice, &CLocalDevice::UpdateLocalDeviceWindow>},
     {ID_NOTIFY_DEVICE_CONTROLS, 0,
@@ -260,27 +283,41 @@ void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
 
 void CRZ310_ConfigDlg::AppendLog(const char* text)
 {
-    if (!text)
-        text = "";
-    debugLog("%s", text);
+    std::wstring lines;
+    addLogLine(lines, text ? text : "");
+    appendLogLines(std::move(lines), 1);
+}
+
+void CRZ310_ConfigDlg::AppendQueuedLog()
+{
+    std::wstring lines;
+    size_t taken = addQueuedLogLines(lines, LOG_BATCH);
+    appendLogLines(std::move(lines), taken);
+}
+
+void CRZ310_ConfigDlg::appendLogLines(std::wstring lines, size_t taken)
+{
     // Appended at the end: rewriting the whole text would make each line
-    // cost more the longer the log grows.
-    std::wstring lines = widen(text) + L"\r\n";
-    // The edit control still walks all its lines on every insertion, so the
-    // lines that wait next in the queue go in with this one: a burst costs
-    // one insertion, not one per line. Only while the next posted message is
-    // a log line, so that no line overtakes the work queued before it.
-    const int batch = 500;   // lines per insertion, so one burst cannot hold the window long
+    // cost more the longer the log grows. The edit control still walks all
+    // its lines on every insertion, so the lines that wait next in the queue
+    // go in with these: a burst costs one insertion, not one per line. Only
+    // while the next posted message is a log line, so that no line overtakes
+    // the work queued before it.
     MSG next;
-    for (int taken = 1; taken < batch; ++taken) {
+    while (taken < LOG_BATCH) {
         if (!PeekMessageW(&next, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE) || next.hwnd != m_hWnd ||
-            next.message != WM_COMMAND || next.wParam != ID_NOTIFY_LOG)
+            next.message != WM_COMMAND || (next.wParam != ID_NOTIFY_LOG && next.wParam != ID_NOTIFY_LOG_QUEUED))
             break;
         PeekMessageW(&next, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE);
-        const char* queued = next.lParam ? reinterpret_cast<const char*>(next.lParam) : "";
-        debugLog("%s", queued);
-        lines += widen(queued) + L"\r\n";
+        if (next.wParam == ID_NOTIFY_LOG_QUEUED) {
+            taken += addQueuedLogLines(lines, LOG_BATCH - taken);
+        } else {
+            addLogLine(lines, next.lParam ? reinterpret_cast<const char*>(next.lParam) : "");
+            ++taken;
+        }
     }
+    if (lines.empty())
+        return;
     DWORD end = static_cast<DWORD>(GetWindowTextLengthW(m_log.m_hWnd));
     DWORD selStart = 0, selEnd = 0;
     m_log.SendMessageW(EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));

@@ -5,6 +5,7 @@
 #include "common/seams.h"
 #include "framework/dialog.h"
 #include <cstdint>
+#include <string>
 
 class CLocalDevice;
 class CRemoteDevice;
@@ -21,6 +22,8 @@ public:
     // Appends one line (8-bit text) to the log window and to the trace, with
     // the log lines posted right behind it.
     void AppendLog(const char* text);
+    // The same for the texts waiting in the engine's log queue.
+    void AppendQueuedLog();
     // Sets and draws the three lights from the driver's and engine's records.
     void UpdateStatusLights();
     // Opens a document of the start-up directory with the shell.
@@ -58,6 +61,9 @@ protected:
     void OnSysCommand(UINT id, LPARAM lParam) override;
 
 private:
+    // Adds the log lines posted right behind `lines` (`taken` of them so far)
+    // and puts them all in at the end of the log.
+    void appendLogLines(std::wstring lines, size_t taken);
     void onFileExit();
     void showFirmwareVersion();
     void deletePanels();

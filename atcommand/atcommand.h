@@ -5,6 +5,8 @@
 #include "common/seams.h"
 #include <windows.h>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using AtCommandId = uint32_t;
 
@@ -218,11 +220,21 @@ const char* handshakeTimerStep();
 // request armed the timer again since).
 bool handshakeTimerSpent(LPARAM arming);
 
-// Posts a text for the log window (ID_NOTIFY_LOG). The text is copied into a
-// ring of slots that the main window reads later, so a text formatted into
-// logText and friends stays intact even when the buffer is reused before the
-// main window gets to it.
+// Queues a text for the log window and wakes the window with
+// ID_NOTIFY_LOG_QUEUED. The text is copied, so a text formatted into logText
+// and friends stays intact even when the buffer is reused before the window
+// gets to it. Texts that find 10,000 waiting are counted instead, and the
+// count follows the waiting ones as a line of its own.
 void postLogText(const char* text);
+// The window's side, on ID_NOTIFY_LOG_QUEUED: moves up to `most` queued texts
+// (and the count of dropped ones, once the queue is empty) to `texts`, in
+// order. Texts left in the queue get a wake-up of their own.
+void takeLogTexts(std::vector<std::string>& texts, size_t most);
+
+// The windows' touches of the engine's records, each under the engine lock.
+// Ends the record of an active handshake (the operator disconnects); true
+// when one was active.
+bool clearHandshakeActive();
 
 // The serial driver's UartWrite and UartChangeSettings, or the test seams'
 // stand-ins (common/seams.h).

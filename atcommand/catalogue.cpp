@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <string>
 
 // Table order matters: the first row found inside a text wins.
 const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
@@ -96,11 +98,23 @@ CRITICAL_SECTION& engineSection()
 // entirely and take it back to the same depth.
 thread_local int lockDepth = 0;
 
-// Log texts travel by address to the main window, which reads them when its
-// thread is free again; a blocking sequence may post dozens meanwhile.
-constexpr int LOG_SLOTS = 128;
-char logSlots[LOG_SLOTS][TEXT_SIZE];
-volatile LONG nextLogSlot = -1;
+// Log texts wait in a queue until the main window's thread is free again: a
+// blocking sequence, or a flood of stray lines during one, may queue
+// thousands meanwhile. A queued text is never overwritten; texts that find
+// the queue full are counted, and the count is shown after the queued ones.
+// One wake-up at a time is posted, so the window's message queue stays short.
+constexpr size_t LOG_QUEUE_LINES = 10000;
+SRWLOCK logQueueLock = SRWLOCK_INIT;
+std::deque<std::string> logQueue;
+unsigned long droppedLogLines = 0;
+bool logWakePosted = false;
+HWND logQueueWindow = nullptr;   // the window the queued texts are for
+
+// Caller holds logQueueLock.
+void postLogWake()
+{
+    logWakePosted = PostMessageW(logQueueWindow, WM_COMMAND, ID_NOTIFY_LOG_QUEUED, 0) != FALSE;
+}
 
 } // namespace
 
@@ -175,10 +189,53 @@ void copyText(char* field, size_t size, const char* text, size_t length)
 
 void postLogText(const char* text)
 {
-    LONG slot = InterlockedIncrement(&nextLogSlot);
-    char* buffer = logSlots[static_cast<ULONG>(slot) % LOG_SLOTS];
-    copyText(buffer, TEXT_SIZE, text);
-    postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(buffer));
+    HWND window = mainHwnd;
+    AcquireSRWLockExclusive(&logQueueLock);
+    // Texts queued for a window that is gone are nobody's.
+    if (window != logQueueWindow) {
+        logQueue.clear();
+        droppedLogLines = 0;
+        logWakePosted = false;
+        logQueueWindow = window;
+    }
+    if (window != nullptr) {
+        try {
+            if (logQueue.size() < LOG_QUEUE_LINES)
+                logQueue.emplace_back(text, strnlen(text, TEXT_SIZE - 1));
+            else
+                ++droppedLogLines;
+        } catch (...) {
+            ++droppedLogLines;
+        }
+        if (!logWakePosted)
+            postLogWake();
+    }
+    ReleaseSRWLockExclusive(&logQueueLock);
+}
+
+void takeLogTexts(std::vector<std::string>& texts, size_t most)
+{
+    AcquireSRWLockExclusive(&logQueueLock);
+    try {
+        for (; most > 0 && !logQueue.empty(); --most) {
+            texts.push_back(std::move(logQueue.front()));
+            logQueue.pop_front();
+        }
+        if (logQueue.empty() && droppedLogLines > 0) {
+            char note[64];
+            snprintf(note, sizeof note, "%lu log lines were dropped.", droppedLogLines);
+            texts.emplace_back(note);
+            droppedLogLines = 0;
+        }
+    } catch (...) {
+        // Out of memory: what is still queued comes with the next wake-up.
+    }
+    // What is left comes with a wake-up of its own, after the window's other work.
+    if (logQueue.empty())
+        logWakePosted = false;
+    else
+        postLogWake();
+    ReleaseSRWLockExclusive(&logQueueLock);
 }
 
 void logFormatted(char* buffer, const char* format, ...)

@@ -1,7 +1,6 @@
 // Brings the adapter into line with wanted settings: one command for each
 // setting that differs from what the adapter is known to hold.
 #include "atcommand/program.h"
-#include "common/notify.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
 
@@ -119,27 +118,36 @@ const char programmedText[] = "Adapter programmed with loaded settings.";
 
 void programLoadedSettings()
 {
-    postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmingText));
+    postLogText(programmingText);
 
+    // Only the settings that the file holds: a missing line keeps what the
+    // adapter has.
     const LoadedSettings& file = loadedSettings;
+    auto has = [](SettingsKey key) { return loadedSettingPresent(key); };
+    auto onOff = [&](SettingsKey key, int32_t value) { return has(key) ? (value ? 1 : 0) : KEEP; };
     WantedSettings wanted;
-    wanted.baud = file.baud;
-    wanted.stopBits = file.stopBits;
-    wanted.parity = file.parity;
-    wanted.flow = file.flowControl ? 1 : 0;
-    wanted.name = fieldText(file.name);
-    wanted.pin = fieldText(file.pin);
+    if (has(KEY_BAUD))
+        wanted.baud = file.baud;
+    if (has(KEY_STOP_BITS))
+        wanted.stopBits = file.stopBits;
+    if (has(KEY_PARITY))
+        wanted.parity = file.parity;
+    wanted.flow = onOff(KEY_FLOW_CONTROL, file.flowControl);
+    if (has(KEY_NAME))
+        wanted.name = fieldText(file.name);
+    if (has(KEY_PIN))
+        wanted.pin = fieldText(file.pin);
     // Only ever removes the PIN; a PIN comes back through the Pin line.
-    wanted.removePin = file.disablePin == 1;
-    wanted.escape = file.escapeMode ? 1 : 0;
-    wanted.echo = file.echoMode ? 1 : 0;
-    wanted.sleep = file.autoPower ? 1 : 0;
-    wanted.response = file.commandResponse ? 1 : 0;
-    wanted.remoteConfig = file.remoteConfig ? 1 : 0;
-    wanted.discoverable = file.discoverable ? 1 : 0;
-    // A file without a Role line makes a slave.
-    wanted.role = file.role == ROLE_MASTER ? ROLE_MASTER : ROLE_SLAVE;
-    wanted.autoConnect = file.autoConnect ? 1 : 0;
+    wanted.removePin = has(KEY_DISABLE_PIN) && file.disablePin == 1;
+    wanted.escape = onOff(KEY_ESCAPE_MODE, file.escapeMode);
+    wanted.echo = onOff(KEY_ECHO_MODE, file.echoMode);
+    wanted.sleep = onOff(KEY_AUTO_POWER, file.autoPower);
+    wanted.response = onOff(KEY_COMMAND_RESPONSE, file.commandResponse);
+    wanted.remoteConfig = onOff(KEY_REMOTE_CONFIG, file.remoteConfig);
+    wanted.discoverable = onOff(KEY_DISCOVERABLE, file.discoverable);
+    if (has(KEY_ROLE))
+        wanted.role = file.role == ROLE_MASTER ? ROLE_MASTER : ROLE_SLAVE;
+    wanted.autoConnect = onOff(KEY_AUTO_CONNECT, file.autoConnect);
 
     // The line settings go first: each accepted one moves the port along,
     // so the rest reach the adapter at its new settings.
@@ -159,7 +167,7 @@ void programLoadedSettings()
     }
 
     if (failures == 0) {
-        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(programmedText));
+        postLogText(programmedText);
         return;
     }
     char text[TEXT_SIZE];

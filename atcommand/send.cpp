@@ -37,11 +37,20 @@ int writeCommand(const char* text, uint32_t length)
     return portWrite(reinterpret_cast<const uint8_t*>(text), length);
 }
 
-// The escape sequence is sent as a pending command of its own, framed from
-// scratch: bytes of an earlier answer must not be judged with its answer.
-void recordEscape()
+bool inDataMode()
 {
     EngineLock lock;
+    return device.isDataMode == 1;
+}
+
+// The escape sequence is sent as a pending command of its own, framed from
+// scratch: bytes of an earlier answer must not be judged with its answer.
+// False, and nothing recorded, when data mode has ended meanwhile.
+bool recordEscape()
+{
+    EngineLock lock;
+    if (device.isDataMode != 1)
+        return false;
     // Reset before the command is pending, so that its answer, however
     // fast, is never erased.
     ResetEvent(atCommandEvent);
@@ -50,9 +59,45 @@ void recordEscape()
     atCommand.timerMode = 0;
     resetFraming();
     ++commandGeneration;
+    return true;
+}
+
+// Records the command as pending unless the adapter is in data mode: judged
+// under the same hold of the lock, so that a connection report cannot come
+// between the judgement and the record.
+bool recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
+{
+    EngineLock lock;
+    if (device.isDataMode == 1)
+        return false;
+    if (timerMode != 1) {
+        // Reset before the command is pending, so that its answer,
+        // however fast, is never erased.
+        ResetEvent(atCommandEvent);
+        answerFailed = 0;
+    }
+    copyText(atCommand.command, COMMAND_SIZE, text);
+    atCommand.showInLog = static_cast<uint32_t>(showInLog);
+    atCommand.timerMode = timerMode == 1 ? 1 : 0;
+    atCommand.expectsReplyLine = expectsReply(text) ? 1 : 0;
+    // A replaced timer-sent command or stray bytes may have left framing
+    // state behind; this command's answer starts after its send.
+    resetFraming();
+    ++commandGeneration;
+    if (showInLog == 1)
+        logFormatted(logText, "Sending command %s", atCommand.command);
+    return true;
 }
 
 } // namespace
+
+bool clearHandshakeActive()
+{
+    EngineLock lock;
+    bool active = device.isHandshakeActive == 1;
+    device.isHandshakeActive = 0;
+    return active;
+}
 
 uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
 {
@@ -82,39 +127,22 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
         return SEND_FAILED;
     }
 
-    if (device.isDataMode == 1) {
+    // In data mode the operator is asked for the escape sequence first; data
+    // mode may begin or end while the box is up, so it is judged again each time.
+    while (!recordCommand(text, showInLog, timerMode)) {
         int answer = showMessageBox(
             L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command",
             MB_OKCANCEL);
         // Declined: nothing was sent, which is no success.
         if (answer != IDOK)
             return SEND_FAILED;
-        recordEscape();
+        if (!recordEscape())
+            continue;
         sendBlockingCommand("+++", 3);
-        if (device.isDataMode == 1) {
+        if (inDataMode()) {
             showMessageBox(L"ESCAPE Sequence failed.");
             return SEND_FAILED;
         }
-    }
-
-    {
-        EngineLock lock;
-        if (timerMode != 1) {
-            // Reset before the command is pending, so that its answer,
-            // however fast, is never erased.
-            ResetEvent(atCommandEvent);
-            answerFailed = 0;
-        }
-        copyText(atCommand.command, COMMAND_SIZE, text);
-        atCommand.showInLog = static_cast<uint32_t>(showInLog);
-        atCommand.timerMode = timerMode == 1 ? 1 : 0;
-        atCommand.expectsReplyLine = expectsReply(text) ? 1 : 0;
-        // A replaced timer-sent command or stray bytes may have left framing
-        // state behind; this command's answer starts after its send.
-        resetFraming();
-        ++commandGeneration;
-        if (showInLog == 1)
-            logFormatted(logText, "Sending command %s", atCommand.command);
     }
 
     uint16_t result = timerMode == 1 ? sendTimerCommand(text, static_cast<uint32_t>(length))
@@ -133,13 +161,17 @@ uint16_t sendTimerCommand(const char* text, uint32_t length)
     }
     int result = writeCommand(text, length);
     // Armed whatever the write gave: the expiry ends the command either way.
-    if (device.isDeviceInitialised == 0) {
-        seams.setTimer(mainHwnd, DevInitTimer, 1000, nullptr);
-    } else {
-        int row = baudRowOfCode(device.baudCode);
-        UINT period = kBaudSettings[row >= 0 ? row : DEFAULT_BAUD_ROW].answerTimerMs;
-        seams.setTimer(mainHwnd, ATCommandTimer, period, nullptr);
+    UINT_PTR timer = DevInitTimer;
+    UINT period = 1000;
+    {
+        EngineLock lock;
+        if (device.isDeviceInitialised != 0) {
+            int row = baudRowOfCode(device.baudCode);
+            timer = ATCommandTimer;
+            period = kBaudSettings[row >= 0 ? row : DEFAULT_BAUD_ROW].answerTimerMs;
+        }
     }
+    seams.setTimer(mainHwnd, timer, period, nullptr);
     return static_cast<uint16_t>(result);
 }
 

@@ -4,6 +4,7 @@
 // control's own insertion at the same sizes. For comparison, the same control
 // rewritten whole per line, as it used to be.
 #include "app/RZ310_ConfigDlg.h"
+#include "atcommand/atcommand.h"
 #include "common/msgbox.h"
 #include "common/notify.h"
 #include "res/resource.h"
@@ -34,11 +35,12 @@ double median(int runs, Append append)
     return times[times.size() / 2];
 }
 
-// A burst of `lines` log lines posted to the window, then handled.
-void burst(HWND window, int lines)
+// A burst of `lines` log lines queued for the window as the engine queues
+// them, then handled.
+void burst(HWND, int lines)
 {
     for (int i = 0; i < lines; ++i)
-        PostMessageW(window, WM_COMMAND, ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(line));
+        postLogText(line);
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageW(&msg);

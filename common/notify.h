@@ -23,6 +23,8 @@ enum : UINT {
     // The Local Device panel's adapter controls: enabled when the payload
     // is nonzero.
     ID_NOTIFY_DEVICE_CONTROLS = 20011,
+    // Log texts wait in the engine's queue (takeLogTexts); no payload.
+    ID_NOTIFY_LOG_QUEUED = 20030,
 };
 
 // One-shot timers owned by the main window.

@@ -116,10 +116,8 @@ void CConnection::OnBnClickedConnect()
 
 void CConnection::OnBnClickedDisconnect()
 {
-    if (device.isHandshakeActive == 1) {
+    if (clearHandshakeActive())
         debugLog("CONNECTION: Device Handshaked to other device. Setting Handshake to FALSE before disconnecting.");
-        device.isHandshakeActive = 0;
-    }
     sendAndWait("AT+DROP\r");
 }
 

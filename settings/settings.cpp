@@ -15,32 +15,15 @@
 #include <string>
 
 LoadedSettings loadedSettings;
+uint32_t loadedSettingsPresent = 0;
 
 namespace {
 
-// fgets is given this size, so a line is read at most 1022 characters at a
+using Key = SettingsKey;
+
+// Lines are read with this size, so a line is read at most 1022 characters at a
 // time; the rest of a longer line comes back as the next line.
 constexpr int LINE_READ_SIZE = 1023;
-
-enum Key {
-    KEY_PORT,
-    KEY_BAUD,
-    KEY_STOP_BITS,
-    KEY_FLOW_CONTROL,
-    KEY_PARITY,
-    KEY_DISABLE_PIN,
-    KEY_NAME,
-    KEY_PIN,
-    KEY_DISCOVERABLE,
-    KEY_ROLE,
-    KEY_AUTO_CONNECT,
-    KEY_ESCAPE_MODE,
-    KEY_ECHO_MODE,
-    KEY_AUTO_POWER,
-    KEY_COMMAND_RESPONSE,
-    KEY_REMOTE_CONFIG,
-    KEY_COUNT
-};
 
 // The key of a line is the text before its "=", compared whole: a value may
 // hold any of these words ("Name = Baud Box").
@@ -118,33 +101,38 @@ void storeText(char* field, size_t size, const char* value, const char* key, con
     field[length] = '\0';
 }
 
-void storeValue(Key key, const char* value, const char* line)
+// False when the value is ignored, the field left as it was.
+bool storeValue(Key key, const char* value, const char* line)
 {
     switch (key) {
     case KEY_PORT: {
         int number = 0;
-        if (sscanf(value, "COM%d", &number) == 1)
-            loadedSettings.port = number;
-        return;
+        if (sscanf(value, "COM%d", &number) != 1)
+            return false;
+        loadedSettings.port = number;
+        return true;
     }
     case KEY_BAUD:
         loadedSettings.baud = leadingNumber(value);
-        return;
+        return true;
     case KEY_STOP_BITS:
         loadedSettings.stopBits = leadingNumber(value);
-        return;
-    case KEY_PARITY:
+        return true;
+    case KEY_PARITY: {
         // The comment line writes these in lower case, but only the
         // capitalised forms count; anything else leaves parity alone.
-        if (int row = parityRowOfWord(value); row >= 0)
-            loadedSettings.parity = kParitySettings[row].code;
-        return;
+        int row = parityRowOfWord(value);
+        if (row < 0)
+            return false;
+        loadedSettings.parity = kParitySettings[row].code;
+        return true;
+    }
     case KEY_NAME:
         storeText(loadedSettings.name, sizeof loadedSettings.name, value, "Name", line);
-        return;
+        return true;
     case KEY_PIN:
         storeText(loadedSettings.pin, sizeof loadedSettings.pin, value, "Pin", line);
-        return;
+        return true;
     case KEY_ROLE:
         if (_stricmp(value, "Master") == 0) {
             loadedSettings.role = ROLE_MASTER;
@@ -154,7 +142,7 @@ void storeValue(Key key, const char* value, const char* line)
             debugLog("Invalid value for role in Line %s. Using Default role Slave", line);
             loadedSettings.role = ROLE_SLAVE;
         }
-        return;
+        return true;
     default:
         break;
     }
@@ -167,8 +155,9 @@ void storeValue(Key key, const char* value, const char* line)
             state = flag.fallback;
         }
         loadedSettings.*flag.field = state;
-        return;
+        return true;
     }
+    return false;
 }
 
 void readLine(char* line, const char* fileName)
@@ -210,7 +199,8 @@ void readLine(char* line, const char* fileName)
         --length;
     memcpy(text, value, length);
     text[length] = '\0';
-    storeValue(static_cast<Key>(key), text, line);
+    if (storeValue(static_cast<Key>(key), text, line))
+        loadedSettingsPresent |= 1u << key;
 }
 
 void reportOtherError(int error)
@@ -277,20 +267,74 @@ void copyField(char (&out)[N], const char* field, size_t size)
     out[length] = '\0';
 }
 
+// Reads a file opened in binary mode as text mode reads it, CR LF as LF,
+// except that a 0x1A byte (which text mode takes for the end of the file)
+// is a character like any other: a name may hold one. Only a 0x1A followed
+// by nothing but line ends, an old editor's end-of-file mark, ends the file.
+class TextReader {
+public:
+    explicit TextReader(FILE* file) : file_(file) {}
+
+    // As fgets: at most size - 1 characters, up to and with a line feed.
+    bool readLine(char* line, int size)
+    {
+        int n = 0;
+        while (n < size - 1) {
+            int c = next();
+            if (c == EOF)
+                break;
+            line[n++] = static_cast<char>(c);
+            if (c == '\n')
+                break;
+        }
+        line[n] = '\0';
+        return n > 0;
+    }
+
+private:
+    int next()
+    {
+        int c = getc(file_);
+        if (c == '\r') {
+            int after = getc(file_);
+            if (after == '\n')
+                return '\n';
+            if (after != EOF)
+                ungetc(after, file_);
+            return c;
+        }
+        long at = c == 0x1A ? ftell(file_) : -1;
+        if (at < 0)
+            return c;
+        int after;
+        while ((after = getc(file_)) == '\r' || after == '\n') {
+        }
+        // Only line ends up to the end: the end mark. Otherwise the line ends are read again.
+        if (after == EOF)
+            return EOF;
+        fseek(file_, at, SEEK_SET);
+        return c;
+    }
+
+    FILE* file_;
+};
+
 } // namespace
 
 int readSettingsFile(const char* fileName)
 {
     FILE* file = nullptr;
-    errno_t error = fopen_s(&file, fileName, "rt");
+    errno_t error = fopen_s(&file, fileName, "rb");
     if (error != 0 || file == nullptr) {
         reportOpenFailure(error != 0 ? error : EINVAL);
         return 0;
     }
 
     memset(&loadedSettings, 0, sizeof loadedSettings);
+    loadedSettingsPresent = 0;
+    TextReader reader(file);
     char line[LINE_READ_SIZE + 1];
-    while (fgets(line, LINE_READ_SIZE, file) != nullptr)
+    while (reader.readLine(line, LINE_READ_SIZE))
         readLine(line, fileName);
 
     fclose(file);
@@ -452,6 +496,7 @@ void forgetKnownSettings()
     memset(&knownValues, 0, sizeof knownValues);
     memset(known, 0, sizeof known);
     memset(&loadedSettings, 0, sizeof loadedSettings);
+    loadedSettingsPresent = 0;
 }
 
 int writeLastKnownSettings(const wchar_t* path)

@@ -25,6 +25,33 @@ struct LoadedSettings {
 
 extern LoadedSettings loadedSettings;
 
+// The keys of the settings file, in the order the reader tries them.
+enum SettingsKey : int {
+    KEY_PORT,
+    KEY_BAUD,
+    KEY_STOP_BITS,
+    KEY_FLOW_CONTROL,
+    KEY_PARITY,
+    KEY_DISABLE_PIN,
+    KEY_NAME,
+    KEY_PIN,
+    KEY_DISCOVERABLE,
+    KEY_ROLE,
+    KEY_AUTO_CONNECT,
+    KEY_ESCAPE_MODE,
+    KEY_ECHO_MODE,
+    KEY_AUTO_POWER,
+    KEY_COMMAND_RESPONSE,
+    KEY_REMOTE_CONFIG,
+    KEY_COUNT
+};
+// Which settings the file read last holds: bit (1 << key) is set when the
+// key's line gave loadedSettings a value, the file's own or the default
+// that the reader names for a value it does not take. Loading programs
+// only those; a missing line leaves its field zero or empty.
+extern uint32_t loadedSettingsPresent;
+inline bool loadedSettingPresent(SettingsKey key) { return (loadedSettingsPresent >> key) & 1u; }
+
 int readSettingsFile(const char* fileName);
 // Writes uart and device to the file: all of it or, on any failure, nothing
 // (a temporary file in the same folder takes the place of the old one).

@@ -1,6 +1,7 @@
 #include "support/test_env.h"
 #include "common/msgbox.h"
 #include "common/notify.h"
+#include "atcommand/atcommand.h"
 
 #include <algorithm>
 
@@ -74,6 +75,10 @@ StandInMainWindow::~StandInMainWindow()
 LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = reinterpret_cast<StandInMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && message == WM_COMMAND && LOWORD(wParam) == ID_NOTIFY_LOG_QUEUED) {
+        takeLogTexts(self->logLines, 500);   // the engine's queued texts
+        return 0;
+    }
     if (self && message == WM_COMMAND) {
         UINT id = LOWORD(wParam);
         self->notifications.emplace_back(id, lParam);

@@ -4,6 +4,7 @@
 #include "settings_test_util.h"
 
 #include <commdlg.h>
+#include <random>
 
 namespace {
 
@@ -66,6 +67,7 @@ TEST_F(SettingsFile, ReaderValueRules)
         {"Baud 4800\n", &L::baud, 0, "line Baud 4800\n format not correct\n"},
         {"MyBaud = 300\n", &L::baud, 0, "Unhandled entry MyBaud = 300\n in "},
         {"  \t# Baud = 300\n", &L::baud, 0, ""},
+        {"# \x1a\r\nBaud = 4800\r\n\x1a\r\n", &L::baud, 4800, ""},   // Ctrl-Z: a character, or the end mark
         // Lines are read 1022 characters at a time: the rest of a longer one is
         // a line of its own, where a key can start; a key cut in two is none.
         {"#" + std::string(1021, 'y') + "Baud = 4800\n", &L::baud, 4800, ""},
@@ -79,12 +81,11 @@ TEST_F(SettingsFile, ReaderValueRules)
         LoadedSettings want{};
         want.*row.field = row.value;
         EXPECT_EQ(memcmp(&loadedSettings, &want, sizeof want), 0) << "another field is set";
-        if (*row.complaint) {
+        if (*row.complaint)
             EXPECT_NE(trace.find(row.complaint), std::string::npos) << trace.substr(0, 2000);
-        } else {
+        else
             for (const char* any : {"Invalid value", "Unhandled entry", "format not correct"})
                 EXPECT_EQ(trace.find(any), std::string::npos) << trace.substr(0, 2000);
-        }
     }
 }
 
@@ -173,7 +174,7 @@ protected:
     {
         written.clear();
         programLoadedSettings();
-        window.pump(20);
+        window.pump(0);
         return written;
     }
     std::string path = settingsTestPath("settings.txt");
@@ -183,16 +184,9 @@ protected:
 TEST_F(ProgramLoaded, EveryDifferenceInItsOrderAndEachRefusalCounted)
 {
     replies["AT+NAME=Other Adapter\r"] = replies["AT+ECHO-\r"] = "\r\nERROR\r\n";
-    LoadedSettings& file = loadedSettings;
-    file.port = 9;   // never sent: loading does not move the port
-    file.baud = 115200;
-    file.stopBits = 2;
-    file.parity = PARITY_EVEN;
-    strcpy(file.name, "Other Adapter");
-    strcpy(file.pin, "1111");
-    file.disablePin = file.autoPower = file.role = 1;
-    file.escapeMode = file.echoMode = file.commandResponse = file.remoteConfig = 0;
-    file.discoverable = file.autoConnect = file.flowControl = 0;
+    // In the record's order: port (never sent: loading does not move the port), baud, stop bits,
+    // parity, flow, echo, role, response, discoverable, escape, sleep, auto-connect, no PIN, remote config.
+    loadedSettings = {9, 115200, 2, PARITY_EVEN, 0, 0, ROLE_MASTER, 0, 0, 0, 1, 0, 1, 0, "Other Adapter", "1111"};
     // The line settings first: each moves the port along for the rest.
     EXPECT_EQ(run(), (Texts{"AT+BAUD17\r", "AT+STOP2\r", "AT+PAR2\r", "AT+NAME=Other Adapter\r", "AT+PIN=1111\r",
                             "AT+PIN-\r", "AT+ESC-\r", "AT+ECHO-\r", "AT+SLEEP+\r", "AT+RESP-\r", "AT+RCFG-\r",
@@ -203,6 +197,70 @@ TEST_F(ProgramLoaded, EveryDifferenceInItsOrderAndEachRefusalCounted)
                                       "Command AT+ECHO-\r failed. Response ERROR",
                                       "Adapter not fully programmed: 2 of the loaded settings failed."}));
     EXPECT_EQ(boxes.count(), 0u);
+
+    // Only the file's lines: an ignored value is none, a refused one programs
+    // the default its message names, an empty Pin is a PIN.
+    device.role = ROLE_MASTER;
+    writeBytes(path, "Pin =\nParity = none\nRole = boss\n");
+    ASSERT_EQ(readSettingsFile(path.c_str()), 1);
+    EXPECT_EQ(run(), (Texts{"AT+PIN=\r", "AT+ROLES\r"}));
+}
+
+// Randomized: any record the writer can write reads back as itself (written again, the
+// same bytes); any subset of its lines sends just those lines' commands of the whole file.
+TEST_F(ProgramLoaded, RandomFilesReadBackAndProgramOnlyTheirLines)
+{
+    std::mt19937 rng(18);
+    auto text = [&](char* field, size_t most) {   // no CR, LF, or blank or tab first
+        for (size_t n = 0, length = rng() % (most + 1); n < length;)
+            if (char c = static_cast<char>(1 + rng() % 255); c != '\r' && c != '\n' && (n || (c != ' ' && c != '\t')))
+                field[n++] = c;
+    };
+    auto randomRecords = [&] {   // uart's fields in the file are all set
+        memset(&device, 0, sizeof device);
+        uart.port = static_cast<int32_t>(rng());
+        uart.baud = rng() % 4 ? kBaudSettings[rng() % 9].rate : static_cast<int32_t>(rng());
+        uart.stopBits = rng() % 4 ? 1 + static_cast<int32_t>(rng() % 2) : static_cast<int32_t>(rng());
+        uart.parity = kParitySettings[rng() % 3].code;
+        uart.flow = rng() % 2;
+        for (int32_t* flag : {&device.echoOn, &device.responseOn, &device.discoverable, &device.escapeOn,
+                              &device.sleepOn, &device.autoConnect, &device.pinDisabled, &device.remoteConfig})
+            *flag = rng() % 2;
+        device.role = 1 + rng() % 2;
+        text(device.name, 15);
+        text(device.pin, 7);
+    };
+    const std::map<AtCommandId, std::string> lineOf = {
+        {Family::Baud, "Baud"}, {Family::StopBits, "StopBits"}, {Family::Parity, "Parity"}, {Family::Name, "Name"},
+        {Family::Pin, "Pin"}, {Family::Escape, "EscapeMode"}, {Family::Echo, "EchoMode"}, {Family::Sleep, "AutoPower"},
+        {Family::Response, "CommandResponse"}, {Family::RemoteConfig, "RemoteConfig"}, {Family::Role, "Role"},
+        {Family::Discoverable, "Discoverable"}, {Family::AutoConnect, "AutoConnect"}, {Family::Flow, "FlowControl"}};
+    const std::string again = settingsTestPath("again.txt"), subsetPath = settingsTestPath("subset.txt");
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        randomRecords();
+        ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
+        const std::string whole = readBytes(path);
+        forgetKnownSettings();   // so that the file read is written again
+        ASSERT_EQ(readSettingsFile(path.c_str()), 1);
+        ASSERT_EQ(writeLastKnownSettings(std::wstring(again.begin(), again.end()).c_str()), 1);
+        EXPECT_EQ(readBytes(again), whole) << "round " << round;
+
+        std::string subset;
+        for (size_t at = 0, end; at < whole.size(); at = end + 2) {
+            end = whole.find("\r\n", at);
+            subset += rng() % 2 ? whole.substr(at, end + 2 - at) : "";
+        }
+        writeBytes(subsetPath, subset);
+        randomRecords();   // what the adapter holds
+        Texts expected;
+        for (const std::string& command : run()) {
+            std::string line = command == "AT+PIN-\r" ? "DisablePin" : lineOf.at(findCommand(command.c_str()));
+            if (("\n" + subset).find("\n" + line + " =") != std::string::npos)
+                expected.push_back(command);
+        }
+        ASSERT_EQ(readSettingsFile(subsetPath.c_str()), 1);
+        EXPECT_EQ(run(), expected) << "round " << round << ", lines kept:\n" << subset;
+    }
 }
 
 TEST_F(ProgramLoaded, OverlongTextsStopAtTheirFields)
