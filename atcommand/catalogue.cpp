@@ -223,7 +223,7 @@ void takeLogTexts(std::vector<std::string>& texts, size_t most)
         }
         if (logQueue.empty() && droppedLogLines > 0) {
             char note[64];
-            snprintf(note, sizeof note, "%lu log lines were dropped.", droppedLogLines);
+            snprintf(note, sizeof note, "Log lines dropped: %lu. The log window could not keep up.", droppedLogLines);
             texts.emplace_back(note);
             droppedLogLines = 0;
         }
