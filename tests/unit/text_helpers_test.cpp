@@ -1,7 +1,11 @@
 // The catalogue lookup and the helpers that copy into fixed buffers: commands,
-// log texts, wide texts, message boxes and the dialog layer's initial lists.
+// log texts, wide texts, message boxes and the dialog layer's initial lists;
+// where system libraries are loaded from.
+#include "app/shellopen.h"
 #include "atcommand/atcommand.h"
 #include "common/msgbox.h"
+#include "common/systemdll.h"
+#include "settings/settings.h"
 #include "framework/dialog.h"
 #include <gtest/gtest.h>
 
@@ -50,6 +54,33 @@ TEST(MessageBoxSeam, LongTextsAreCutToTheBuffer)
     showMessageBoxA(std::string(3000, 'x').c_str());
     seams.messageBox = nullptr;
     EXPECT_EQ(shown, std::wstring(1023, L'x'));
+}
+
+// Start-up, the file dialogs and the Help documents search the system folder
+// only, never the exe's own folder or the current one.
+TEST(SystemLibraries, ComeFromTheSystemFolderOnly)
+{
+    static std::vector<std::pair<std::wstring, DWORD>> calls;
+    seams.setDefaultDllDirectories = [](DWORD flags) -> BOOL {
+        calls.emplace_back(L"", flags);
+        return TRUE;
+    };
+    seams.loadLibraryEx = [](LPCWSTR name, HANDLE, DWORD flags) -> HMODULE {
+        calls.emplace_back(name, flags);
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    };
+    EXPECT_TRUE(restrictDllSearch());
+    device.isDeviceInitialised = 1;
+    loadSettingsFile();
+    device.isDeviceInitialised = 0;
+    EXPECT_EQ(shellOpen(L"AT Command Manual.pdf"), SE_ERR_DLLNOTFOUND);
+    seams.setDefaultDllDirectories = &SetDefaultDllDirectories;
+    seams.loadLibraryEx = &LoadLibraryExW;
+    const decltype(calls) expected = {{L"", LOAD_LIBRARY_SEARCH_SYSTEM32},
+                                      {L"comdlg32.dll", LOAD_LIBRARY_SEARCH_SYSTEM32},
+                                      {L"shell32.dll", LOAD_LIBRARY_SEARCH_SYSTEM32}};
+    EXPECT_EQ(calls, expected);
 }
 
 // A damaged resource gives no text past its end; an odd last byte is ignored.
