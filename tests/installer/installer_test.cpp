@@ -7,18 +7,15 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cwctype>
 #include <set>
 
 using namespace e2e;
 
 namespace {
 
-// Runs a program with arguments and returns its exit code; the seconds it
-// took go to the output.
+// A program's exit code; how long it ran goes to the output.
 DWORD run(const std::wstring& exe, const std::wstring& arguments, const char* what)
 {
     std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
@@ -28,48 +25,31 @@ DWORD run(const std::wstring& exe, const std::wstring& arguments, const char* wh
     const auto started = std::chrono::steady_clock::now();
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         return GetLastError();
-    WaitForSingleObject(info.hProcess, 300000);
     DWORD code = 1;
+    WaitForSingleObject(info.hProcess, 300000);
     GetExitCodeProcess(info.hProcess, &code);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    std::printf("%s: %.1f s\n", what, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    std::printf("%s: %.1f s\n", what, took.count());
     return code;
-}
-
-std::wstring msiexec()
-{
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\msiexec.exe";
 }
 
 std::wstring folderOf(int csidl)
 {
     wchar_t path[MAX_PATH] = L"";
     SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
-std::wstring lower(std::wstring text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
-    while (!text.empty() && text.back() == L'\\')
-        text.pop_back();
-    return text;
+    return CharLowerW(path);
 }
 
 std::set<std::wstring> filesIn(const std::wstring& folder)
 {
     std::set<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
+    HANDLE search = FindFirstFileW((folder + L"\\*.*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             names.insert(found.cFileName);
-    } while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
 }
@@ -85,79 +65,63 @@ void expectRelease(const std::wstring& installed, const std::wstring& release, s
     EXPECT_EQ(filesIn(installed), names);
 }
 
-struct Link {
-    std::wstring target, arguments, workDir;
-};
-
-Link readLink(const std::wstring& file)
+// A shortcut's target, arguments and working folder, in lower case.
+std::wstring link(const std::wstring& file)
 {
-    Link link;
     IShellLinkW* shellLink = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&shellLink))))
-        return link;
     IPersistFile* persist = nullptr;
-    wchar_t text[1024] = L"";
-    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)))) {
-        if (SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
-            if (shellLink->GetPath(text, 1024, nullptr, SLGP_RAWPATH) == S_OK)
-                link.target = text;
-            if (SUCCEEDED(shellLink->GetArguments(text, 1024)))
-                link.arguments = text;
-            if (SUCCEEDED(shellLink->GetWorkingDirectory(text, 1024)))
-                link.workDir = text;
-        }
-        persist->Release();
+    wchar_t target[MAX_PATH] = L"", arguments[MAX_PATH] = L"", folder[MAX_PATH] = L"";
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&shellLink))) &&
+        SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
+        SUCCEEDED(persist->Load(file.c_str(), STGM_READ))) {
+        shellLink->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        shellLink->GetArguments(arguments, MAX_PATH);
+        shellLink->GetWorkingDirectory(folder, MAX_PATH);
     }
-    shellLink->Release();
-    return link;
+    if (persist)
+        persist->Release();
+    if (shellLink)
+        shellLink->Release();
+    return CharLowerW(target) + std::wstring(L"|") + CharLowerW(arguments) + L"|" + CharLowerW(folder);
 }
 
 TEST(Installer, InstallStartUpgradeAndUninstallKeepTheOperatorsFiles)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     const std::wstring thisRelease = windowsPath(RZ310_THIS_RELEASE), nextRelease = windowsPath(RZ310_NEXT_RELEASE);
-    const std::wstring folder = folderOf(CSIDL_LOCAL_APPDATA) + L"\\Programs\\RZ310 Configuration Tool";
+    const std::wstring folder = folderOf(CSIDL_LOCAL_APPDATA) + L"\\programs\\rz310 configuration tool";
     const std::wstring menu = folderOf(CSIDL_PROGRAMS) + L"\\RZ310 Configuration Tool\\";
-    const std::wstring settings = folder + L"\\settings.txt";
+    const std::wstring msiexec = folderOf(CSIDL_SYSTEM) + L"\\msiexec.exe", settings = folder + L"\\settings.txt";
 
-    ASSERT_EQ(run(msiexec(), L"/i \"" + windowsPath(RZ310_THIS_MSI) + L"\" /qn", "install"), 0u);
+    ASSERT_EQ(run(msiexec, L"/i \"" + windowsPath(RZ310_THIS_MSI) + L"\" /qn", "install"), 0u);
     expectRelease(folder, thisRelease);
-    const std::pair<const wchar_t*, const wchar_t*> documents[] = {
-        {L"RZ310 Configuration Tool", L"RZ310_Config.exe"},
-        {L"RZ310 Configuration Manual", L"RZ310 Configuration Manual.pdf"},
-        {L"AT Command Manual", L"AT Command Manual.pdf"}};
-    for (const auto& [name, file] : documents) {
-        Link link = readLink(menu + name + L".lnk");
-        EXPECT_EQ(lower(link.target), lower(folder + L"\\" + file)) << utf8(name);
-        EXPECT_EQ(lower(link.workDir), lower(folder)) << utf8(name);
-    }
-    const Link uninstall = readLink(menu + L"Uninstall.lnk");
-    EXPECT_EQ(lower(uninstall.target), lower(msiexec()));
-    EXPECT_EQ(uninstall.arguments.substr(0, 4), L"/x {");
+    const std::wstring in = folder + L"\\";
+    EXPECT_EQ(link(menu + L"RZ310 Configuration Tool.lnk"), in + L"rz310_config.exe||" + in);
+    EXPECT_EQ(link(menu + L"RZ310 Configuration Manual.lnk"), in + L"rz310 configuration manual.pdf||" + in);
+    EXPECT_EQ(link(menu + L"AT Command Manual.lnk"), in + L"at command manual.pdf||" + in);
+    EXPECT_EQ(link(menu + L"Uninstall.lnk").substr(0, msiexec.size() + 5), msiexec + L"|/x {");   // the product code
 
     // Started as its shortcut starts it, the tool writes settings.txt beside itself.
-    const Link tool = readLink(menu + L"RZ310 Configuration Tool.lnk");
-    ToolProcess process;
-    ASSERT_TRUE(process.start(tool.target, tool.workDir));
-    PostMessageW(process.mainWindow(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(process.waitForExit(30000));
+    ToolProcess tool;
+    ASSERT_TRUE(tool.start(folder + L"\\RZ310_Config.exe", folder));
+    PostMessageW(tool.mainWindow(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(tool.waitForExit(30000));
     const std::string saved = readFile(settings);
     ASSERT_NE(saved.find("Port = "), std::string::npos);
 
     // The next version replaces the programs and keeps the operator's file;
     // the older one cannot come back over it.
     ASSERT_NE(readFile(thisRelease + L"\\RZ310_Config.exe"), readFile(nextRelease + L"\\RZ310_Config.exe"));
-    ASSERT_EQ(run(msiexec(), L"/i \"" + windowsPath(RZ310_NEXT_MSI) + L"\" /qn", "upgrade"), 0u);
-    expectRelease(folder, nextRelease, {L"settings.txt"});
+    ASSERT_EQ(run(msiexec, L"/i \"" + windowsPath(RZ310_NEXT_MSI) + L"\" /qn", "upgrade"), 0u);
     EXPECT_EQ(readFile(settings), saved);
-    EXPECT_EQ(run(msiexec(), L"/i \"" + windowsPath(RZ310_THIS_MSI) + L"\" /qn", "older over newer"),
+    EXPECT_EQ(run(msiexec, L"/i \"" + windowsPath(RZ310_THIS_MSI) + L"\" /qn", "older over newer"),
               static_cast<DWORD>(ERROR_INSTALL_FAILURE));
     expectRelease(folder, nextRelease, {L"settings.txt"});
 
-    // Uninstall with the command of the Start menu's "Uninstall".
-    const Link next = readLink(menu + L"Uninstall.lnk");
-    ASSERT_EQ(run(next.target, next.arguments + L" /qn", "uninstall"), 0u);
+    // Uninstalled with the Start menu's "Uninstall" command: "/x {product code}".
+    const std::wstring uninstall = link(menu + L"Uninstall.lnk");
+    ASSERT_EQ(run(msiexec, uninstall.substr(msiexec.size() + 1, 3 + 38) + L" /qn", "uninstall"), 0u);
     EXPECT_EQ(filesIn(folder), std::set<std::wstring>{L"settings.txt"});
     EXPECT_EQ(readFile(settings), saved);
     EXPECT_FALSE(fileExists(menu + L"Uninstall.lnk"));
