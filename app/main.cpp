@@ -1,10 +1,12 @@
 // The program's entry: the one application object runs everything.
 #include "app/RZ310_ConfigApp.h"
+#include "common/systemdll.h"
 
 CRZ310_ConfigApp theApp;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
+    restrictDllSearch();
     CWinApp* app = CWinApp::current();
     app->m_hInstance = instance;
     app->InitInstance();

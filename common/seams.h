@@ -16,6 +16,8 @@ using SetTimerFn = UINT_PTR(WINAPI*)(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC 
 using FileDialogHook = int (*)(tagOFNW* dialog, bool save, unsigned long* error);
 using SettingsFileWriteFn = size_t (*)(const void* data, size_t size, size_t count, FILE* file);
 using ShellOpenHook = INT_PTR (*)(const wchar_t* file);
+using LoadLibraryExFn = HMODULE(WINAPI*)(LPCWSTR name, HANDLE file, DWORD flags);
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
 
 struct Seams {
     // Instead of the system message box; returns the button "pressed".
@@ -38,6 +40,9 @@ struct Seams {
     // Instead of the shell's "open" verb on a document; returns what
     // ShellExecuteW would (above 32 = success).
     ShellOpenHook shellOpen = nullptr;
+    // Where system libraries are searched and loaded from (common/systemdll).
+    LoadLibraryExFn loadLibraryEx = &LoadLibraryExW;
+    SetDefaultDllDirectoriesFn setDefaultDllDirectories = &SetDefaultDllDirectories;
 };
 
 extern Seams seams;

@@ -3,6 +3,7 @@
 #include "common/debuglog.h"
 #include "common/msgbox.h"
 #include "common/notify.h"
+#include "common/systemdll.h"
 #include "atcommand/atcommand.h"
 
 #include <windows.h>
@@ -43,7 +44,7 @@ Choice chooseFile(bool save, char (&title)[FILE_TITLE_SIZE])
     unsigned long error = 0;
     if (seams.fileDialog) {
         chosen = seams.fileDialog(&dialog, save, &error);
-    } else if (HMODULE commonDialogs = LoadLibraryW(L"comdlg32.dll")) {
+    } else if (HMODULE commonDialogs = loadSystemLibrary(L"comdlg32.dll")) {
         // Loaded here, not linked: linked, the common dialogs bring the
         // print spooler into every start of the tool, the largest single
         // cost between process start and the main window under Wine.

@@ -1,7 +1,11 @@
 // The catalogue lookup and the helpers that copy into fixed buffers: commands,
-// log texts, wide texts, message boxes and the dialog layer's initial lists.
+// log texts, wide texts, message boxes and the dialog layer's initial lists;
+// where system libraries are loaded from.
+#include "app/shellopen.h"
 #include "atcommand/atcommand.h"
 #include "common/msgbox.h"
+#include "common/systemdll.h"
+#include "settings/settings.h"
 #include "framework/dialog.h"
 #include <gtest/gtest.h>
 
@@ -50,6 +54,25 @@ TEST(MessageBoxSeam, LongTextsAreCutToTheBuffer)
     showMessageBoxA(std::string(3000, 'x').c_str());
     seams.messageBox = nullptr;
     EXPECT_EQ(shown, std::wstring(1023, L'x'));
+}
+
+// Start-up, the file dialogs and the Help documents search the system folder
+// only, never the exe's own folder or the current one.
+TEST(SystemLibraries, ComeFromTheSystemFolderOnly)
+{
+    static std::wstring calls;
+    seams.setDefaultDllDirectories = [](DWORD flags) { return calls += std::to_wstring(flags) + L" ", TRUE; };
+    seams.loadLibraryEx = [](LPCWSTR name, HANDLE, DWORD flags) -> HMODULE {
+        return calls += std::wstring(name) + L":" + std::to_wstring(flags) + L" ", nullptr;
+    };
+    EXPECT_TRUE(restrictDllSearch());
+    device.isDeviceInitialised = 1;
+    loadSettingsFile();
+    device.isDeviceInitialised = 0;
+    EXPECT_EQ(shellOpen(L"AT Command Manual.pdf"), SE_ERR_DLLNOTFOUND);
+    seams.setDefaultDllDirectories = &SetDefaultDllDirectories;
+    seams.loadLibraryEx = &LoadLibraryExW;
+    EXPECT_EQ(calls, L"2048 comdlg32.dll:2048 shell32.dll:2048 ");   // LOAD_LIBRARY_SEARCH_SYSTEM32
 }
 
 // A damaged resource gives no text past its end; an odd last byte is ignored.
