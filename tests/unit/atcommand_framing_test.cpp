@@ -18,18 +18,25 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         size_t reports;    // message boxes of reports handled
         int connected;     // device.isConnected afterwards
         int results = 0;   // inquiry.resultCount afterwards
+        int responseOn = 1;
+        bool oneBlock = false;  // fed only as one block
     } rows[] = {
         {"AT+NAME?\r", 1, "\r\nCONNECTOR\r\nOK\r\n", "CONNECTOR", 0, 0},
         {"AT+NAME?\r", 1, "\r\nCONNECT 0012-6F-65432\r\nOK\r\n", "CONNECT 0012-6F", 0, 0},
         {"AT+NAME?\r", 1, "\r\nMyName\r\nOK\r\n\r\nDISCONNECT\r\n", "MyName", 1, 0},
         {"AT+NAME=New\r", 0, "\r\nERROR\r\n\r\nDISCONNECT\r\n", "old", 1, 0},
         {"AT+NAME?\r", 1, "\r\nOK\r\nOK\r\n", "old", 0, 0},
-        {"AT+NAME?\r", 1, "X\r\nMyName\r\nOK\r\n", "MyName", 0, 0},  // a stray byte is no echo
+        // Bytes before a CR are the echo only when they are the whole command.
+        {"AT+NAME?\r", 1, "X#X#X#X#\r\nMyName\r\nOK\r\n", "MyName", 0, 0},
+        {"AT+NAME?\r", 1, "A\r\nMyName\r\nOK\r\n", "MyName", 0, 0},
+        {"AT+NAME?\r", 1, "ME?\r\r\nMyName\r\n", "MyName", 0, 0, 0, 0},
         {"AT+NAME?\r", 1, "XAT+NAME?\r\r\nMyName\r\nOK\r\n", "MyName", 0, 0},
         {"AT+NAME?\r", 1, "\r\n" + std::string(1000, 'n') + "\r\nOK\r\n", std::string(15, 'n'), 0, 0},
         // A report takes the pending command's place for a moment; its answer still counts.
         {"AT+NAME?\r", 1, "\r\nCONNECT 0012-6F-654321\r\n\r\nMyName\r\nOK\r\n", "MyName", 1, 1},
         {"AT+CONN=0012-6F-654321\r", 0, "\r\nOK\r\n\r\nCONNECT 0012-6F-654321\r\n", "old", 1, 1},
+        // A bare CR LF that opens a report in its block answers only after it.
+        {"AT+ECHO+\r", 0, "\r\nCONNECT 0012-6F-654321\r\n\r\n", "old", 1, 1, 0, 0, true},
         {"AT+FIND?\r", 0, "\r\nOK\r\n\r\nRZ310 Porch\r\n", "old", 0, 0, 1},  // the first result counts
         {"", 0, "\r\nCONNECT Attempt Fail!!\r\n", "old", 1, 0},
         {"", 0, "\r\nCONNECT \"0012-6F-654321\"\r\n\r\nDISCONNECT\r\n", "old", 2, 0},
@@ -37,9 +44,12 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
     };
     for (const auto& row : rows) {
         for (size_t chunk : {1, 3, 200}) {
+            if (row.oneBlock && chunk != 200)
+                continue;
             SCOPED_TRACE(testing::Message() << row.bytes.substr(0, 24) << " chunk " << chunk);
             resetEngineState();
-            device.isDeviceInitialised = device.responseOn = 1;
+            device.isDeviceInitialised = 1;
+            device.responseOn = row.responseOn;
             strcpy(device.name, "old");
             const size_t boxesBefore = boxes.count();
             ResetEvent(atCommandEvent);
@@ -83,11 +93,15 @@ TEST_F(Framing, InquiryLinesAreResultsTheEndOrReports)
         Results results;  // the record afterwards, in order
         size_t endPosts;
         int active, connectedBefore, connected;
+        const char* recorded = nullptr;  // by the window at the first box, then answered OK
     } rows[] = {
         {"three devices and the end", "\r\nA 0012-6F-000001\r\nB\r\nC\r\nInquiry End\r\n",
          {"A 0012-6F-000001", "B", "C", "Inquiry End"}, 1, 0, 0, 0},
         {"a connection meanwhile", "\r\nA\r\nCONNECT 0012-6F-34AB56\r\n\r\nB\r", {"A", "B"}, 1, 1, 0, 1},
         {"a disconnection meanwhile", "\r\nDISCONNECT 0012-6F-34AB56\r\n\r\nA\r", {"A"}, 1, 1, 1, 0},
+        {"the end, then an answer", "\r\nInquiry End\r\nOK\r\n", {"Inquiry End"}, 1, 0, 0, 0},
+        {"a command recorded at a report's box", "\r\nCONNECT 0012-6F-654321\r\nDISCONNECT\r\n", {}, 2, 0, 0, 0,
+         "AT+FIND-\r"},
         {"an eleventh result", eleven + "\r\nInquiry End\r\n", tenDevices, 1, 0, 0, 0},
         {"an over-long line", "\r\n" + std::string(1000, 'L') + "\r\nB\r", {std::string(RESPONSE_SIZE - 3, 'L'), "B"},
          0, 1, 0, 0},
@@ -101,7 +115,19 @@ TEST_F(Framing, InquiryLinesAreResultsTheEndOrReports)
             answer("AT+FIND?\r", "\r\nOK\r\n");
             memset(&atCommand, 0, sizeof atCommand);
             window.clear();
+            bool record = row.recorded != nullptr;
+            receive_fuzz::onBox = [&] {
+                if (std::exchange(record, false))
+                    receive_fuzz::recordCommand(row.recorded, 1);
+            };
+            seams.messageBox = receive_fuzz::boxHook;
             feed(row.stream, chunk);
+            receive_fuzz::onBox = nullptr;
+            if (row.recorded) {
+                EXPECT_STREQ(atCommand.command, row.recorded);
+                feed("\r\nOK\r\n");
+                EXPECT_EQ(WaitForSingleObject(atCommandEvent, 0), WAIT_OBJECT_0);
+            }
 
             ASSERT_EQ(inquiry.resultCount, static_cast<int32_t>(row.results.size()));
             for (size_t i = 0; i < row.results.size(); ++i)
