@@ -19,7 +19,7 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
         int32_t activeAfter;
         int32_t connectedAfter = 1;
     } rows[] = {
-        {"two blocks", HANDSHAKE_PENDING, 0, 0, {"\xAA", "\xAA"}, HANDSHAKE_COMPLETE, {"Handshake Complete..."}, 1, 0},
+        {"two blocks", HANDSHAKE_PENDING, 0, 0, {"\xAA", "\x55"}, HANDSHAKE_IDLE, {"Handshake Failed..."}, 1, 0},
         {"exit, first byte ignored", HANDSHAKE_COMPLETE, REMOTE_CMD_EXIT, 0, {std::string("\x37\x00", 2)},
          HANDSHAKE_IDLE, {"Remote Access Mode Exited."}, 1, 0},
         {"exit refused", HANDSHAKE_COMPLETE, REMOTE_CMD_EXIT, 0, {std::string("\x00\x01", 2)}, HANDSHAKE_COMPLETE,
