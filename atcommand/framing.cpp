@@ -174,8 +174,29 @@ void judgeLine()
         atCommand.respComplete = 1;
 }
 
-void collectByte(char byte)
+// True when the bytes that follow in the block begin a report's keyword.
+bool reportFollows(const uint8_t* next, int32_t left)
 {
+    for (const char* keyword : {CONNECT_KEYWORD + 2, DISCONNECT_KEYWORD + 2}) {
+        size_t k = strlen(keyword);
+        if (left >= static_cast<int32_t>(k) && memcmp(next, keyword, k) == 0)
+            return true;
+    }
+    return false;
+}
+
+// `next` and `left`: the bytes that follow in the block.
+void collectByte(char byte, const uint8_t* next, int32_t left)
+{
+    // A line starts with CR LF: bytes before it are stray, and of several
+    // CRs only the last opens the line.
+    if (atCommand.respLength == 0 && byte != '\r')
+        return;
+    if (atCommand.respLength == 1 && byte != '\n') {
+        if (byte != '\r')
+            atCommand.respLength = 0;
+        return;
+    }
     if (atCommand.respLength >= RESPONSE_SIZE - 1) {
         // An overlong line: the excess is dropped, its end is kept.
         if (byte != '\n')
@@ -205,19 +226,25 @@ void collectByte(char byte)
     // for a pending command: with none, a report must still be read whole.
     if (atCommand.respLength == 2 && atCommand.command[0] != '\0' &&
         (commandIs("AT+RESP-\r") || (device.responseOn == 0 && atCommand.expectsReplyLine == 0))) {
+        // Unless it opens a report that follows in the block: the report is
+        // handled first and the command stays pending.
+        if (reportFollows(next, left))
+            return;
         atCommand.respComplete = 1;
         atCommand.response[2] = '\0';
         atCommand.respLength = 3;
     }
 }
 
-void frameByte(char byte)
+void frameByte(char byte, const uint8_t* next, int32_t left)
 {
     switch (atCommand.respState) {
     case RESP_WAIT_START: {
-        // Waiting for the answer to begin. Bytes before it count as the echo
-        // only when they are the pending command's own text (startSeen of
-        // its characters have come); any other byte is stray and dropped.
+        // Waiting for the answer to begin. Bytes before it are the echo only
+        // when they are the pending command's whole text (startSeen of its
+        // characters have come, in this block or earlier ones); any other
+        // byte is stray and dropped, and a CR short of the whole echo is the
+        // answer's own.
         const char* command = atCommand.command;
         uint32_t seen = atCommand.startSeen;
         if (seen < COMMAND_SIZE - 1 && command[seen] != '\0' && byte == command[seen]) {
@@ -232,17 +259,14 @@ void frameByte(char byte)
             atCommand.respState = RESP_COLLECT;
             atCommand.respComplete = 0;
             atCommand.respLength = 0;
-            // A CR after part of the echo ends it; otherwise the answer
-            // starts with this CR.
-            if (seen == 0)
-                collectByte(byte);
+            collectByte(byte, next, left);
         } else {
             atCommand.startSeen = (command[0] != '\0' && byte == command[0]) ? 1 : 0;
         }
         break;
     }
     case RESP_COLLECT:
-        collectByte(byte);
+        collectByte(byte, next, left);
         break;
     default:
         debugLog("ATCOMMAND: %s, unknown state %d", "processCmdResponse", static_cast<int>(atCommand.respState));
@@ -292,13 +316,22 @@ void dispatchUartData(int32_t count)
     routeBlock(count);
 }
 
+void dispatchRest(int32_t from, int32_t count)
+{
+    int32_t rest = count - from;
+    if (from < 0 || rest <= 0)
+        return;
+    memmove(rxBuffer, rxBuffer + from, static_cast<size_t>(rest));
+    routeBlock(rest);
+}
+
 void processCmdResponse(int32_t count)
 {
     if (count > RX_BUFFER_SIZE)
         count = RX_BUFFER_SIZE;
     EngineLock lock;
     for (int32_t i = 0; i < count; ++i) {
-        frameByte(static_cast<char>(rxBuffer[i]));
+        frameByte(static_cast<char>(rxBuffer[i]), rxBuffer + i + 1, count - i - 1);
         if (atCommand.respComplete != 1)
             continue;
         // The answer ends here and is handled as it stands. What follows in

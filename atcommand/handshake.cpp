@@ -125,6 +125,27 @@ void commandReply()
     replyHandled("Handshake Command handled. Killing Handshake timer");
 }
 
+// True when the block holds a complete line in a report's form: CR LF, the
+// keyword, what may follow it, CR LF.
+bool blockHoldsReport(int32_t count)
+{
+    char line[RX_BUFFER_SIZE + 1];
+    int32_t start = -1;
+    for (int32_t i = 0; i + 1 < count; ++i) {
+        if (rxBuffer[i] != '\r' || rxBuffer[i + 1] != '\n')
+            continue;
+        if (start >= 0) {
+            size_t length = static_cast<size_t>(i + 2 - start);
+            memcpy(line, rxBuffer + start, length);
+            line[length] = '\0';
+            if (reportKind(line) != REPORT_NONE)
+                return true;
+        }
+        start = i;
+    }
+    return false;
+}
+
 void handshakeByte(uint8_t byte)
 {
     switch (handshakeState) {
@@ -196,9 +217,23 @@ void processHandshakeData(int32_t count)
     if (count > RX_BUFFER_SIZE)
         count = RX_BUFFER_SIZE;
     EngineLock lock;
-    // Bytes after a handled reply meet the new state.
-    for (int32_t i = 0; i < count; ++i)
+    if (blockHoldsReport(count)) {
+        // The adapter's own report, not the remote's reply: it ends the
+        // request as a disconnection does and is handled as outside one.
+        handshakeState = HANDSHAKE_IDLE;
+        replyHandled("ATCOMMAND: Connection report while a handshake reply was awaited. Killing Handshake timer");
+        dispatchRest(0, count);
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
         handshakeByte(rxBuffer[i]);
+        if (device.isHandshakeActive == 0) {
+            // The reply is handled and no request is pending: what follows
+            // in the block is no reply.
+            dispatchRest(i + 1, count);
+            return;
+        }
+    }
 }
 
 const char* handshakeTimerStep()

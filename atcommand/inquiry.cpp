@@ -133,6 +133,13 @@ void processInquiryData(int32_t count)
         inquiry.line[end < 0 ? 0 : (end < RESPONSE_SIZE ? end : RESPONSE_SIZE - 1)] = '\0';
         judgeInquiryLine();
         inquiry.lineLength = 0;
+        if (device.isInquiryActive != 1 || atCommand.command[0] != '\0') {
+            // The inquiry ended, or the window recorded a command while a
+            // report's box was up: the rest of the block, from this CR, no
+            // longer belongs to the inquiry.
+            dispatchRest(i, count);
+            return;
+        }
         storeByte(byte);
     }
 }

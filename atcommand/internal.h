@@ -48,6 +48,11 @@ extern volatile LONG answerFailed;
 enum ReportKind { REPORT_NONE, REPORT_CONNECT, REPORT_DISCONNECT };
 ReportKind reportKind(const char* line);
 
+// Dispatches the bytes of rxBuffer from `from` up to `count` as a block of
+// their own: what follows a handled line or reply in a block meets the state
+// that line left, whatever block boundaries the adapter's bytes had.
+void dispatchRest(int32_t from, int32_t count);
+
 // Clears atCommand as a whole.
 void clearAtCommand();
 // Resets the framing fields for a fresh answer; the command stays.

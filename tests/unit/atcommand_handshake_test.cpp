@@ -17,8 +17,9 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
         std::vector<std::string> logs;
         size_t handled;     // ID_NOTIFY_HANDSHAKE_HANDLED posts
         int32_t activeAfter;
+        int32_t connectedAfter = 1;
     } rows[] = {
-        {"two blocks", HANDSHAKE_PENDING, 0, 0, {"\xAA", "\xAA"}, HANDSHAKE_COMPLETE, {"Handshake Complete..."}, 1, 0},
+        {"two blocks", HANDSHAKE_PENDING, 0, 0, {"\xAA", "\x55"}, HANDSHAKE_IDLE, {"Handshake Failed..."}, 1, 0},
         {"exit, first byte ignored", HANDSHAKE_COMPLETE, REMOTE_CMD_EXIT, 0, {std::string("\x37\x00", 2)},
          HANDSHAKE_IDLE, {"Remote Access Mode Exited."}, 1, 0},
         {"exit refused", HANDSHAKE_COMPLETE, REMOTE_CMD_EXIT, 0, {std::string("\x00\x01", 2)}, HANDSHAKE_COMPLETE,
@@ -26,11 +27,14 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
         {"baud refused", HANDSHAKE_COMPLETE, REMOTE_CMD_BAUD, 0, {"\x01", "\x01"}, HANDSHAKE_COMPLETE, {failedBaud},
          1, 0},
         {"idle", HANDSHAKE_IDLE, 0, 0, {"\x01"}, HANDSHAKE_IDLE, {}, 0, 1},
-        {"bytes after the reply", HANDSHAKE_PENDING, 0, 0, {"\xAA\x55\x01\x02"}, HANDSHAKE_IDLE,
-         {"Handshake Failed..."}, 1, 0},
-        // A full block of replies from a bad count: never past the 3 bytes.
+        // With no request pending, what follows a reply in its block is no reply.
+        {"bytes after the reply", HANDSHAKE_PENDING, REMOTE_CMD_EXIT, 0, {std::string("\xAA\xAA\x00\x00", 4)},
+         HANDSHAKE_COMPLETE, {"Handshake Complete..."}, 1, 0},
+        // The adapter's report is no reply: it ends the request.
+        {"a disconnection", HANDSHAKE_PENDING, 0, 0, {"\r\nDISCONNECT\r\n"}, HANDSHAKE_IDLE, {}, 1, 0, 0},
+        // A full block after a bad count: never past the 3 bytes.
         {"full block", HANDSHAKE_COMPLETE, REMOTE_CMD_BAUD, 7, {std::string(RX_BUFFER_SIZE, '\x01')},
-         HANDSHAKE_COMPLETE, std::vector<std::string>(RX_BUFFER_SIZE / 2, failedBaud), RX_BUFFER_SIZE / 2, 0},
+         HANDSHAKE_COMPLETE, {failedBaud}, 1, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -38,11 +42,12 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
         handshakeState = row.state;
         handshakeCommand = row.command;
         handshakeRespLen = row.respLenBefore;
-        device.isHandshakeActive = 1;
+        device.isHandshakeActive = device.isConnected = device.isDataMode = 1;
         for (const std::string& block : row.blocks)
             feed(block);
         EXPECT_EQ(handshakeState, row.stateAfter);
         EXPECT_EQ(device.isHandshakeActive, row.activeAfter);
+        EXPECT_EQ(device.isConnected, row.connectedAfter);
         window.pump(0);
         EXPECT_EQ(window.logLines, row.logs);
         EXPECT_EQ(window.countOf(ID_NOTIFY_HANDSHAKE_HANDLED), row.handled);
