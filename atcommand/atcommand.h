@@ -182,6 +182,9 @@ void processHandshakeData(int32_t count);
 
 int tryIterations(const char* command, int32_t timerMode);
 void getDeviceInfo();
+// Opens the port of uart as Get Device Info does: a fresh atCommandEvent,
+// then UartInit. Returns UartInit's code (0 opened).
+int openAdapterPort();
 
 // The DevInitTimer branch of the main window's timer handler (after the
 // timer has been killed by the caller or here).
