@@ -134,6 +134,10 @@ extern AtCommand atCommand;
 extern Device device;
 extern Pairing pairing;
 extern char remoteAddress[16];
+// Restart Device forgets a connection that the adapter, only escaped to
+// command mode, may still hold: 1 until the link is known to be gone or
+// the operator has asked to end it, so that Disconnect stays offered.
+extern int32_t linkMayRemain;
 extern Inquiry inquiry;
 
 constexpr int TEXT_SIZE = 1024;

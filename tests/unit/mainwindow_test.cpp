@@ -4,7 +4,9 @@
 #include "settings_test_util.h"
 
 #include "app/RZ310_ConfigDlg.h"
+#include "panels/Connection.h"
 #include "panels/LocalDevice.h"
+#include "panels/RemoteDevice.h"
 #include "res/resource.h"
 
 #include <memory>
@@ -131,4 +133,64 @@ TEST_F(MainWindowTest, FirmwareVersionIsShownWithoutReadingPastTheField)
     SendMessageW(dlg->m_hWnd, WM_COMMAND, ID_NOTIFY_FIRMWARE_VERSION, 0);
     EXPECT_EQ(textOf(GetDlgItem(dlg->localDevice()->m_hWnd, IDC_LD_FW_VERSION)),
               std::wstring(sizeof device.version - 1, L'V'));
+}
+
+// Connected with a completed handshake during an inquiry, then the link or the
+// request ends: the Bluetooth panels show what the records say.
+TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
+{
+    seams.uartChangeSettings = [] { return 0; };
+    seams.atCommandWaitMs = 100;
+    const struct {
+        const char* name;
+        void (*end)(CRZ310_ConfigDlg&);
+        bool commandsOffered;   // the remote commands rather than the handshake
+        const wchar_t* address;
+        bool cancelInquiry, disconnect;
+        LRESULT rows;
+    } runs[] = {
+        {"a remote command times out",
+         [](CRZ310_ConfigDlg& w) {
+             device.isDataMode = 1;
+             sendRemoteCommand(REMOTE_CMD_BAUD, 1);
+             SendMessageW(w.m_hWnd, WM_TIMER, HandshakeCommandTimer, 0);
+         },
+         false, L"0012-6F-34AB56", true, true, 2},
+        {"AT+RESET accepted: the results stay as the record holds them",
+         [](CRZ310_ConfigDlg&) { answer("AT+RESET\r", "\r\nOK\r\n"); }, false, L"", false, false, 2},
+        // The adapter may still hold its link: Disconnect stays offered.
+        {"Restart Device", [](CRZ310_ConfigDlg& w) { w.localDevice()->OnBnClickedRestartDevice(); }, false, L"",
+         false, true, 0},
+    };
+    open();
+    HWND rd = dlg->remoteDevice()->m_hWnd, cn = dlg->connection()->m_hWnd;
+    auto pump = [] {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        // In command mode: Restart Device asks no escape question.
+        device.isDeviceInitialised = device.isConnected = device.isInquiryActive = 1;
+        handshakeState = HANDSHAKE_COMPLETE;
+        strcpy(remoteAddress, "0012-6F-34AB56");
+        inquiry.resultCount = 2;
+        for (UINT id : {ID_NOTIFY_INQUIRY_RESULT, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE})
+            SendMessageW(dlg->m_hWnd, WM_COMMAND, id, 0);
+        run.end(*dlg);
+        pump();
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(rd, IDC_RD_HANDSHAKE)) != 0, !run.commandsOffered);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(rd, IDC_RD_PROGRAM_REMOTE)) != 0, run.commandsOffered);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(rd, IDC_RD_EXIT_REMOTE)) != 0, run.commandsOffered);
+        EXPECT_EQ(textOf(GetDlgItem(rd, IDC_RD_ADDRESS)), run.address);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(cn, IDC_CN_CANCEL_INQUIRY)) != 0, run.cancelInquiry);
+        EXPECT_EQ(IsWindowEnabled(GetDlgItem(cn, IDC_CN_DISCONNECT)) != 0, run.disconnect);
+        EXPECT_EQ(SendDlgItemMessageW(cn, IDC_CN_RESULTS, LB_GETCOUNT, 0, 0), run.rows);
+    }
+    // The way out of the link the restart forgot, taken once.
+    SendMessageW(GetDlgItem(cn, IDC_CN_DISCONNECT), BM_CLICK, 0, 0);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(cn, IDC_CN_DISCONNECT)));
+    CloseHandle(atCommandEvent);   // made by the restart's port opening
+    atCommandEvent = nullptr;
 }

@@ -149,3 +149,33 @@ TEST_F(PanelTest, TypedAndHeldTextsAreSentWithinTheirFields)
     EXPECT_EQ(sentBy(connection->m_hWnd, IDC_CN_CONNECT, {{IDC_CN_ADDRESS, L"0012-6f-34ab56-0012-6f"}}),
               Lines{"AT+CONN=0012-6F-34AB56-0012-\r"});
 }
+
+// Enter in the AT Command box sends as the button does; Up and Down recall
+// the last 20 commands sent, newest first, a repeat in a row kept once.
+TEST_F(PanelTest, AtCommandBoxIsACommandLine)
+{
+    HWND box = GetDlgItem(panel->m_hWnd, IDC_LD_AT_COMMAND);
+    std::vector<std::wstring> typed = {L"at+name=old"};
+    for (int i = 1; i <= 19; ++i)
+        typed.push_back(L"at+name=c" + std::to_wstring(i));
+    typed.insert(typed.end(), {L"at+ver", L"AT+VER"});
+    written.clear();
+    for (const std::wstring& text : typed) {
+        SetWindowTextW(box, text.c_str());
+        SendMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
+    }
+    ASSERT_EQ(written.size(), typed.size());
+    EXPECT_EQ(written.back(), "AT+VER\r");
+
+    // The box still shows the newest: the first Up goes past it.
+    const struct { WPARAM key; int times; const wchar_t* shown; } keys[] = {
+        {VK_UP, 1, L"at+name=c19"}, {VK_UP, 1, L"at+name=c18"}, {VK_DOWN, 1, L"at+name=c19"},
+        {VK_DOWN, 1, L"at+ver"},    {VK_DOWN, 1, L"AT+VER"},    {VK_DOWN, 1, L"AT+VER"},
+        {VK_UP, 25, L"at+name=c1"},
+    };
+    for (const auto& k : keys) {
+        for (int i = 0; i < k.times; ++i)
+            SendMessageW(box, WM_KEYDOWN, k.key, 0);
+        EXPECT_EQ(textOf(box), k.shown) << k.key << " x" << k.times;
+    }
+}
