@@ -151,16 +151,6 @@ bool type(HWND edit, const std::wstring& value)
     return typed;
 }
 
-bool pressKey(HWND window, WORD key)
-{
-    SetForegroundWindow(window);
-    INPUT keys[2] = {};
-    keys[0].type = keys[1].type = INPUT_KEYBOARD;
-    keys[0].ki.wVk = keys[1].ki.wVk = key;
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    return SendInput(2, keys, sizeof(INPUT)) == 2;
-}
-
 }  // namespace ui
 
 bool Capture::grab(HWND window)

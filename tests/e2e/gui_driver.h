@@ -41,9 +41,6 @@ void click(HWND button);
 bool clickAndWait(HWND button, DWORD timeoutMs);
 // Typed key by key, so that the box's own length limit applies.
 bool type(HWND edit, const std::wstring& text);
-// A key pressed on the keyboard (SendInput) with `window` in front: what a
-// busy wait that wakes for input sees, unlike a posted WM_KEYDOWN.
-bool pressKey(HWND window, WORD key);
 }  // namespace ui
 
 // Pixels of a window as shown on the screen.

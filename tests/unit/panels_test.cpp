@@ -151,20 +151,16 @@ TEST_F(PanelTest, TypedAndHeldTextsAreSentWithinTheirFields)
 }
 
 // Enter in the AT Command box sends as the button does; Up and Down recall
-// the last 20 commands sent, newest first, a repeat in a row kept once.
+// the last 20 commands sent, newest first, a repeat in a row kept once; the
+// first Up goes past the newest, which the box still shows.
 TEST_F(PanelTest, AtCommandBoxIsACommandLine)
 {
     HWND box = GetDlgItem(panel->m_hWnd, IDC_LD_AT_COMMAND);
-    std::vector<std::wstring> typed = {L"at+name=old"};
-    for (int i = 1; i <= 19; ++i)
-        typed.push_back(L"at+name=c" + std::to_wstring(i));
-    typed.insert(typed.end(), {L"at+ver", L"AT+VER"});
-    for (const std::wstring& text : typed) {
-        SetWindowTextW(box, text.c_str());
+    for (int i = 0; i < 22; ++i) {   // c0 to c19, then one command twice
+        SetWindowTextW(box, i < 20 ? (L"at+name=c" + std::to_wstring(i)).c_str() : i == 20 ? L"at+ver" : L"AT+VER");
         SendMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
     }
-    EXPECT_EQ(written.size(), typed.size());
-    // The box still shows the newest: the first Up goes past it.
+    EXPECT_EQ(written.size(), 22u);
     const struct { WPARAM key; int times; const wchar_t* shown; } keys[] = {
         {VK_UP, 2, L"at+name=c18"}, {VK_DOWN, 1, L"at+name=c19"}, {VK_DOWN, 1, L"at+ver"},
         {VK_DOWN, 2, L"AT+VER"},    {VK_UP, 25, L"at+name=c1"},
