@@ -99,6 +99,12 @@ bool clearHandshakeActive()
     return active;
 }
 
+void forgetRemainingLink()
+{
+    EngineLock lock;
+    linkMayRemain = 0;
+}
+
 uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
 {
     if (text == nullptr || text[0] == '\0') {
@@ -191,6 +197,13 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
         DWORD wait = waitRepainting(atCommandEvent, seams.atCommandWaitMs);
         if (wait == WAIT_OBJECT_0)
             return answerFailed ? 1 : 0;
+        if (wait == WAIT_STOPPED) {
+            // The operator stopped the procedure: no re-send, no box, and a
+            // late answer is not taken for a pending command.
+            debugLog("ATCOMMAND: Command %s abandoned: stopped by the operator", text);
+            clearAtCommand();
+            return 1;
+        }
         if (wait != WAIT_TIMEOUT) {
             debugLog("ATCOMMAND: WaitForSingleObject(atCommandEvent,1000) returned error %d",
                      static_cast<int>(GetLastError()));

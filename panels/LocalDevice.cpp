@@ -243,6 +243,7 @@ void CLocalDevice::OnBnClickedSendAtCommand()
     std::wstring typed = m_atCommand.GetWindowTextW();
     if (typed.empty())
         return;
+    m_atCommand.remember(typed);
     CharUpperBuffW(&typed[0], static_cast<DWORD>(typed.size()));
     std::string command = wideToAnsi(typed, LD_AT_COMMAND_LIMIT);
     if (command != "+++")
@@ -271,9 +272,17 @@ void CLocalDevice::OnBnClickedRestartDevice()
 {
     if (device.isDataMode == 1)
         sendAndWait("AT\r");
+    // Only escaped to command mode, the adapter may still hold its link: the
+    // tool forgets the connection but keeps Disconnect offered.
+    const int32_t linked = device.isConnected == 1 || linkMayRemain == 1 ? 1 : 0;
     UartDeinit();
     resetEngineState();
+    linkMayRemain = linked;
     postNotify(ID_NOTIFY_STATUS, 0);
+    // The inquiry and the connection end on screen as in the records.
+    postNotify(ID_NOTIFY_INQUIRY_CLEAR);
+    postNotify(ID_NOTIFY_INQUIRY_END);
+    postNotify(ID_NOTIFY_REMOTE_DEVICE);
     EnableDeviceControls(false);
     Sleep(1000);
     if (!InitialiseUart()) {

@@ -2,6 +2,7 @@
 // programming its settings, raw AT commands.
 #pragma once
 #include "framework/dialog.h"
+#include "panels/command_line.h"
 #include "panels/panel_ids.h"
 
 class CLocalDevice : public CDialog {
@@ -47,7 +48,7 @@ private:
     CButton m_escapeMode;
     CButton m_autoPower;
     CButton m_autoConnect;
-    CEdit m_atCommand;
+    CCommandLineEdit m_atCommand{IDC_LD_SEND_AT_COMMAND};
     CButton m_disableAuthentication;
     CStatic m_firmwareVersion;
     CButton m_remoteConfiguration;

@@ -312,8 +312,8 @@ TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
 }
 
 // Device 1 at 19200, Device 2 at 2400 on the same port: the operator moves
-// the cable when a box asks. Pairing searches for Device 2 and bonds the
-// two; unpairing undoes both bonds.
+// the cable when a box asks. A search stopped, then pairing searches for
+// Device 2 and bonds the two; unpairing undoes both bonds.
 TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
 {
     ASSERT_TRUE(sim_.ok("attach 2"));
@@ -324,6 +324,32 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
     ASSERT_NO_FATAL_FAILURE(bringUp());
     HWND pair = showPanel(IDC_PAIR_DEVICE, PairDevicePanel);
     ASSERT_NE(pair, nullptr);
+
+    // First a Device 2 that never answers: Esc a few seconds into the search
+    // stops it within 2 s, with no box. Device 1 answers at its own line
+    // settings, to a command sent with Enter in the AT Command box.
+    ui::click(GetDlgItem(pair, IDC_PD_PAIR));
+    ASSERT_NE(tool_.answerMessageBox(15000, [&](auto&) { ASSERT_TRUE(sim_.ok("attach 2") && sim_.ok("mute")); }), L"");
+    ASSERT_TRUE(waitForLog(L"Trying "));   // the first AT went unanswered; the way out was shown before it
+    ASSERT_LT(tool_.log().find(L"Searching for Device 2. Press Esc to stop."), tool_.log().find(L"Trying "));
+    Sleep(1000);
+    // Pressed on the keyboard (SendInput): a posted WM_KEYDOWN is no input to a busy wait.
+    SetForegroundWindow(tool_.mainWindow());
+    const DWORD pressed = GetTickCount();
+    keybd_event(VK_ESCAPE, 0, 0, 0);
+    keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
+    ASSERT_TRUE(waitUntil([&] { return tool_.log().find(L"Pairing cancelled.") != std::wstring::npos; }, 10000, 20));
+    const DWORD took = GetTickCount() - pressed;
+    printf("[ measured ] Esc to the cancelled line: %lu ms\n", took);
+    EXPECT_LE(took, 2000u);
+    EXPECT_TRUE(tool_.sync() && tool_.dialogs().empty()) << tool_.openDialogs();
+    ASSERT_TRUE(sim_.ok("unmute") && sim_.ok("attach 1") && sim_.clear());
+    ASSERT_EQ(showPanel(IDC_LOCAL_DEVICE, LocalDevicePanel), panel_);
+    ASSERT_TRUE(ui::type(ld(IDC_LD_AT_COMMAND), L"at+ver"));
+    PostMessageW(ld(IDC_LD_AT_COMMAND), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    EXPECT_TRUE(waitUntil([&] { return sim_.received() == std::vector<std::string>{"AT+VER\r"}; }, 15000));
+    EXPECT_TRUE(tool_.sync() && tool_.dialogs().empty()) << "the tool ended, or " << tool_.openDialogs();
+    ASSERT_EQ(showPanel(IDC_PAIR_DEVICE, PairDevicePanel), pair);
 
     // What Device 2 heard, and the port, when the operator is asked to
     // plug Device 1 back.
