@@ -32,6 +32,15 @@ bool expectsReply(const char* text)
     return strcmp(text, "AT+VER\r") == 0 || strcmp(text, "+++") == 0 || strcmp(text, "AT+FIND-\r") == 0;
 }
 
+// Nothing is sent while the port is lost; the trace says why.
+bool portLost(const char* text)
+{
+    int32_t port = UartLostPort();
+    if (port != 0)
+        debugLog("ATCOMMAND: COM%d is lost. Command %s not sent", port, text);
+    return port != 0;
+}
+
 int writeCommand(const char* text, uint32_t length)
 {
     return portWrite(reinterpret_cast<const uint8_t*>(text), length);
@@ -60,6 +69,8 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
         debugLog("ATCOMMAND: trying to send a command %s with 0 length", text ? text : "");
         return SEND_FAILED;
     }
+    if (portLost(text))
+        return SEND_FAILED;
     {
         EngineLock lock;
         if (atCommand.timerMode == 1 && strcmp(atCommand.command, "AT+ENQ\r") == 0) {
@@ -113,6 +124,12 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
         // state behind; this command's answer starts after its send.
         resetFraming();
         ++commandGeneration;
+        // Lost since the check above: the release may have come before the
+        // reset and would be missed.
+        if (portLost(text)) {
+            clearAtCommand();
+            return SEND_FAILED;
+        }
         if (showInLog == 1)
             logFormatted(logText, "Sending command %s", atCommand.command);
     }
@@ -195,8 +212,10 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     bool quiet;
     {
         EngineLock lock;
-        // The pairing procedure probes for a second adapter and expects silence.
-        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2;
+        // The pairing procedure probes for a second adapter and expects
+        // silence; a lost port has been reported already.
+        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2 ||
+                UartLostPort() != 0;
         if (!quiet) {
             formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
             toWideText(errorText, wideText, 512);
@@ -207,4 +226,14 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     if (!quiet)
         showMessageBox(box);
     return 1;
+}
+
+void releaseBlockingSend()
+{
+    EngineLock lock;
+    answerFailed = 1;
+    // A pending timer-sent command ends too: its timer is killed.
+    clearAtCommand();
+    if (atCommandEvent)
+        SetEvent(atCommandEvent);
 }
