@@ -370,8 +370,9 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
 }
 
 // The port vanishes as a USB adapter does, twice: the tool shows it at
-// once without a box, and when the adapter returns behind the same name it
-// reads it again by itself. Exiting while it waits saves the adapter's file.
+// once without a box, the command waiting for an answer included, and when
+// the adapter returns behind the same name it reads it again by itself.
+// Exiting while it waits saves the adapter's file.
 TEST_F(ToolTest, PortVanishesAndComesBackWithoutAClick)
 {
     ASSERT_TRUE(sim_.setLine(9600, "none", 1, true));
@@ -388,12 +389,18 @@ TEST_F(ToolTest, PortVanishesAndComesBackWithoutAClick)
     const std::wstring lost = L"Serial port " + com + L" lost. Plug the adapter back in; the tool opens the port again when it returns.";
     const std::wstring ready = L"Local Device initialised successfully";
 
+    // It goes while a command waits for its answer, which never comes.
+    ASSERT_TRUE(sim_.ok("mute") && sim_.clear());
+    ASSERT_TRUE(ui::type(ld(IDC_LD_AT_COMMAND), L"at+ver"));
+    ui::click(ld(IDC_LD_SEND_AT_COMMAND));
+    ASSERT_TRUE(waitUntil([&] { return sim_.state()["discarded"] != "0"; }, 5000, 20)) << "not sent";
     DWORD start = GetTickCount();
-    ASSERT_TRUE(sim_.ok("vanish"));
+    ASSERT_TRUE(sim_.ok("vanish") && sim_.ok("unmute"));
     ASSERT_TRUE(waitUntil([&] { return count(lost) == 1; }, 3000, 20)) << "no lost line within 3 s";
     const DWORD lostMs = GetTickCount() - start;
     expectLights("---");
     EXPECT_FALSE(IsWindowEnabled(ld(IDC_LD_PROGRAM_DEVICE)));
+    EXPECT_FALSE(IsWindowEnabled(ld(IDC_LD_SEND_AT_COMMAND)));
     EXPECT_TRUE(IsWindowEnabled(ld(IDC_LD_GET_DEVICE_INFO)));
     // Tries to open the port meanwhile, quietly.
     EXPECT_FALSE(waitUntil([&] { return !tool_.dialogs().empty(); }, 4500)) << tool_.openDialogs();

@@ -4,6 +4,7 @@
 // port's read and write calls on the really open port.
 #include <gtest/gtest.h>
 #include "serial/uart.h"
+#include "atcommand/atcommand.h"
 #include "common/notify.h"
 #include "serial/uart_internal.h"
 #include "support/sim_client.h"
@@ -251,7 +252,8 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
 
 // A read failing as it does on a live port (a line error, an aborted
 // request) is reported once and reading goes on; one failing as drivers do
-// when the device is removed ends reading and reports the port lost, once.
+// when the device is removed ends reading and reports the port lost, once,
+// and a blocking send waiting meanwhile fails at once, as does the next.
 TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
 {
     struct Row { ULONG_PTR status; int error; bool gone; };
@@ -263,6 +265,8 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
         {0xC000014B, 109, true},     // broken pipe: Wine's closed tty
     };
     uartReadFile = readStandIn;
+    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    seams.atCommandWaitMs = 10000;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.error);
         clear();
@@ -271,7 +275,18 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
         ASSERT_EQ(openSimPort(19200), 0);
         // The read issued on the hook's block fails.
         failNextRead = row.status;
-        sim.inject("x");
+        if (row.gone) {
+            ASSERT_TRUE(sim.ok("mute"));
+            std::thread late([] { Sleep(300); SimClient().inject("x"); });
+            DWORD start = GetTickCount();
+            EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
+            EXPECT_EQ(sendAtCommand("AT\r", 0, 0), SEND_FAILED);
+            EXPECT_LT(GetTickCount() - start, seams.atCommandWaitMs) << "a send waited for a lost port";
+            late.join();
+            ASSERT_TRUE(sim.ok("unmute"));
+        } else {
+            sim.inject("x");
+        }
         ASSERT_TRUE(waitFor("x"));
         window.pump(1200);
         sim.inject("late\r\n");
@@ -286,6 +301,9 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
         EXPECT_EQ(trace.count("UART: Failed to ReadData. Error " + std::to_string(row.error)), 1u);
         EXPECT_EQ(trace.countPrefix("UART: WaitForSingleObject failed."), 0u);
     }
+    seams.atCommandWaitMs = 2000;
+    CloseHandle(atCommandEvent);
+    atCommandEvent = nullptr;
 }
 
 struct StuckWrite {
