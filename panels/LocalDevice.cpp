@@ -20,6 +20,7 @@ constexpr CommandRoute<CLocalDevice> kRoutes[] = {
     {IDC_LD_SEND_AT_COMMAND, BN_CLICKED, &CLocalDevice::OnBnClickedSendAtCommand},
     {IDC_LD_DISABLE_AUTH, BN_CLICKED, &CLocalDevice::OnBnClickedDisableAuthentication},
     {IDC_LD_RESTART_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedRestartDevice},
+    {IDC_LD_COM_PORT, CBN_SELCHANGE, &CLocalDevice::OnCbnSelchangeComPort},
 };
 
 // The Parity list holds the parity table's rows, none first.
@@ -270,6 +271,7 @@ void CLocalDevice::OnBnClickedDisableAuthentication()
 
 void CLocalDevice::OnBnClickedRestartDevice()
 {
+    UartForgetLost();
     if (device.isDataMode == 1)
         sendAndWait("AT\r");
     // Only escaped to command mode, the adapter may still hold its link: the
@@ -289,6 +291,24 @@ void CLocalDevice::OnBnClickedRestartDevice()
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise UART."));
         return;
     }
+    if (!sendSucceeded(sendTimed("AT\r")))
+        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
+}
+
+void CLocalDevice::OnCbnSelchangeComPort()
+{
+    int position = m_comPort.GetCurSel();
+    int port = 0;
+    if (UartLostPort() != 0 && position >= 0 && position < m_comPort.GetCount() &&
+        swscanf(m_comPort.GetLBText(position).c_str(), L"COM%d", &port) == 1 && port != UartLostPort())
+        UartForgetLost();
+}
+
+void CLocalDevice::RestartOnReopenedPort()
+{
+    resetEngineState();
+    postNotify(ID_NOTIFY_STATUS, 0);
+    EnableDeviceControls(false);
     if (!sendSucceeded(sendTimed("AT\r")))
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
 }

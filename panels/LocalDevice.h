@@ -26,6 +26,10 @@ public:
     void OnBnClickedSendAtCommand();
     void OnBnClickedDisableAuthentication();
     void OnBnClickedRestartDevice();
+    // Another port chosen: a lost port is no longer waited for.
+    void OnCbnSelchangeComPort();
+    // The tool has opened the lost port again: the rest of Restart Device.
+    void RestartOnReopenedPort();
 
     bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
