@@ -103,7 +103,7 @@ void getDeviceInfo()
         sendAndWait(query->text);
 }
 
-int openAdapterPort()
+int openAdapterPort(bool quiet)
 {
     // The read thread has ended whenever the port is being opened, so the
     // previous event has no user left.
@@ -111,7 +111,7 @@ int openAdapterPort()
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     if (previous)
         CloseHandle(previous);
-    return UartInit();
+    return UartInit(quiet);
 }
 
 void devInitTimerStep()

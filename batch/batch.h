@@ -35,6 +35,10 @@ bool bringUp(const LineSettings& line);
 // One quiet "AT" at the port's present line settings; true when answered
 // (the adapter is then initialised, its address read).
 bool probe();
+// The port's device went (a USB adapter pulled out): closes the port and
+// opens it again every 2 s until it is back (true) or Ctrl-C (false).
+// True at once when the port was not lost.
+bool awaitLostPort();
 // Handles what is waiting for the window, for about `ms`.
 void pump(unsigned ms);
 } // namespace host

@@ -24,6 +24,7 @@ bool deviceReady = false;   // the bring-up read all settings
 bool searchEnded = false;   // a DevInitTimer step armed no further attempt
 bool probing = false;       // DevInitTimer ends a probe, not a search step
 bool probeDone = false;
+int32_t lostPort = 0;       // ID_NOTIFY_PORT_LOST's port, until it is open again
 
 std::string narrow(const wchar_t* text)
 {
@@ -36,7 +37,7 @@ std::string narrow(const wchar_t* text)
     return out;
 }
 
-void logText(const char* text)
+void logLine(const char* text)
 {
     if (!quiet && text)
         errLine("%s", text);
@@ -46,7 +47,7 @@ void logText(const char* text)
 // answered yes.
 int answerBox(const wchar_t* text, UINT type)
 {
-    logText(narrow(text).c_str());
+    logLine(narrow(text).c_str());
     switch (type & MB_TYPEMASK) {
     case MB_YESNO:
     case MB_YESNOCANCEL:
@@ -75,7 +76,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         }
         int arms = devInitArms;
-        logText(engineTimerExpired(hwnd, wParam));
+        logLine(engineTimerExpired(hwnd, wParam));
         if (wParam == DevInitTimer && !deviceReady && devInitArms == arms)
             searchEnded = true;
         return 0;
@@ -87,15 +88,19 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     switch (id) {
     case ID_NOTIFY_LOG:
-        logText(reinterpret_cast<const char*>(lParam));
+        logLine(reinterpret_cast<const char*>(lParam));
         break;
     case ID_NOTIFY_LOG_QUEUED: {
         std::vector<std::string> texts;
         takeLogTexts(texts, 500);
         for (const std::string& text : texts)
-            logText(text.c_str());
+            logLine(text.c_str());
         break;
     }
+    case ID_NOTIFY_PORT_LOST:
+        if (lParam != 0 && UartLostPort() == static_cast<int32_t>(lParam))
+            lostPort = static_cast<int32_t>(lParam);
+        break;
     case ID_NOTIFY_DEVICE_CONTROLS:
         deviceReady = lParam != 0;
         break;
@@ -120,7 +125,7 @@ template <class Done>
 void pumpUntil(Done done)
 {
     MSG msg;
-    while (!done() && !host::stopRequested()) {
+    while (!done() && !host::stopRequested() && !lostPort) {
         if (GetMessageW(&msg, nullptr, 0, 0) <= 0)
             return;
         DispatchMessageW(&msg);
@@ -154,8 +159,33 @@ bool stopRequested() { return stop != 0; }
 
 void setQuiet(bool on) { quiet = on; }
 
+bool awaitLostPort()
+{
+    if (!lostPort)
+        return true;
+    KillTimer(window, DevInitTimer);
+    KillTimer(window, ATCommandTimer);
+    // Closing clears the record; the port is opened again with what it had.
+    Uart lastUsed = uart;
+    UartDeinit();
+    lastUsed.isUartActive = 0;
+    lastUsed.eventCallback = nullptr;
+    uart = lastUsed;
+    logLine("Serial port lost; waiting for it to come back.");
+    while (!stopRequested()) {
+        pump(2000);
+        if (openAdapterPort(true) == 0) {
+            lostPort = 0;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool bringUp(const LineSettings& line)
 {
+    if (!awaitLostPort())
+        return false;
     resetEngineState();
     uart.baud = line.baud;
     uart.parity = line.parity;
@@ -173,6 +203,8 @@ bool bringUp(const LineSettings& line)
 
 bool probe()
 {
+    if (lostPort)
+        return false;
     resetEngineState();
     probing = true;
     probeDone = false;

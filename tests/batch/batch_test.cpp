@@ -139,10 +139,10 @@ TEST_F(Batch, LineProgramsThreeAdaptersInTurnAndReportsTheOneRefusingThePin)
                                return;
                            if (++next == 1)
                                EXPECT_TRUE(sim.ok("attach 2"));
-                           else   // the third adapter: the first, under another address
-                               EXPECT_TRUE(sim.ok("mute") && sim.ok("attach 1") &&
+                           else   // the port vanishes and comes back with a third adapter
+                               EXPECT_TRUE(sim.ok("vanish") && sim.ok("attach 1") &&
                                            sim.set("address", "0012-6F-34AB56") &&
-                                           sim.set("name", "Serial Adapter") && sim.ok("unmute"));
+                                           sim.set("name", "Serial Adapter") && sim.ok("reappear"));
                        });
     EXPECT_EQ(run.code, 1) << run.err;
     auto rows = reportRows("line.csv");
