@@ -80,7 +80,7 @@ bool parseLine(const std::string& text, LineSettings& line)
 int parse(int argc, char** argv, Options& o)
 {
     if (argc < 2)
-        return refuse("%s%s", "No command: read, program or line (RZ310_Batch --help lists them)");
+        return refuse("No command: read, program or line (RZ310_Batch --help lists them)", "");
     o.command = argv[1];
     if (o.command != "read" && o.command != "program" && o.command != "line")
         return refuse("Unknown command %s (RZ310_Batch --help lists them)", argv[1]);
@@ -134,9 +134,9 @@ int parse(int argc, char** argv, Options& o)
         size_t first = o.name.find('#');
         size_t last = o.name.rfind('#');
         if (o.name.size() > sizeof device.name - 1)
-            return refuse("Bad --name %s: names longer than %s characters do not fit the adapter", o.name.c_str(), "15");
+            return refuse("Bad --name %s: names longer than 15 characters do not fit the adapter", o.name.c_str());
         if (first == std::string::npos || o.name.find_first_not_of('#', first) < last)
-            return refuse("Bad --name %s: %s", o.name.c_str(), "one run of # for the counter");
+            return refuse("Bad --name %s: one run of # for the counter", o.name.c_str());
     }
     return -1;
 }
@@ -239,7 +239,7 @@ int runRead(const Options& o)
         return EXIT_NO_ADAPTER;
     if (!o.out.empty()) {
         if (!writeSettingsFile(o.out.c_str()))
-            return refuse("Cannot write %s%s", o.out.c_str());
+            return refuse("Cannot write %s", o.out.c_str());
         return EXIT_ALL_OK;
     }
     // Text mode: the same line ends as the file the tool writes.
@@ -315,7 +315,7 @@ int runLine(const Options& o, Report& report)
                 long number = report.takeNumber();
                 std::string name = numbered(o.name, number);
                 if (number < 0 || name.size() > sizeof device.name - 1)
-                    return refuse("Cannot take the next name for %s%s", o.name.c_str());
+                    return refuse("Cannot take the next name for %s: the counter file cannot be written, or the names no longer fit", o.name.c_str());
                 memset(loadedSettings.name, 0, sizeof loadedSettings.name);
                 memcpy(loadedSettings.name, name.data(), name.size());
                 loadedSettingsPresent |= 1u << KEY_NAME;
@@ -365,7 +365,7 @@ int main(int argc, char** argv)
     }
     // No box from here on: texts to standard error, questions answered yes.
     if (!host::create())
-        return refuse("%s%s", "Cannot create the hidden window");
+        return refuse("Cannot create the hidden window", "");
     Options o;
     int bad = parse(argc, argv, o);
     if (bad >= 0)
@@ -377,9 +377,9 @@ int main(int argc, char** argv)
             return refuse("Cannot read %s: %s", o.file.c_str(), strerror(errno));
         fclose(probe);
         if (readSettingsFile(o.file.c_str()) != 1)
-            return refuse("Cannot read %s%s", o.file.c_str());
+            return refuse("Cannot read %s: %s", o.file.c_str(), "not a settings file");
         if (loadedSettingsPresent == 0)
-            return refuse("No setting in %s%s", o.file.c_str());
+            return refuse("No setting in %s", o.file.c_str());
     }
     Report report;
     if (!o.report.empty()) {
@@ -405,7 +405,7 @@ int main(int argc, char** argv)
     uart.stopBits = o.line.stopBits;
     uart.flow = o.line.flow;
     if (openAdapterPort() != 0)
-        return refuse("Cannot open %s%s", o.port.c_str());
+        return refuse("Cannot open %s: %s", o.port.c_str(), "the port cannot be set up");
     int code = o.command == "read" ? runRead(o) : o.command == "program" ? runProgram(o) : runLine(o, report);
     // The log lines still waiting go out before the port closes.
     host::pump(1);
