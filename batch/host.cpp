@@ -132,6 +132,19 @@ void pumpUntil(Done done)
     }
 }
 
+// Sends "AT" timer-sent; false when no DevInitTimer was armed for it (the
+// engine refused it), after a moment for the notifications that say why (a
+// lost port), so that a caller trying again does not spin.
+bool sendArmed()
+{
+    int arms = devInitArms;
+    sendTimed("AT\r");
+    if (devInitArms != arms)
+        return true;
+    host::pump(500);
+    return false;
+}
+
 } // namespace
 
 namespace host {
@@ -194,8 +207,7 @@ bool bringUp(const LineSettings& line)
     portChangeSettings();
     deviceReady = false;
     searchEnded = false;
-    uint16_t sent = sendTimed("AT\r");
-    if (sent != SEND_OK && sent != SEND_PENDING)
+    if (!sendArmed())
         return false;
     pumpUntil([] { return deviceReady || searchEnded; });
     return deviceReady;
@@ -208,8 +220,7 @@ bool probe()
     resetEngineState();
     probing = true;
     probeDone = false;
-    uint16_t sent = sendTimed("AT\r");
-    if (sent == SEND_OK || sent == SEND_PENDING)
+    if (sendArmed())
         pumpUntil([] { return probeDone; });
     probing = false;
     if (!device.isDeviceInitialised)
