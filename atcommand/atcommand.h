@@ -186,6 +186,9 @@ void processHandshakeData(int32_t count);
 
 int tryIterations(const char* command, int32_t timerMode);
 void getDeviceInfo();
+// Opens the port of uart as Get Device Info does: a fresh atCommandEvent,
+// then UartInit (quiet: no box when it fails). Returns UartInit's code (0 opened).
+int openAdapterPort(bool quiet = false);
 
 // The DevInitTimer branch of the main window's timer handler (after the
 // timer has been killed by the caller or here).

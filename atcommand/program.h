@@ -39,3 +39,14 @@ enum class Setting {
 // The command (COMMAND_SIZE) that brings the held setting to the wanted
 // one; false when it is kept or already held.
 bool settingCommand(const WantedSettings& wanted, Setting setting, char* command);
+
+// The order in which a loaded file's settings are compared and sent: the
+// line settings first, so that the rest reach the adapter at its new ones.
+constexpr Setting kLoadedSettingsOrder[] = {
+    Setting::Baud, Setting::StopBits, Setting::Parity, Setting::Name, Setting::Pin,
+    Setting::RemovePin, Setting::Escape, Setting::Echo, Setting::Sleep, Setting::Response,
+    Setting::RemoteConfig, Setting::Discoverable, Setting::Role, Setting::AutoConnect, Setting::Flow,
+};
+
+// The settings of the file read last (loadedSettings), only those it holds.
+WantedSettings loadedWantedSettings();

@@ -116,10 +116,8 @@ const char programmedText[] = "Adapter programmed with loaded settings.";
 
 } // namespace
 
-void programLoadedSettings()
+WantedSettings loadedWantedSettings()
 {
-    postLogText(programmingText);
-
     // Only the settings that the file holds: a missing line keeps what the
     // adapter has.
     const LoadedSettings& file = loadedSettings;
@@ -148,15 +146,19 @@ void programLoadedSettings()
     if (has(KEY_ROLE))
         wanted.role = file.role == ROLE_MASTER ? ROLE_MASTER : ROLE_SLAVE;
     wanted.autoConnect = onOff(KEY_AUTO_CONNECT, file.autoConnect);
+    return wanted;
+}
+
+void programLoadedSettings()
+{
+    postLogText(programmingText);
+    const WantedSettings wanted = loadedWantedSettings();
 
     // The line settings go first: each accepted one moves the port along,
     // so the rest reach the adapter at its new settings.
     int failures = 0;
     char command[COMMAND_SIZE];
-    for (Setting setting : {Setting::Baud, Setting::StopBits, Setting::Parity, Setting::Name, Setting::Pin,
-                            Setting::RemovePin, Setting::Escape, Setting::Echo, Setting::Sleep, Setting::Response,
-                            Setting::RemoteConfig, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
-                            Setting::Flow}) {
+    for (Setting setting : kLoadedSettingsOrder) {
         if (!settingCommand(wanted, setting, command))
             continue;
         // Blocking and kept out of the log window; a failure has been

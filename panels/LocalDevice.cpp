@@ -158,14 +158,7 @@ bool CLocalDevice::InitialiseUart()
     debugLog("Selected UART Settings COM%d, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.port, uart.baud,
              uart.flow, static_cast<unsigned>(uart.stopBits), static_cast<unsigned>(uart.parity));
 
-    // The read thread has ended whenever the port is being opened, so the
-    // previous event has no user left.
-    HANDLE previous = atCommandEvent;
-    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    if (previous)
-        CloseHandle(previous);
-
-    return UartInit() == 0;
+    return openAdapterPort() == 0;
 }
 
 void CLocalDevice::SetFirmwareLabel(const wchar_t* text)

@@ -515,7 +515,7 @@ int writeLastKnownSettings(const wchar_t* path)
     return writeWhole(path, settingsText(values));
 }
 
-int writeSettingsFile(const char* fileName)
+std::string adapterSettingsText()
 {
     LoadedSettings values{};
     {
@@ -537,6 +537,11 @@ int writeSettingsFile(const char* fileName)
         copyField(values.name, device.name, sizeof device.name);
         copyField(values.pin, device.pin, sizeof device.pin);
     }
+    return settingsText(values);
+}
+
+int writeSettingsFile(const char* fileName)
+{
     // The name as the file dialog and the callers give it: ANSI code page.
     int n = MultiByteToWideChar(CP_ACP, 0, fileName, -1, nullptr, 0);
     if (n <= 0) {
@@ -546,5 +551,5 @@ int writeSettingsFile(const char* fileName)
     std::wstring path(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_ACP, 0, fileName, -1, &path[0], n);
     path.resize(static_cast<size_t>(n - 1));
-    return writeWhole(path, settingsText(values));
+    return writeWhole(path, adapterSettingsText());
 }

@@ -3,6 +3,7 @@
 #include "common/seams.h"
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 struct LoadedSettings {
     int32_t port;
@@ -56,6 +57,8 @@ int readSettingsFile(const char* fileName);
 // Writes uart and device to the file: all of it or, on any failure, nothing
 // (a temporary file in the same folder takes the place of the old one).
 int writeSettingsFile(const char* fileName);
+// The text writeSettingsFile writes, line ends as "\n".
+std::string adapterSettingsText();
 
 // What the tool last knew of each setting, for settings.txt at exit: the
 // value the adapter reported or accepted, or else the one of the file read
