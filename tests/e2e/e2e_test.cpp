@@ -339,8 +339,7 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
     EXPECT_TRUE(tool_.sync() && tool_.dialogs().empty()) << "the tool ended, or " << tool_.openDialogs();
     ASSERT_EQ(showPanel(IDC_PAIR_DEVICE, PairDevicePanel), pair);
 
-    // What Device 2 heard, and the port, when the operator is asked to
-    // plug Device 1 back.
+    // What Device 2 heard, and the port, when the operator is asked to plug Device 1 back.
     std::vector<std::string> device2Heard;
     SimTty portWhenDevice1Asked;
     auto moveCable = [&](const std::wstring& box) {

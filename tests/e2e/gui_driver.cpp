@@ -58,20 +58,8 @@ bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs)
     return true;
 }
 
-std::wstring widen(const std::string& text)
-{
-    std::wstring out(text.size(), L'\0');
-    out.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
-    return out;
-}
-
-std::string utf8(const std::wstring& text)
-{
-    std::string out(text.size() * 3, '\0');
-    out.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()),
-                                          nullptr, nullptr)));
-    return out;
-}
+std::wstring widen(const std::string& text) { return fs::u8path(text).wstring(); }
+std::string utf8(const std::wstring& text) { return fs::path(text).u8string(); }
 
 std::wstring windowsPath(const std::string& path) { return L"Z:" + fs::path(path).make_preferred().wstring(); }
 

@@ -63,17 +63,8 @@ bool readThreadEnded()
     return ended;
 }
 
-int write(const std::string& text)
-{
-    return UartWrite(reinterpret_cast<const uint8_t*>(text.data()), static_cast<uint32_t>(text.size()));
-}
-
-std::string token(int i)
-{
-    char text[16];
-    snprintf(text, sizeof text, "<%06d>", i);
-    return text;
-}
+int write(const std::string& text) { return UartWrite(reinterpret_cast<const uint8_t*>(text.c_str()), text.size()); }
+std::string token(int i) { return "<" + std::to_string(1000000 + i).substr(1) + ">"; }   // "<000042>"
 
 class SerialPort : public ::testing::Test {
 protected:
