@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -18,8 +17,7 @@ const int kMessageBoxText = 0xFFFF;  // the static text of a message box
 const int kFileNameEdit = 1152;      // edt1 of the common file dialogs
 const int kFileNameCombo = 1148;     // cmb13, its drop-down form
 
-// Top-level titles are kept by the window server: reading them sends no
-// message to a thread that may be busy.
+// Kept by the window server: reading it sends no message to a busy thread.
 std::wstring title(HWND window)
 {
     wchar_t text[256] = {};
@@ -27,17 +25,15 @@ std::wstring title(HWND window)
     return text;
 }
 
-// The dialog windows among the children of `parent`; the desktop's children
-// are the top-level windows.
-std::vector<HWND> dialogWindows(HWND parent)
+// The visible dialogs among the children of `parent` (of the desktop: the top-level ones).
+std::vector<HWND> shownDialogs(HWND parent, const std::function<bool(HWND)>& wanted)
 {
     std::vector<HWND> found;
-    for (HWND window = GetWindow(parent, GW_CHILD); window; window = GetWindow(window, GW_HWNDNEXT)) {
-        wchar_t className[64] = {};
-        GetClassNameW(window, className, 64);
-        if (wcscmp(className, L"#32770") == 0)
+    wchar_t className[64];
+    for (HWND window = GetWindow(parent, GW_CHILD); window; window = GetWindow(window, GW_HWNDNEXT))
+        if (GetClassNameW(window, className, 64) && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window) &&
+            wanted(window))
             found.push_back(window);
-    }
     return found;
 }
 
@@ -62,35 +58,21 @@ bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs)
     return true;
 }
 
-std::wstring widen(const std::string& text)
-{
-    std::wstring out(text.size(), L'\0');
-    out.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
-    return out;
-}
-
-std::string utf8(const std::wstring& text)
-{
-    std::string out(text.size() * 3, '\0');
-    out.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()),
-                                          nullptr, nullptr)));
-    return out;
-}
+std::wstring widen(const std::string& text) { return fs::u8path(text).wstring(); }
+std::string utf8(const std::wstring& text) { return fs::path(text).u8string(); }
 
 std::wstring windowsPath(const std::string& path) { return L"Z:" + fs::path(path).make_preferred().wstring(); }
 
 std::string readFile(const std::wstring& path)
 {
-    std::ifstream in(fs::path(path), std::ios::binary);
     std::ostringstream bytes;
-    bytes << in.rdbuf();
+    bytes << std::ifstream(fs::path(path), std::ios::binary).rdbuf();
     return bytes.str();
 }
 
 bool writeFile(const std::wstring& path, const std::string& bytes)
 {
-    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
-    return bool(out << bytes);
+    return bool(std::ofstream(fs::path(path), std::ios::binary | std::ios::trunc) << bytes);
 }
 
 bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -146,8 +128,8 @@ bool type(HWND edit, const std::wstring& value)
 {
     DWORD_PTR result = 0;
     bool typed = sendWithin(edit, EM_SETSEL, 0, -1, result);
-    for (wchar_t c : value)
-        typed = typed && sendWithin(edit, WM_CHAR, WPARAM(c), 1, result);
+    for (size_t i = 0; typed && i < value.size(); ++i)
+        typed = sendWithin(edit, WM_CHAR, WPARAM(value[i]), 1, result);
     return typed;
 }
 
@@ -158,8 +140,7 @@ bool Capture::grab(HWND window)
     if (!GetWindowRect(window, &rect_))
         return false;
     const int width = rect_.right - rect_.left, height = rect_.bottom - rect_.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     BITMAPINFO info{};
     info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
@@ -170,9 +151,8 @@ bool Capture::grab(HWND window)
         ok = BitBlt(memory, 0, 0, width, height, screen, rect_.left, rect_.top, SRCCOPY) != 0;
         GdiFlush();
         pixels_.assign(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
-        // Opaque, or the PNG conversion takes the zero alpha for transparency.
         for (uint32_t& pixel : pixels_)
-            pixel |= 0xFF000000;
+            pixel |= 0xFF000000;  // opaque, or the PNG conversion takes it for transparent
         SelectObject(memory, old);
         DeleteObject(bitmap);
     }
@@ -202,12 +182,8 @@ char Capture::light() const
         green += g >= 160 && r < 110 && b < 110;
         darkRed += r >= 90 && r <= 200 && g < 60 && b < 60;
     }
-    if (green >= 4 && green > darkRed)
-        return '+';
-    return darkRed >= 4 && darkRed > green ? '-' : '?';
+    return green >= 4 && green > darkRed ? '+' : darkRed >= 4 && darkRed > green ? '-' : '?';
 }
-
-ToolProcess::~ToolProcess() { end(); }
 
 bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DWORD timeoutMs)
 {
@@ -224,8 +200,7 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
-    // dialogs() holds the main window too until it is known.
-    auto shown = [&] {
+    auto shown = [&] {  // dialogs() holds the main window too until it is known
         for (HWND dialog : dialogs()) {
             if (title(dialog) == kMainTitle)
                 main_ = dialog;
@@ -241,29 +216,21 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
 
 bool ToolProcess::running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
+// Each panel is known by a button of its own, found without a message to the busy thread.
 HWND ToolProcess::panel(Panel which) const
 {
-    // Each panel is known by a button of its own; its text is read from the
-    // window server, not from the busy thread.
-    const std::pair<Panel, const wchar_t*> buttons[] = {{LocalDevicePanel, L"Get Device Info"},
-                                                        {RemoteDevicePanel, L"Handshake"},
-                                                        {ConnectionPanel, L"Inquire Devices"},
-                                                        {PairDevicePanel, L"Pair Device"}};
-    for (const auto& [panel, text] : buttons)
-        for (HWND child : dialogWindows(main_))
-            if (panel == which && FindWindowExW(child, nullptr, L"Button", text))
-                return child;
+    const wchar_t* button = which == LocalDevicePanel    ? L"Get Device Info"
+                            : which == RemoteDevicePanel ? L"Handshake"
+                            : which == ConnectionPanel   ? L"Inquire Devices"
+                                                         : L"Pair Device";
+    for (HWND child = FindWindowExW(main_, nullptr, L"#32770", nullptr); child;
+         child = FindWindowExW(main_, child, L"#32770", nullptr))
+        if (FindWindowExW(child, nullptr, L"Button", button))
+            return child;
     return nullptr;
 }
 
-std::vector<HWND> ToolProcess::visiblePanels() const
-{
-    std::vector<HWND> shown;
-    for (HWND child : dialogWindows(main_))
-        if (IsWindowVisible(child))
-            shown.push_back(child);
-    return shown;
-}
+std::vector<HWND> ToolProcess::visiblePanels() const { return shownDialogs(main_, [](HWND) { return true; }); }
 
 std::wstring ToolProcess::log() const { return ui::textOf(item(kLogWindow), 5000); }
 
@@ -286,14 +253,11 @@ bool ToolProcess::sync(DWORD timeoutMs) const
 
 std::vector<HWND> ToolProcess::dialogs() const
 {
-    std::vector<HWND> open;
-    for (HWND dialog : dialogWindows(GetDesktopWindow())) {
+    return shownDialogs(GetDesktopWindow(), [&](HWND dialog) {
         DWORD pid = 0;
         GetWindowThreadProcessId(dialog, &pid);
-        if (pid == pid_ && dialog != main_ && IsWindowVisible(dialog))
-            open.push_back(dialog);
-    }
-    return open;
+        return pid == pid_ && dialog != main_;
+    });
 }
 
 HWND ToolProcess::waitForDialog(const std::wstring& wanted, DWORD timeoutMs) const
@@ -332,8 +296,10 @@ std::string ToolProcess::openDialogs() const
     return out.empty() ? "(no dialog open)" : out;
 }
 
-bool ToolProcess::chooseFile(HWND fileDialog, const std::wstring& fullName) const
+bool ToolProcess::chooseFile(UINT menuCommand, const std::wstring& wanted, const std::wstring& fullName) const
 {
+    command(menuCommand);
+    HWND fileDialog = waitForDialog(wanted, 15000);
     HWND name = GetDlgItem(fileDialog, kFileNameEdit) ? GetDlgItem(fileDialog, kFileNameEdit)
                                                       : GetDlgItem(fileDialog, kFileNameCombo);
     DWORD_PTR set = 0;
@@ -343,16 +309,12 @@ bool ToolProcess::chooseFile(HWND fileDialog, const std::wstring& fullName) cons
     return true;
 }
 
-bool ToolProcess::waitForExit(DWORD timeoutMs) const
-{
-    return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
-}
+bool ToolProcess::waitForExit(DWORD ms) const { return process_ && WaitForSingleObject(process_, ms) == WAIT_OBJECT_0; }
 
 void ToolProcess::end()
 {
     if (!process_)
         return;
-    // Close whatever is open over the main window, then the window.
     for (HWND dialog : dialogs())
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(isMessageBox(dialog) ? IDOK : IDCANCEL, BN_CLICKED), 0);
     PostMessageW(main_, WM_CLOSE, 0, 0);
@@ -367,9 +329,7 @@ void ToolProcess::end()
         WaitForSingleObject(process_, 5000);
     }
     CloseHandle(process_);
-    process_ = nullptr;
-    pid_ = 0;
-    main_ = nullptr;
+    process_ = nullptr, pid_ = 0, main_ = nullptr;
 }
 
 }  // namespace e2e

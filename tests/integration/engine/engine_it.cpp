@@ -32,8 +32,7 @@ protected:
         atCommandEvent = nullptr;
     }
 
-    // At the simulated adapter's settings after a reset.
-    void open()
+    void open()   // at the simulated adapter's settings after a reset
     {
         ASSERT_EQ(openSimPort(19200), 0);
         device.isDeviceInitialised = device.responseOn = 1;
@@ -77,8 +76,7 @@ TEST_F(EngineOnTheLine, ReportDuringABlockingSendIsHandledAtOnceAndItsBoxShownBy
               std::vector<std::wstring>{L"Local Device connected to remote device with address 0012-6F-654321"});
     EXPECT_EQ(boxes.threads(), std::vector<DWORD>{GetCurrentThreadId()});
     EXPECT_STREQ(remoteAddress, "0012-6F-654321");
-    // The command got its answer to the re-send after all.
-    EXPECT_EQ(result, SEND_OK);
+    EXPECT_EQ(result, SEND_OK) << "the re-send was answered";
     EXPECT_STREQ(device.version, sim.state()["version"].c_str());
 }
 
@@ -90,9 +88,7 @@ TEST_F(EngineOnTheLine, BaudChangeLongAfterTheHandshakeIsStillUnderstood)
     std::vector<std::string> timedOut;
     window.onTimer = [&timedOut](UINT_PTR id) {
         KillTimer(mainHwnd, id);
-        if (id != HandshakeCommandTimer)
-            return;
-        if (const char* text = handshakeTimerStep())
+        if (const char* text = id == HandshakeCommandTimer ? handshakeTimerStep() : nullptr)
             timedOut.push_back(text);
     };
     auto logged = [this](const std::string& line) {
