@@ -149,7 +149,8 @@ enum : uint16_t { SEND_OK = 0, SEND_FAILED = 1, SEND_PENDING = 2, SEND_BUSY = 7 
 
 extern HANDLE atCommandEvent;  // manual-reset; set when a blocking answer was handled
 
-// Search counters of the line-setting search.
+// Search counters of the line-setting search: the baud code tried next
+// (BAUD_CODE_FIRST to BAUD_CODE_LAST) and the phase.
 extern int32_t bIndex;
 extern int32_t bTry;
 

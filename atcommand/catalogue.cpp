@@ -11,7 +11,7 @@
 #include <string>
 
 // Table order matters: the first row found inside a text wins.
-const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
+constexpr CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
     {Family::Attention, "AT\r"},
     {Family::Version, "AT+VER\r"},
     {Family::Enquire, "AT+ENQ\r"},
@@ -52,6 +52,26 @@ const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
     {Family::Upgrade, "AT+UPGRADE\r"},
     {Family::None, ""},
 };
+
+// The baud rows are the line-settings list's codes and the code beyond it,
+// in order, each "AT+BAUD<code>\r".
+constexpr bool baudRowsFollowTheList()
+{
+    int first = 0;
+    while (commandTable[first].id != Family::Baud)
+        ++first;
+    for (int32_t code = BAUD_CODE_FIRST; code <= BAUD_CODE_LAST; ++code) {
+        const int row = code - BAUD_CODE_FIRST;
+        if (row < BAUD_SETTINGS && kBaudSettings[row].code != code)
+            return false;
+        const char* text = commandTable[first + row].text;
+        if (commandTable[first + row].id != Family::Baud || text[7] != '0' + code / 10 ||
+            text[8] != '0' + code % 10 || text[9] != '\r' || text[10] != '\0')
+            return false;
+    }
+    return true;
+}
+static_assert(baudRowsFollowTheList(), "the catalogue's baud rows follow the line-settings list");
 
 // The response mode comes first: the framing needs it for every later answer.
 const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1] = {

@@ -69,6 +69,7 @@ RECT CWnd::GetWindowRect() const
 
 
 UINT CWnd::IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
+void CWnd::CheckDlgButton(int id, UINT state) { ::CheckDlgButton(m_hWnd, id, state); }
 void CWnd::CheckRadioButton(int first, int last, int check) { ::CheckRadioButton(m_hWnd, first, last, check); }
 
 void CWnd::EnableDlgItem(int id, bool enable) { ::EnableWindow(GetDlgItem(id), enable ? TRUE : FALSE); }

@@ -30,6 +30,7 @@ public:
     RECT GetWindowRect() const;      // screen coordinates
 
     UINT IsDlgButtonChecked(int id) const;
+    void CheckDlgButton(int id, UINT state);   // BST_CHECKED / BST_UNCHECKED
     void CheckRadioButton(int first, int last, int check);
     void EnableDlgItem(int id, bool enable);
 

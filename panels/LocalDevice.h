@@ -40,15 +40,9 @@ private:
     CComboBox m_baudRate;
     CComboBox m_parity;
     CEdit m_deviceAddress;
-    CButton m_echoMode;
-    CButton m_commandResponse;
     CEdit m_deviceName;
     CEdit m_pinCode;
-    CButton m_escapeMode;
-    CButton m_autoPower;
-    CButton m_autoConnect;
     CEdit m_atCommand;
     CButton m_disableAuthentication;
     CStatic m_firmwareVersion;
-    CButton m_remoteConfiguration;
 };

@@ -1,5 +1,6 @@
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
+#include "atcommand/line_settings.h"
 #include "common/busywait.h"
 #include "common/debuglog.h"
 #include "common/msgbox.h"
@@ -375,14 +376,9 @@ int UartApplySettings()
     dcb.DCBlength = 28;
 
     int baud = uart.baud;
-    switch (baud) {
-    case 1200: case 2400: case 4800: case 9600: case 14400:
-    case 19200: case 38400: case 57600: case 115200: case 230400:
-        break;
-    default:
+    if (!portTakesRate(baud)) {
         debugLog("Unsupported Baudrate %d. Using default baudrate 19200", baud);
-        baud = 19200;
-        break;
+        baud = kBaudSettings[DEFAULT_BAUD_ROW].rate;
     }
     dcb.BaudRate = static_cast<DWORD>(baud);
     debugLog("UART: Setting baudrate to %d", baud);
