@@ -4,6 +4,7 @@
 #include "common/debuglog.h"
 #include "common/msgbox.h"
 #include "common/notify.h"
+#include "common/text.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -308,14 +309,7 @@ int formatCommand(char* buffer, const char* format, ...)
 
 void toWideText(const char* text, wchar_t* wide, int wideSize)
 {
-    if (wideSize <= 0)
-        return;
-    // One byte never gives more than one wide character, so converting at
-    // most wideSize - 1 bytes always fits.
-    size_t length = strlen(text);
-    int bytes = length < static_cast<size_t>(wideSize - 1) ? static_cast<int>(length) : wideSize - 1;
-    int n = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, text, bytes, wide, wideSize - 1) : 0;
-    wide[n > 0 ? n : 0] = L'\0';
+    ansiToWide(text, WHOLE_TEXT, wide, wideSize);
 }
 
 void resetEngineState()

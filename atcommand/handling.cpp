@@ -461,7 +461,7 @@ int32_t handleCommandResponse()
         debugLog("ATCOMMAND: invalid command %s", atCommand.command);
         return 0;
     }
-    if (atCommand.showInLog == 1)
+    if (atCommand.showInLog == LOG_SHOWN)
         logFormatted(responseLogText, "Received Response %s %s for command %s", atCommand.response, atCommand.param,
                      atCommand.command);
     handleFamily(id);

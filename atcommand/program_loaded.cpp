@@ -2,6 +2,7 @@
 // setting that differs from what the adapter is known to hold.
 #include "atcommand/program.h"
 #include "atcommand/adapter_settings.h"
+#include "common/text.h"
 #include "serial/uart.h"
 #include "settings/settings.h"
 
@@ -15,7 +16,7 @@ namespace {
 template <size_t N>
 std::string fieldText(const char (&field)[N])
 {
-    return std::string(field, strnlen(field, N - 1));
+    return ::fieldText(field, N - 1);
 }
 
 template <size_t N>

@@ -89,10 +89,9 @@ void CDialog::EndDialog(INT_PTR result)
         ::EndDialog(m_hWnd, result);
 }
 
-BOOL CDialog::UpdateData(BOOL save)
+BOOL CDialog::UpdateData(BOOL)
 {
     CDataExchange dx;
-    dx.m_bSaveAndValidate = save != FALSE;
     dx.m_hDlg = m_hWnd;
     DoDataExchange(&dx);
     return dx.m_bFailed ? FALSE : TRUE;

@@ -32,7 +32,6 @@ HINSTANCE resourceInstance();
 
 class CDataExchange {
 public:
-    bool m_bSaveAndValidate = false;
     HWND m_hDlg = nullptr;
     bool m_bFailed = false;   // set when a bound control id is not in the template
 };
@@ -108,7 +107,8 @@ public:
     // Destroys the window (modeless panels; modal ones end with EndDialog).
     void DestroyWindow();
     void EndDialog(INT_PTR result);
-    // Runs DoDataExchange; FALSE when a bound control is missing.
+    // Runs DoDataExchange, which only binds controls whichever way it is
+    // asked; FALSE when a bound control is missing.
     BOOL UpdateData(BOOL save = TRUE);
     // One tool tip control for the dialog, one TTF_IDISHWND | TTF_SUBCLASS
     // tool per child control, texts asked for with TTN_NEEDTEXTW (answered
@@ -120,7 +120,6 @@ public:
     BOOL EnableToolTips(BOOL enable = TRUE);
 
     bool IsModal() const { return m_bModal; }
-    UINT GetTemplateId() const { return m_templateId; }
     HWND GetToolTipHwnd();
 
     // The dialog's own routing and handlers; public so that tests and the

@@ -53,13 +53,6 @@ std::wstring CWnd::GetWindowTextW() const { return windowText(m_hWnd); }
 
 void CWnd::ShowWindow(int cmd) { ::ShowWindow(m_hWnd, cmd); }
 
-RECT CWnd::GetClientRect() const
-{
-    RECT r{};
-    ::GetClientRect(m_hWnd, &r);
-    return r;
-}
-
 RECT CWnd::GetWindowRect() const
 {
     RECT r{};
@@ -116,7 +109,6 @@ LRESULT CALLBACK CWnd::subclassProc(HWND h, UINT msg, WPARAM wParam, LPARAM lPar
 }
 
 int CButton::GetCheck() const { return static_cast<int>(SendMessageW(BM_GETCHECK)); }
-void CButton::SetCheck(int state) { SendMessageW(BM_SETCHECK, static_cast<WPARAM>(state)); }
 
 void CEdit::SetLimitText(UINT chars) { SendMessageW(EM_SETLIMITTEXT, chars); }
 int CEdit::GetLineCount() const { return static_cast<int>(SendMessageW(EM_GETLINECOUNT)); }

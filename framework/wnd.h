@@ -26,7 +26,6 @@ public:
     std::wstring GetWindowTextW() const;
 
     void ShowWindow(int cmd);        // SW_SHOW, SW_HIDE, ...
-    RECT GetClientRect() const;
     RECT GetWindowRect() const;      // screen coordinates
 
     UINT IsDlgButtonChecked(int id) const;
@@ -60,7 +59,6 @@ private:
 class CButton : public CWnd {
 public:
     int GetCheck() const;            // BST_CHECKED / BST_UNCHECKED
-    void SetCheck(int state);
 };
 
 class CEdit : public CWnd {

@@ -101,14 +101,21 @@ Choice chooseFile(bool save, char (&title)[FILE_TITLE_SIZE])
     return Choice::CHOSEN;
 }
 
+// Load and Save wait for an initialised adapter; otherwise the refusal is shown.
+bool adapterReady(const char* refusal)
+{
+    if (device.isDeviceInitialised != 0)
+        return true;
+    showMessageBoxA(refusal);
+    return false;
+}
+
 } // namespace
 
 void loadSettingsFile()
 {
-    if (device.isDeviceInitialised == 0) {
-        showMessageBoxA("Local Device is not initialised. Please initialise the device and then load settings.");
+    if (!adapterReady("Local Device is not initialised. Please initialise the device and then load settings."))
         return;
-    }
     char title[FILE_TITLE_SIZE];
     Choice choice = chooseFile(false, title);
     if (choice == Choice::NONE)
@@ -122,10 +129,8 @@ void loadSettingsFile()
 
 void saveSettingsFile()
 {
-    if (device.isDeviceInitialised == 0) {
-        showMessageBoxA("Local Device is not initialised. Please initialise the device and then save settings.");
+    if (!adapterReady("Local Device is not initialised. Please initialise the device and then save settings."))
         return;
-    }
     char title[FILE_TITLE_SIZE];
     Choice choice = chooseFile(true, title);
     if (choice == Choice::NONE)

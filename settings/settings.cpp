@@ -3,6 +3,7 @@
 #include "settings/settings.h"
 #include "common/debuglog.h"
 #include "common/msgbox.h"
+#include "common/text.h"
 #include "atcommand/adapter_settings.h"
 #include "atcommand/internal.h"
 #include "serial/uart.h"
@@ -155,54 +156,15 @@ void readLine(char* line, const char* fileName)
         loadedSettingsPresent |= 1u << row->key;
 }
 
-void reportOtherError(int error)
-{
-    char text[64];
-    snprintf(text, sizeof text, "Failed to open settings.txt file. Error %d", error);
-    showMessageBoxA(text);
-}
-
 // The messages name settings.txt whatever file was asked for.
 void reportOpenFailure(int error)
 {
-    switch (error) {
-    case EPERM:
-        showMessageBoxA("Failed to open settings.txt file.Operation not permitted");
-        break;
-    case ENOENT:
-        showMessageBoxA("Failed to open settings.txt file.No such file present");
-        break;
-    case EACCES:
-        showMessageBoxA("Failed to open settings.txt file.Access Denied");
-        break;
-    default:
-        reportOtherError(error);
-        break;
-    }
+    showFileError("settings.txt", false, error);
 }
 
 void reportCreateFailure(int error)
 {
-    switch (error) {
-    case EPERM:
-        showMessageBoxA("Failed to create settings.txt file.Operation not permitted");
-        break;
-    case ENOMEM:
-        showMessageBoxA("Failed to create settings.txt file.No Space in disk left");
-        break;
-    case EACCES:
-        showMessageBoxA("Failed to create settings.txt file.Access Denied");
-        break;
-    case EBUSY:
-        showMessageBoxA("Failed to create settings.txt file.File in use.");
-        break;
-    case ENAMETOOLONG:
-        showMessageBoxA("Failed to create settings.txt file.File name too long");
-        break;
-    default:
-        reportOtherError(error);
-        break;
-    }
+    showFileError("settings.txt", true, error);
 }
 
 // A bounded, terminated copy of a record's text field for printing.
@@ -462,13 +424,10 @@ int writeSettingsFile(const char* fileName)
         }
     }
     // The name as the file dialog and the callers give it: ANSI code page.
-    int n = MultiByteToWideChar(CP_ACP, 0, fileName, -1, nullptr, 0);
-    if (n <= 0) {
+    const std::wstring path = ansiToWide(fileName);
+    if (path.empty() && fileName[0] != '\0') {
         reportCreateFailure(EINVAL);
         return 0;
     }
-    std::wstring path(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, fileName, -1, &path[0], n);
-    path.resize(static_cast<size_t>(n - 1));
     return writeWhole(path, settingsText(values));
 }
