@@ -34,6 +34,8 @@ constexpr int32_t PAIR_DEVICE_PANEL = 139;
 
 constexpr size_t STARTUP_DIR_CHARS = sizeof startupDirectory / sizeof startupDirectory[0];
 
+constexpr UINT PORT_RETRY_MS = 2000;
+
 // 8-bit text to wide text through the ANSI code page.
 std::wstring widen(const char* text)
 {
@@ -116,6 +118,8 @@ const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
          if (handshakeTimerSpent(arming))
              w.KillTimer(HandshakeCommandTimer);
      }},
+    {ID_NOTIFY_PORT_LOST, 0,
+     [](CRZ310_ConfigDlg& w, LPARAM port) { w.onPortLost(static_cast<int32_t>(port)); }},
     {ID_NOTIFY_MESSAGE_BOX, 0,
      [](CRZ310_ConfigDlg&, LPARAM text) {
          if (text)
@@ -364,6 +368,10 @@ void CRZ310_ConfigDlg::OnTimer(UINT_PTR id)
         // Logs, kills the timer, handles what arrived and takes the next step.
         devInitTimerStep();
         break;
+    case PortRetryTimer:
+        KillTimer(PortRetryTimer);
+        retryLostPort();
+        break;
     case HandshakeCommandTimer:
         debugLog("Handshake Command Timer Expired.");
         KillTimer(HandshakeCommandTimer);
@@ -375,6 +383,76 @@ void CRZ310_ConfigDlg::OnTimer(UINT_PTR id)
         break;
     }
     CDialog::OnTimer(id);
+}
+
+void CRZ310_ConfigDlg::onPortLost(int32_t port)
+{
+    // Stale: given up or opened again since.
+    if (port == 0 || UartLostPort() != port)
+        return;
+    KillTimer(DevInitTimer);
+    KillTimer(ATCommandTimer);
+    KillTimer(HandshakeCommandTimer);
+    // Closing clears the record; the port is opened again with what it had.
+    Uart lastUsed = uart;
+    UartDeinit();
+    lastUsed.isUartActive = 0;
+    lastUsed.eventCallback = nullptr;
+    uart = lastUsed;
+    {
+        // The adapter went with its port: nothing of its live state holds.
+        // What it was last known to hold stays for the settings file.
+        EngineLock lock;
+        device.isDeviceInitialised = 0;
+        device.initRetry = 0;
+        device.isConnected = 0;
+        device.isDataMode = 0;
+        device.isInquiryActive = 0;
+        device.isHandshakeActive = 0;
+        handshakeState = HANDSHAKE_IDLE;
+    }
+    m_lostPort = port;
+    UpdateStatusLights();
+    if (m_pLocalDevice)
+        m_pLocalDevice->EnableDeviceControls(false);
+    if (m_pConnection)
+        m_pConnection->UpdateConnectionButtons();
+    if (m_pRemoteDevice)
+        m_pRemoteDevice->UpdateRemoteDeviceWindow();
+    char lost[160];
+    snprintf(lost, sizeof lost,
+             "Serial port COM%d lost. Plug the adapter back in; the tool opens the port again when it returns.", port);
+    AppendLog(lost);
+    ::SetTimer(m_hWnd, PortRetryTimer, PORT_RETRY_MS, nullptr);
+}
+
+void CRZ310_ConfigDlg::retryLostPort()
+{
+    if (m_lostPort == 0)
+        return;
+    // Another port chosen, Restart Device, or the operator opened it.
+    if (UartLostPort() != m_lostPort || uart.isUartActive) {
+        m_lostPort = 0;
+        return;
+    }
+    debugLog("UART: Trying to open COM%d again", m_lostPort);
+    if (UartInit(true) != 0) {
+        ::SetTimer(m_hWnd, PortRetryTimer, PORT_RETRY_MS, nullptr);
+        return;
+    }
+    char back[96];
+    snprintf(back, sizeof back, "Serial port COM%d is back. Restarting the adapter.", m_lostPort);
+    m_lostPort = 0;
+    AppendLog(back);
+    if (m_pLocalDevice)
+        m_pLocalDevice->RestartOnReopenedPort();
+}
+
+void CRZ310_ConfigDlg::stopPortRetries()
+{
+    KillTimer(PortRetryTimer);
+    m_lostPort = 0;
+    UartForgetLost();
 }
 
 void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
@@ -480,6 +558,7 @@ void CRZ310_ConfigDlg::deletePanels()
 void CRZ310_ConfigDlg::OnDestroy()
 {
     CDialog::OnDestroy();
+    stopPortRetries();
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
     // By its full path, whatever the directory is by now.

@@ -66,6 +66,11 @@ private:
     void appendLogLines(std::wstring lines, size_t taken);
     void onFileExit();
     void showFirmwareVersion();
+    // The port's device is gone: everything that waits on it ends, and the
+    // port is tried again every PORT_RETRY_MS.
+    void onPortLost(int32_t port);
+    void retryLostPort();
+    void stopPortRetries();
     void deletePanels();
     // A notification's row that redisplays a panel; a panel not yet made (or
     // already gone) has nothing to update.
@@ -95,6 +100,8 @@ private:
     RECT m_panelRect = {0, 0, 0, 0};
     // Kept for the Debug toggle (nullptr: no toggle).
     HMENU m_menu = nullptr;
+    // The lost port being tried again; 0 when none is.
+    int32_t m_lostPort = 0;
 
     static const CommandRoute<CRZ310_ConfigDlg> kRoutes[];
 };

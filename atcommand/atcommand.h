@@ -136,6 +136,10 @@ extern AtCommand atCommand;
 extern Device device;
 extern Pairing pairing;
 extern char remoteAddress[16];
+// Restart Device forgets a connection that the adapter, only escaped to
+// command mode, may still hold: 1 until the link is known to be gone or
+// the operator has asked to end it, so that Disconnect stays offered.
+extern int32_t linkMayRemain;
 extern Inquiry inquiry;
 
 constexpr int TEXT_SIZE = 1024;
@@ -236,6 +240,8 @@ void takeLogTexts(std::vector<std::string>& texts, size_t most);
 // Ends the record of an active handshake (the operator disconnects); true
 // when one was active.
 bool clearHandshakeActive();
+// The operator ends a link that a restart may have left on the adapter.
+void forgetRemainingLink();
 
 // The serial driver's UartWrite and UartChangeSettings, or the test seams'
 // stand-ins (common/seams.h).

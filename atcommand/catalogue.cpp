@@ -87,6 +87,7 @@ AtCommand atCommand;
 Device device;
 Pairing pairing;
 char remoteAddress[16];
+int32_t linkMayRemain = 0;
 Inquiry inquiry;
 int32_t handshakeState = HANDSHAKE_IDLE;
 uint8_t handshakeResp[3];
@@ -319,6 +320,7 @@ void resetEngineState()
     memset(&pairing, 0, sizeof pairing);
     memset(&inquiry, 0, sizeof inquiry);
     memset(remoteAddress, 0, sizeof remoteAddress);
+    linkMayRemain = 0;
     handshakeState = HANDSHAKE_IDLE;
     memset(handshakeResp, 0, sizeof handshakeResp);
     handshakeRespLen = 0;

@@ -356,12 +356,14 @@ void processTimedResponse()
         return;
     }
     uint32_t length = atCommand.respLength < RESPONSE_SIZE - 1 ? atCommand.respLength : RESPONSE_SIZE - 1;
-    uint32_t pos = 0;
-    if (atCommand.response[0] != '\r') {
-        // Skip the echo, up to and including its CR.
-        const void* cr = memchr(atCommand.response, '\r', length);
-        pos = cr ? static_cast<uint32_t>(static_cast<const char*>(cr) - atCommand.response) + 1 : length;
-    }
+    // The answer starts at its CR LF: what comes before is the echo or stray
+    // bytes, and neither may shift it.
+    uint32_t pos = length;
+    for (uint32_t i = 0; i + 1 < length; ++i)
+        if (atCommand.response[i] == '\r' && atCommand.response[i + 1] == '\n') {
+            pos = i;
+            break;
+        }
     char line[RESPONSE_SIZE];
     uint32_t n = 0;
     while (pos < length) {

@@ -93,15 +93,28 @@ void reapply(const wchar_t* failure, int value)
     engineMessageBox(text);
 }
 
+// The link has ended without a report: the lights and both Bluetooth panels
+// show it (Disconnect and Cancel Inquiry follow the flags, the Remote Device
+// panel an empty address and the handshake offered again).
+void showLinkEnded()
+{
+    handshakeState = HANDSHAKE_IDLE;
+    memset(remoteAddress, 0, sizeof remoteAddress);
+    linkMayRemain = 0;
+    postNotify(ID_NOTIFY_STATUS);
+    postNotify(ID_NOTIFY_INQUIRY_END);
+    postNotify(ID_NOTIFY_REMOTE_DEVICE);
+}
+
 // Role, flow control, discoverable and auto-connect changes end a connection.
 void connectionCheck()
 {
     if (device.isConnected != 1)
         return;
-    postNotify(ID_NOTIFY_STATUS);
     device.isConnected = 0;
     device.isDataMode = 0;
     device.isHandshakeActive = 0;
+    showLinkEnded();
 }
 
 void handleWords(const AdapterSetting& row)
@@ -189,7 +202,8 @@ void handleReset()
     noteAllKnownSettings();
     logFormatted(responseLogText, "Local Device reset successful");
     postNotify(ID_NOTIFY_LOCAL_DEVICE);
-    postNotify(ID_NOTIFY_STATUS);
+    // The reset ends any link and any inquiry.
+    showLinkEnded();
 }
 
 void handleInquiry()
@@ -263,6 +277,7 @@ void handleConnect()
             remoteAddress[n++] = *c;
     }
     remoteAddress[n] = '\0';
+    linkMayRemain = 0;
     device.isConnected = 1;
     device.isDataMode = 1;
     postNotify(ID_NOTIFY_STATUS);
@@ -274,6 +289,7 @@ void handleConnect()
 
 void handleDisconnect()
 {
+    linkMayRemain = 0;
     device.isConnected = 0;
     device.isDataMode = 0;
     handshakeState = HANDSHAKE_IDLE;

@@ -89,6 +89,7 @@ void handshakeReply()
         handshakeState = HANDSHAKE_IDLE;
         debugLog("ATCOMMAND: Handshake Failed..");
         postLogText("Handshake Failed...");
+        postNotify(ID_NOTIFY_REMOTE_DEVICE);
     }
     replyHandled("Handshake response handled. Killing Handshake timer");
 }
@@ -247,6 +248,8 @@ const char* handshakeTimerStep()
     const char* text = handshakeState == HANDSHAKE_PENDING ? "Handshake failed." : "Handshake command failed.";
     handshakeState = HANDSHAKE_IDLE;
     device.isHandshakeActive = 0;
+    // The Remote Device panel offers the handshake again, not the commands.
+    postNotify(ID_NOTIFY_REMOTE_DEVICE);
     return text;
 }
 

@@ -32,6 +32,15 @@ bool expectsReply(const char* text)
     return strcmp(text, "AT+VER\r") == 0 || strcmp(text, "+++") == 0 || strcmp(text, "AT+FIND-\r") == 0;
 }
 
+// Nothing is sent while the port is lost; the trace says why.
+bool portLost(const char* text)
+{
+    int32_t port = UartLostPort();
+    if (port != 0)
+        debugLog("ATCOMMAND: COM%d is lost. Command %s not sent", port, text);
+    return port != 0;
+}
+
 int writeCommand(const char* text, uint32_t length)
 {
     return portWrite(reinterpret_cast<const uint8_t*>(text), length);
@@ -62,14 +71,16 @@ bool recordEscape()
     return true;
 }
 
+enum class Record { Done, DataMode, Lost };
+
 // Records the command as pending unless the adapter is in data mode: judged
 // under the same hold of the lock, so that a connection report cannot come
 // between the judgement and the record.
-bool recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
+Record recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
 {
     EngineLock lock;
     if (device.isDataMode == 1)
-        return false;
+        return Record::DataMode;
     if (timerMode != 1) {
         // Reset before the command is pending, so that its answer,
         // however fast, is never erased.
@@ -84,9 +95,15 @@ bool recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
     // state behind; this command's answer starts after its send.
     resetFraming();
     ++commandGeneration;
+    // Lost since the first check: the release may have come before the
+    // reset and would be missed.
+    if (portLost(text)) {
+        clearAtCommand();
+        return Record::Lost;
+    }
     if (showInLog == 1)
         logFormatted(logText, "Sending command %s", atCommand.command);
-    return true;
+    return Record::Done;
 }
 
 } // namespace
@@ -99,12 +116,20 @@ bool clearHandshakeActive()
     return active;
 }
 
+void forgetRemainingLink()
+{
+    EngineLock lock;
+    linkMayRemain = 0;
+}
+
 uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
 {
     if (text == nullptr || text[0] == '\0') {
         debugLog("ATCOMMAND: trying to send a command %s with 0 length", text ? text : "");
         return SEND_FAILED;
     }
+    if (portLost(text))
+        return SEND_FAILED;
     {
         EngineLock lock;
         if (atCommand.timerMode == 1 && strcmp(atCommand.command, "AT+ENQ\r") == 0) {
@@ -129,7 +154,8 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
 
     // In data mode the operator is asked for the escape sequence first; data
     // mode may begin or end while the box is up, so it is judged again each time.
-    while (!recordCommand(text, showInLog, timerMode)) {
+    Record record;
+    while ((record = recordCommand(text, showInLog, timerMode)) == Record::DataMode) {
         int answer = showMessageBox(
             L"Local Device is in datamode. Do you want to Send Escape Sequence before sending the command",
             MB_OKCANCEL);
@@ -144,6 +170,8 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
             return SEND_FAILED;
         }
     }
+    if (record == Record::Lost)
+        return SEND_FAILED;
 
     uint16_t result = timerMode == 1 ? sendTimerCommand(text, static_cast<uint32_t>(length))
                                      : sendBlockingCommand(text, static_cast<uint32_t>(length));
@@ -191,6 +219,13 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
         DWORD wait = waitRepainting(atCommandEvent, seams.atCommandWaitMs);
         if (wait == WAIT_OBJECT_0)
             return answerFailed ? 1 : 0;
+        if (wait == WAIT_STOPPED) {
+            // The operator stopped the procedure: no re-send, no box, and a
+            // late answer is not taken for a pending command.
+            debugLog("ATCOMMAND: Command %s abandoned: stopped by the operator", text);
+            clearAtCommand();
+            return 1;
+        }
         if (wait != WAIT_TIMEOUT) {
             debugLog("ATCOMMAND: WaitForSingleObject(atCommandEvent,1000) returned error %d",
                      static_cast<int>(GetLastError()));
@@ -227,8 +262,10 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     bool quiet;
     {
         EngineLock lock;
-        // The pairing procedure probes for a second adapter and expects silence.
-        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2;
+        // The pairing procedure probes for a second adapter and expects
+        // silence; a lost port has been reported already.
+        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2 ||
+                UartLostPort() != 0;
         if (!quiet) {
             formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
             toWideText(errorText, wideText, 512);
@@ -239,4 +276,14 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
     if (!quiet)
         showMessageBox(box);
     return 1;
+}
+
+void releaseBlockingSend()
+{
+    EngineLock lock;
+    answerFailed = 1;
+    // A pending timer-sent command ends too: its timer is killed.
+    clearAtCommand();
+    if (atCommandEvent)
+        SetEvent(atCommandEvent);
 }

@@ -7,6 +7,9 @@ namespace {
 // The thread inside a procedure; 0 when none is. Other threads (the serial
 // read thread settling a port change) wait plainly.
 std::atomic<DWORD> busyThread{0};
+// Only that thread reads and writes these.
+bool stopAllowed = false;
+bool stopAsked = false;
 
 // Bounds one round of painting: a window that never validates its update
 // region must not keep the wait from ending.
@@ -19,8 +22,19 @@ void repaint()
         DispatchMessageW(&msg);
 }
 
+// Takes the keys typed meanwhile; true when the procedure is to stop.
+bool stopTyped()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
+        if (stopAllowed && msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE)
+            stopAsked = true;
+    return stopAllowed && stopAsked;
+}
+
 void dropInput()
 {
+    stopTyped();
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
     }
@@ -28,12 +42,26 @@ void dropInput()
 
 } // namespace
 
-BusyProcedure::BusyProcedure() : previousThread_(busyThread.exchange(GetCurrentThreadId())) {}
+BusyProcedure::BusyProcedure() : previousThread_(busyThread.exchange(GetCurrentThreadId()))
+{
+    stopAllowed = stopAsked = false;
+}
 
 BusyProcedure::~BusyProcedure()
 {
+    stopAllowed = stopAsked = false;
     dropInput();
     busyThread = previousThread_;
+}
+
+void BusyProcedure::allowStop(bool allow)
+{
+    stopAllowed = allow;
+}
+
+bool BusyProcedure::stopped() const
+{
+    return stopAsked;
 }
 
 DWORD waitRepainting(HANDLE handle, DWORD ms)
@@ -50,9 +78,15 @@ DWORD waitRepainting(HANDLE handle, DWORD ms)
     const DWORD start = GetTickCount();
     DWORD result = WAIT_TIMEOUT;
     for (;;) {
+        // An answer that is already in wins over a stop.
+        if (stopTyped() && !(handle && WaitForSingleObject(handle, 0) == WAIT_OBJECT_0)) {
+            result = WAIT_STOPPED;
+            break;
+        }
         DWORD elapsed = GetTickCount() - start;
         DWORD left = elapsed < ms ? ms - elapsed : 0;
-        result = MsgWaitForMultipleObjects(handles, handle ? &handle : nullptr, FALSE, left, QS_PAINT);
+        // Keys wake the wait too: Esc must act at once, not after it.
+        result = MsgWaitForMultipleObjects(handles, handle ? &handle : nullptr, FALSE, left, QS_PAINT | QS_KEY);
         if (result != WAIT_OBJECT_0 + handles)
             break;
         repaint();

@@ -23,6 +23,8 @@ enum : UINT {
     // The Local Device panel's adapter controls: enabled when the payload
     // is nonzero.
     ID_NOTIFY_DEVICE_CONTROLS = 20011,
+    // The serial port's device is gone; the payload is the port number.
+    ID_NOTIFY_PORT_LOST = 20012,
     // Log texts wait in the engine's queue (takeLogTexts); no payload.
     ID_NOTIFY_LOG_QUEUED = 20030,
 };
@@ -32,6 +34,8 @@ enum : UINT_PTR {
     ATCommandTimer = 19000,
     DevInitTimer = 19001,
     HandshakeCommandTimer = 19002,
+    // While the port is lost: the next try to open it again.
+    PortRetryTimer = 19003,
 };
 
 // The main window: target of every notification and owner of the timers.

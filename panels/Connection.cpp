@@ -118,13 +118,17 @@ void CConnection::OnBnClickedDisconnect()
 {
     if (clearHandshakeActive())
         debugLog("CONNECTION: Device Handshaked to other device. Setting Handshake to FALSE before disconnecting.");
+    // The operator has used the way out of a link the tool had forgotten;
+    // the adapter's answer or report tells the rest.
+    forgetRemainingLink();
     sendAndWait("AT+DROP\r");
+    UpdateConnectionButtons();
 }
 
 void CConnection::UpdateConnectionButtons()
 {
     EnableDlgItem(IDC_CN_CANCEL_INQUIRY, device.isInquiryActive == 1);
-    EnableDlgItem(IDC_CN_DISCONNECT, device.isConnected == 1);
+    EnableDlgItem(IDC_CN_DISCONNECT, device.isConnected == 1 || linkMayRemain == 1);
 }
 
 BOOL CConnection::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)

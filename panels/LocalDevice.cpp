@@ -21,6 +21,7 @@ constexpr CommandRoute<CLocalDevice> kRoutes[] = {
     {IDC_LD_SEND_AT_COMMAND, BN_CLICKED, &CLocalDevice::OnBnClickedSendAtCommand},
     {IDC_LD_DISABLE_AUTH, BN_CLICKED, &CLocalDevice::OnBnClickedDisableAuthentication},
     {IDC_LD_RESTART_DEVICE, BN_CLICKED, &CLocalDevice::OnBnClickedRestartDevice},
+    {IDC_LD_COM_PORT, CBN_SELCHANGE, &CLocalDevice::OnCbnSelchangeComPort},
 };
 
 // The Parity list holds the parity table's rows, none first.
@@ -245,6 +246,7 @@ void CLocalDevice::OnBnClickedSendAtCommand()
     std::wstring typed = m_atCommand.GetWindowTextW();
     if (typed.empty())
         return;
+    m_atCommand.remember(typed);
     CharUpperBuffW(&typed[0], static_cast<DWORD>(typed.size()));
     std::string command = wideToAnsi(typed, LD_AT_COMMAND_LIMIT);
     if (command != "+++")
@@ -271,17 +273,44 @@ void CLocalDevice::OnBnClickedDisableAuthentication()
 
 void CLocalDevice::OnBnClickedRestartDevice()
 {
+    UartForgetLost();
     if (device.isDataMode == 1)
         sendAndWait("AT\r");
+    // Only escaped to command mode, the adapter may still hold its link: the
+    // tool forgets the connection but keeps Disconnect offered.
+    const int32_t linked = device.isConnected == 1 || linkMayRemain == 1 ? 1 : 0;
     UartDeinit();
     resetEngineState();
+    linkMayRemain = linked;
     postNotify(ID_NOTIFY_STATUS, 0);
+    // The inquiry and the connection end on screen as in the records.
+    postNotify(ID_NOTIFY_INQUIRY_CLEAR);
+    postNotify(ID_NOTIFY_INQUIRY_END);
+    postNotify(ID_NOTIFY_REMOTE_DEVICE);
     EnableDeviceControls(false);
     Sleep(1000);
     if (!InitialiseUart()) {
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise UART."));
         return;
     }
+    if (!sendSucceeded(sendTimed("AT\r")))
+        postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
+}
+
+void CLocalDevice::OnCbnSelchangeComPort()
+{
+    int position = m_comPort.GetCurSel();
+    int port = 0;
+    if (UartLostPort() != 0 && position >= 0 && position < m_comPort.GetCount() &&
+        swscanf(m_comPort.GetLBText(position).c_str(), L"COM%d", &port) == 1 && port != UartLostPort())
+        UartForgetLost();
+}
+
+void CLocalDevice::RestartOnReopenedPort()
+{
+    resetEngineState();
+    postNotify(ID_NOTIFY_STATUS, 0);
+    EnableDeviceControls(false);
     if (!sendSucceeded(sendTimed("AT\r")))
         postNotify(ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("Failed to initialise Local Device."));
 }

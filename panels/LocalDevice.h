@@ -2,6 +2,7 @@
 // programming its settings, raw AT commands.
 #pragma once
 #include "framework/dialog.h"
+#include "panels/command_line.h"
 #include "panels/panel_ids.h"
 
 class CLocalDevice : public CDialog {
@@ -25,6 +26,10 @@ public:
     void OnBnClickedSendAtCommand();
     void OnBnClickedDisableAuthentication();
     void OnBnClickedRestartDevice();
+    // Another port chosen: a lost port is no longer waited for.
+    void OnCbnSelchangeComPort();
+    // The tool has opened the lost port again: the rest of Restart Device.
+    void RestartOnReopenedPort();
 
     bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
@@ -42,7 +47,7 @@ private:
     CEdit m_deviceAddress;
     CEdit m_deviceName;
     CEdit m_pinCode;
-    CEdit m_atCommand;
+    CCommandLineEdit m_atCommand{IDC_LD_SEND_AT_COMMAND};
     CButton m_disableAuthentication;
     CStatic m_firmwareVersion;
 };

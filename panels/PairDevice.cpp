@@ -3,6 +3,7 @@
 #include "common/busywait.h"
 #include "common/debuglog.h"
 #include "common/msgbox.h"
+#include "common/notify.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/internal.h"
 #include "panels/panel_text.h"
@@ -89,6 +90,32 @@ void sendBond(const char* address, size_t size)
     send(command);
 }
 
+// The procedure holds the user-interface thread: a posted line would show
+// only once it is over, so the line is appended now.
+void logNow(const char* text)
+{
+    if (mainHwnd)
+        SendMessageW(mainHwnd, WM_COMMAND, ID_NOTIFY_LOG, reinterpret_cast<LPARAM>(text));
+}
+
+// Esc during the search for Device 2: Device 1's line settings go back on
+// the port, as after a failed search, and the procedure ends quietly.
+void endStopped(CPairDevice& panel, const char* logLine, const SavedLine& saved)
+{
+    {
+        EngineLock lock;
+        pairing.pairState = PAIR_IDLE;
+        pairing.pairFailed = 0;
+        // The next search starts from the first setting again.
+        bIndex = 10;
+        bTry = 0;
+    }
+    debugLog("PAIRING: Search for Device 2 stopped by the operator");
+    if (panel.restoreUartSettings(saved.baud, saved.parity, saved.flow, saved.stopBits) != 0)
+        showMessageBox(L"ERROR: Failed to restore UART Settings.");
+    logNow(logLine);
+}
+
 // The operator moves the cable to the adapter the text names.
 void askForDevice(const wchar_t* format)
 {
@@ -171,19 +198,27 @@ void CPairDevice::OnBnClickedPairDevice()
             showMessageBox(L"ERROR: Failed to restore UART Settings.");
     };
 
+    // From the first AT until Device 2 answers, Esc ends the procedure.
+    busy.allowStop(true);
+    logNow("Searching for Device 2. Press Esc to stop.");
     send("AT\r");
     bool searched = false;
-    if (currentPairState() != PAIR_DEVICE2_FOUND) {
+    if (!busy.stopped() && currentPairState() != PAIR_DEVICE2_FOUND) {
         // Device 2 may listen at other line settings: from where the search
         // stands, one setting per attempt.
         searched = true;
-        while (tryIterations("AT\r", SEND_BLOCKING) != 0 && !pairFailed() &&
+        while (!busy.stopped() && tryIterations("AT\r", SEND_BLOCKING) != 0 && !pairFailed() &&
                currentPairState() != PAIR_DEVICE2_FOUND) {
         }
     }
-    if (takePairFailed()) {
+    if (!busy.stopped() && takePairFailed()) {
         debugLog("PAIRING: Retrying sending AT Command to Device 2");
         send("AT\r");
+    }
+    busy.allowStop(false);
+    if (busy.stopped() && currentPairState() != PAIR_DEVICE2_FOUND) {
+        endStopped(*this, "Pairing cancelled.", saved);
+        return;
     }
     if (currentPairState() != PAIR_DEVICE2_FOUND) {
         fail(L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is towards the connector. Aborting Pairing");
@@ -254,17 +289,25 @@ void CPairDevice::OnBnClickedUnpairDevice()
     }
 
     askForDevice(L"Connect Device 2 to COM%d and then Press OK");
+    busy.allowStop(true);
+    logNow("Searching for Device 2. Press Esc to stop.");
     send(unbond);
     bool searched = false;
-    if (currentPairState() != PAIR_IDLE) {
+    if (!busy.stopped() && currentPairState() != PAIR_IDLE) {
         // Each attempt sends the unbond command itself at its new setting.
         searched = true;
-        while (tryIterations(unbond, SEND_BLOCKING) != 0 && !pairFailed() && currentPairState() != PAIR_IDLE) {
+        while (!busy.stopped() && tryIterations(unbond, SEND_BLOCKING) != 0 && !pairFailed() &&
+               currentPairState() != PAIR_IDLE) {
         }
     }
-    if (takePairFailed()) {
+    if (!busy.stopped() && takePairFailed()) {
         debugLog("PAIRING: Retrying sending AT Command to Device 2");
         send(unbond);
+    }
+    busy.allowStop(false);
+    if (busy.stopped() && currentPairState() != PAIR_IDLE) {
+        endStopped(*this, "Unpairing cancelled.", saved);
+        return;
     }
     if (currentPairState() != PAIR_IDLE) {
         showMessageBox(L"ERROR: Failed to Unbond Device 2.Aborting Unpairing");

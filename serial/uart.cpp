@@ -60,8 +60,16 @@ SRWLOCK readLock = SRWLOCK_INIT;
 CONDITION_VARIABLE dispatchEnded = CONDITION_VARIABLE_INIT;
 std::atomic<uint32_t> generation{0};   // one per UartInit; UartDeinit moves it on
 uint32_t readPendingGen = 0;   // session whose read is outstanding, 0 none
+uint32_t readFailedGen = 0;    // session whose last read failed on a live port
+uint32_t lostGen = 0;          // session whose device was found gone
 int dispatching = 0;
 DWORD dispatchingThread = 0;
+
+// The port found gone; see UartLostPort.
+std::atomic<int32_t> lostPort{0};
+
+// The error of this thread's last UartRead that failed.
+thread_local DWORD readError = 0;
 
 // The session a thread works for: the read thread's own, or the one whose
 // UartInit this thread ran.
@@ -149,11 +157,92 @@ bool dispatchBlock(uint32_t count)
     return live;
 }
 
+// How drivers fail requests on a port whose device has been removed: access
+// denied, bad command and device removed (Windows' USB serial drivers), a
+// broken pipe for reads and not ready for everything else (Wine, once the
+// tty behind the port is closed), device not connected.
+bool goneCode(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_NOT_CONNECTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether a request that failed with `error` means the device is gone.
+// Other failures (a line error, an aborted request) happen on a live port
+// too, which still answers a status request.
+bool portGone(HANDLE port, DWORD error)
+{
+    if (goneCode(error))
+        return true;
+    DWORD errors = 0;
+    COMSTAT status{};
+    return !ClearCommError(port, &errors, &status);
+}
+
+// Reading stops and the owner is told, once per session.
+void reportLost(uint32_t gen, DWORD error)
+{
+    AcquireSRWLockExclusive(&readLock);
+    bool first = sessionLive(gen) && lostGen != gen;
+    if (first)
+        lostGen = gen;
+    int32_t port = uart.port;
+    UartEventCallback callback = uart.eventCallback;
+    ReleaseSRWLockExclusive(&readLock);
+    if (!first)
+        return;
+    // Set before anyone is told, so that no send starts on the dead port.
+    lostPort = port;
+    debugLog("UART: COM%d is gone. Error %d", port, static_cast<int>(error));
+    uint32_t number = static_cast<uint32_t>(port);
+    if (callback)
+        callback(UART_EVENT_LOST, &number);
+}
+
+// After a failed read on a live port the read thread issues the next one.
+void markReadFailed(uint32_t gen)
+{
+    AcquireSRWLockExclusive(&readLock);
+    if (sessionLive(gen))
+        readFailedGen = gen;
+    ReleaseSRWLockExclusive(&readLock);
+}
+
 void readNext()
 {
     int result = UartRead();
-    if (result != 0 && result != 2)
-        debugLog("UART: Failed to Read data from COM Port.");
+    if (result == 0 || result == 2)
+        return;
+    debugLog("UART: Failed to Read data from COM Port.");
+    const uint32_t gen = threadGeneration;
+    if (!sessionLive(gen))
+        return;
+    if (portGone(hComPort, readError))
+        reportLost(gen, readError);
+    else
+        markReadFailed(gen);
+}
+
+// The read thread's turn without a completion: a read that failed on a live
+// port is issued again, unless another is out or a block is in hand.
+void resumeReading(uint32_t gen)
+{
+    AcquireSRWLockExclusive(&readLock);
+    bool resume = sessionLive(gen) && readFailedGen == gen && readPendingGen == 0 && dispatching == 0;
+    if (resume)
+        readFailedGen = 0;
+    ReleaseSRWLockExclusive(&readLock);
+    if (resume)
+        readNext();
 }
 
 // Picks a write request that is not in flight, creating its event on first
@@ -243,7 +332,7 @@ void releaseInitHandles()
 
 } // namespace
 
-int UartInit()
+int UartInit(bool quiet)
 {
     // A previous session's leftovers (only after an earlier failure).
     releaseWriteRequests();
@@ -251,6 +340,7 @@ int UartInit()
     AcquireSRWLockExclusive(&readLock);
     readOverlapped = OVERLAPPED{};
     readPendingGen = 0;
+    readFailedGen = 0;
     readOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE readEvent = readOverlapped.hEvent;
     ReleaseSRWLockExclusive(&readLock);
@@ -293,7 +383,8 @@ int UartInit()
         snprintf(text, sizeof text,
                  "Failed to open COM%d. Please check no other application is using the port or the right port is selected",
                  uart.port);
-        showMessageBoxA(text, MB_OK);
+        if (!quiet)
+            showMessageBoxA(text, MB_OK);
         debugLog("UART: Failed to open COM%d. Error %d", uart.port, static_cast<int>(err));
         releaseInitHandles();
         return 4;
@@ -361,6 +452,7 @@ int UartInit()
 
     EscapeCommFunction(port, SETDTR);
     EscapeCommFunction(port, SETRTS);
+    lostPort = 0;
 
     uint32_t none = 0;
     uart.eventCallback(UART_EVENT_OPENED, &none);
@@ -495,6 +587,9 @@ int UartWrite(const uint8_t* buffer, uint32_t length)
     }
     debugLog("UART: WriteFile failed to write buffer %s len %d to UART. Error %d", text, static_cast<int>(length),
              static_cast<int>(err));
+    const uint32_t gen = generation.load();
+    if (sessionLive(gen) && portGone(hComPort, err))
+        reportLost(gen, err);
     return 1;
 }
 
@@ -503,6 +598,7 @@ int UartRead()
     AcquireSRWLockExclusive(&readLock);
     if (!sessionLive(threadGeneration)) {
         ReleaseSRWLockExclusive(&readLock);
+        readError = ERROR_INVALID_HANDLE;
         debugLog("UART: Readfile failed to read data from UART. Error %d", static_cast<int>(ERROR_INVALID_HANDLE));
         return 1;
     }
@@ -538,6 +634,7 @@ int UartRead()
     }
     if (err == ERROR_IO_PENDING)
         return 2;
+    readError = err;
     debugLog("UART: Readfile failed to read data from UART. Error %d", static_cast<int>(err));
     return 1;
 }
@@ -555,6 +652,10 @@ void UartEventHandler(uint32_t event, uint32_t* count)
     case UART_EVENT_DATA:
         if (count && dispatchBlock(*count))
             readNext();
+        break;
+    case UART_EVENT_LOST:
+        releaseBlockingSend();
+        postNotify(ID_NOTIFY_PORT_LOST, count ? static_cast<LPARAM>(*count) : 0);
         break;
     default:
         break;
@@ -575,8 +676,10 @@ DWORD WINAPI tReadThread(LPVOID parameter)
     debugLog("UART: Started tReadThread");
     while (event && sessionLive(gen)) {
         DWORD result = WaitForSingleObject(event, POLL_MS);
-        if (result == WAIT_TIMEOUT)
+        if (result == WAIT_TIMEOUT) {
+            resumeReading(gen);
             continue;
+        }
         if (result != WAIT_OBJECT_0) {
             debugLog("UART: WaitForSingleObject failed. result H%X error %d", static_cast<unsigned>(result),
                      static_cast<int>(GetLastError()));
@@ -608,11 +711,17 @@ DWORD WINAPI tReadThread(LPVOID parameter)
             ReleaseSRWLockExclusive(&readLock);
             continue;
         }
-        // Reading stops here; clearing the signal reports the failure once.
+        // Clearing the signal reports the failure once.
         readPendingGen = 0;
         ResetEvent(event);
         ReleaseSRWLockExclusive(&readLock);
         debugLog("UART: Failed to ReadData. Error %d", static_cast<int>(err));
+        if (portGone(port, err)) {
+            reportLost(gen, err);
+            break;
+        }
+        // A live port: the next read goes out at the next turn.
+        markReadFailed(gen);
     }
 
     debugLog("UART: tReadThread Exiting....");
@@ -632,6 +741,17 @@ DWORD WINAPI tReadThread(LPVOID parameter)
         CloseHandle(event);
     }
     return 1;
+}
+
+int32_t UartLostPort()
+{
+    return lostPort.load();
+}
+
+void UartForgetLost()
+{
+    if (int32_t port = lostPort.exchange(0))
+        debugLog("UART: No more tries to open COM%d", port);
 }
 
 int UartDeinit()

@@ -8,6 +8,9 @@ enum : uint32_t {
     UART_EVENT_OPENED = 1,
     UART_EVENT_START_READ = 2,
     UART_EVENT_DATA = 4,
+    // The port's device is gone (a USB adapter pulled out); count holds the
+    // port number. Reading has stopped; the port waits to be closed.
+    UART_EVENT_LOST = 8,
 };
 
 constexpr int COM_PORT_LIST_SIZE = 25;
@@ -30,7 +33,9 @@ struct Uart {
 extern Uart uart;
 extern uint8_t rxBuffer[RX_BUFFER_SIZE];
 
-int UartInit();
+// quiet: no message box when the port cannot be opened (the tool trying
+// again by itself).
+int UartInit(bool quiet = false);
 int UartApplySettings();
 int UartChangeSettings();
 int UartWrite(const uint8_t* buffer, uint32_t length);
@@ -38,12 +43,19 @@ int UartRead();
 void UartEventHandler(uint32_t event, uint32_t* count);
 DWORD WINAPI tReadThread(LPVOID);
 int UartDeinit();
+// The number of the port whose device was found gone, from then until a
+// port is opened again or the tool gives the port up; 0 otherwise.
+int32_t UartLostPort();
+void UartForgetLost();
 
 // Every received block goes to dispatchUartData (the AT command engine)
 // unless a test has set seams.uartReceive (common/seams.h).
 
 // The engine's receive dispatch, given the count of new bytes in rxBuffer.
 void dispatchUartData(int32_t count);
+// The engine's release of a blocking send whose answer can no longer come
+// (the port is gone): the send fails at once.
+void releaseBlockingSend();
 
 // COM port discovery into the Local Device panel's COM Port list.
 void EnumerateComPorts(HWND comPortCombo);

@@ -312,8 +312,8 @@ TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
 }
 
 // Device 1 at 19200, Device 2 at 2400 on the same port: the operator moves
-// the cable when a box asks. Pairing searches for Device 2 and bonds the
-// two; unpairing undoes both bonds.
+// the cable when a box asks. A search stopped, then pairing searches for
+// Device 2 and bonds the two; unpairing undoes both bonds.
 TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
 {
     ASSERT_TRUE(sim_.ok("attach 2"));
@@ -324,6 +324,32 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
     ASSERT_NO_FATAL_FAILURE(bringUp());
     HWND pair = showPanel(IDC_PAIR_DEVICE, PairDevicePanel);
     ASSERT_NE(pair, nullptr);
+
+    // First a Device 2 that never answers: Esc a few seconds into the search
+    // stops it within 2 s, with no box. Device 1 answers at its own line
+    // settings, to a command sent with Enter in the AT Command box.
+    ui::click(GetDlgItem(pair, IDC_PD_PAIR));
+    ASSERT_NE(tool_.answerMessageBox(15000, [&](auto&) { ASSERT_TRUE(sim_.ok("attach 2") && sim_.ok("mute")); }), L"");
+    ASSERT_TRUE(waitForLog(L"Trying "));   // the first AT went unanswered; the way out was shown before it
+    ASSERT_LT(tool_.log().find(L"Searching for Device 2. Press Esc to stop."), tool_.log().find(L"Trying "));
+    Sleep(1000);
+    // Pressed on the keyboard (SendInput): a posted WM_KEYDOWN is no input to a busy wait.
+    SetForegroundWindow(tool_.mainWindow());
+    const DWORD pressed = GetTickCount();
+    keybd_event(VK_ESCAPE, 0, 0, 0);
+    keybd_event(VK_ESCAPE, 0, KEYEVENTF_KEYUP, 0);
+    ASSERT_TRUE(waitUntil([&] { return tool_.log().find(L"Pairing cancelled.") != std::wstring::npos; }, 10000, 20));
+    const DWORD took = GetTickCount() - pressed;
+    printf("[ measured ] Esc to the cancelled line: %lu ms\n", took);
+    EXPECT_LE(took, 2000u);
+    EXPECT_TRUE(tool_.sync() && tool_.dialogs().empty()) << tool_.openDialogs();
+    ASSERT_TRUE(sim_.ok("unmute") && sim_.ok("attach 1") && sim_.clear());
+    ASSERT_EQ(showPanel(IDC_LOCAL_DEVICE, LocalDevicePanel), panel_);
+    ASSERT_TRUE(ui::type(ld(IDC_LD_AT_COMMAND), L"at+ver"));
+    PostMessageW(ld(IDC_LD_AT_COMMAND), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    EXPECT_TRUE(waitUntil([&] { return sim_.received() == std::vector<std::string>{"AT+VER\r"}; }, 15000));
+    EXPECT_TRUE(tool_.sync() && tool_.dialogs().empty()) << "the tool ended, or " << tool_.openDialogs();
+    ASSERT_EQ(showPanel(IDC_PAIR_DEVICE, PairDevicePanel), pair);
 
     // What Device 2 heard, and the port, when the operator is asked to
     // plug Device 1 back.
@@ -367,6 +393,61 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
     EXPECT_EQ(device2Heard, std::vector<std::string>{"AT+BOND-\r"});
     EXPECT_EQ(sim_.received(), std::vector<std::string>{"AT+BOND-\r"});
     EXPECT_TRUE(tool_.sync()) << "the user-interface thread is free again";
+}
+
+// The port vanishes as a USB adapter does, twice: the tool shows it at
+// once without a box, the command waiting for an answer included, and when
+// the adapter returns behind the same name it reads it again by itself.
+// Exiting while it waits saves the adapter's file.
+TEST_F(ToolTest, PortVanishesAndComesBackWithoutAClick)
+{
+    ASSERT_TRUE(sim_.setLine(9600, "none", 1, true));
+    ASSERT_NO_FATAL_FAILURE(startTool(9600));
+    ASSERT_NO_FATAL_FAILURE(bringUp());
+    const std::wstring com = L"COM" + std::to_wstring(com_);
+    auto count = [&](const std::wstring& text) {
+        const std::wstring log = tool_.log();
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::wstring::npos; at = log.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    const std::wstring lost = L"Serial port " + com + L" lost. Plug the adapter back in; the tool opens the port again when it returns.";
+    const std::wstring ready = L"Local Device initialised successfully";
+
+    // It goes while a command waits for its answer, which never comes.
+    ASSERT_TRUE(sim_.ok("mute") && sim_.clear());
+    ASSERT_TRUE(ui::type(ld(IDC_LD_AT_COMMAND), L"at+ver"));
+    ui::click(ld(IDC_LD_SEND_AT_COMMAND));
+    ASSERT_TRUE(waitUntil([&] { return sim_.state()["discarded"] != "0"; }, 5000, 20)) << "not sent";
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(sim_.ok("vanish") && sim_.ok("unmute"));
+    ASSERT_TRUE(waitUntil([&] { return count(lost) == 1; }, 3000, 20)) << "no lost line within 3 s";
+    const DWORD lostMs = GetTickCount() - start;
+    expectLights("---");
+    EXPECT_FALSE(IsWindowEnabled(ld(IDC_LD_PROGRAM_DEVICE)));
+    EXPECT_FALSE(IsWindowEnabled(ld(IDC_LD_SEND_AT_COMMAND)));
+    EXPECT_TRUE(IsWindowEnabled(ld(IDC_LD_GET_DEVICE_INFO)));
+    // Tries to open the port meanwhile, quietly.
+    EXPECT_FALSE(waitUntil([&] { return !tool_.dialogs().empty(); }, 4500)) << tool_.openDialogs();
+
+    start = GetTickCount();
+    ASSERT_TRUE(sim_.ok("reappear"));
+    ASSERT_TRUE(waitUntil([&] { return count(ready) >= 2; }, 8000, 20)) << "not read again within 8 s";
+    const DWORD backMs = GetTickCount() - start;
+    EXPECT_EQ(count(L"Serial port " + com + L" is back. Restarting the adapter."), 1u);
+    expectLights("++-");
+    printf("port lost shown after %lu ms; adapter read again %lu ms after it returned\n", lostMs, backMs);
+    RecordProperty("lost_ms", static_cast<int>(lostMs));
+    RecordProperty("back_ms", static_cast<int>(backMs));
+
+    ASSERT_TRUE(tool_.sync());
+    ASSERT_TRUE(sim_.ok("vanish"));
+    ASSERT_TRUE(waitUntil([&] { return count(lost) == 2; }, 3000, 20));
+    tool_.command(ID_FILE_EXIT);
+    ASSERT_TRUE(tool_.waitForExit(15000));
+    EXPECT_EQ(unixLines(readFile(file(L"settings.txt"))), kSettingsAfterGetInfo);
+    EXPECT_TRUE(tool_.boxesSeen().empty());
 }
 
 }  // namespace

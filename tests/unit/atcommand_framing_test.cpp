@@ -20,6 +20,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         int connected;     // device.isConnected afterwards
         int results = 0;   // inquiry.resultCount afterwards
         int responseOn = 1;
+        uint32_t timerMode = 0;  // judged when its timer expires
     } rows[] = {
         {"AT+NAME?\r", 1, "\r\nCONNECTOR\r\nOK\r\n", "CONNECTOR", 0, 0},
         {"AT+NAME?\r", 1, "\r\nCONNECT 0012-6F-65432\r\nOK\r\n", "CONNECT 0012-6F", 0, 0},
@@ -30,6 +31,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         {"AT+NAME?\r", 1, "X#X#X#X#\r\nMyName\r\nOK\r\n", "MyName", 0, 0},
         {"AT+NAME?\r", 1, "A\r\nMyName\r\nOK\r\n", "MyName", 0, 0},
         {"AT+NAME?\r", 1, "ME?\r\r\nMyName\r\n", "MyName", 0, 0, 0, 0},
+        {"AT+NAME=New\r", 0, "A\r\nOK\r\n", "New", 0, 0, 0, 1, 1},
         {"AT+NAME?\r", 1, "\r\n" + std::string(1000, 'n') + "\r\nOK\r\n", std::string(15, 'n'), 0, 0},
         // A report takes the pending command's place for a moment; its answer still counts.
         {"AT+NAME?\r", 1, "\r\nCONNECT 0012-6F-654321\r\n\r\nMyName\r\nOK\r\n", "MyName", 1, 1},
@@ -49,9 +51,11 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         strcpy(device.name, "old");
         const size_t boxesBefore = boxes.count();
         ResetEvent(atCommandEvent);
-        pend(row.command, row.expectsReply);
+        pend(row.command, row.expectsReply, row.timerMode);
         feed(row.bytes);
-        EXPECT_EQ(WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0, row.command[0] != '\0');
+        if (row.timerMode == 1)
+            processTimedResponse();
+        EXPECT_EQ(WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0, row.command[0] != '\0' && !row.timerMode);
         EXPECT_EQ(device.name, row.name);
         EXPECT_EQ(device.isConnected, row.connected);
         EXPECT_EQ(boxes.count() - boxesBefore, row.reports);

@@ -50,7 +50,7 @@ TEST_F(Handling, NumberFamiliesOnReplyAndOnAcknowledgement)
         device.isConnected = device.isDataMode = device.isHandshakeActive = 1;
         answer(command, "\r\nOK\r\n");
         EXPECT_EQ(device.isConnected + device.isDataMode + device.isHandshakeActive, 0) << command;
-        EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, LOCAL})) << command;
+        EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE, LOCAL}));
     }
 }
 
@@ -96,7 +96,7 @@ TEST_F(Handling, ResetPutsFactoryValuesAndDefaultLineSettings)
     EXPECT_EQ(settingsApplied, (std::vector<LineSetting>{{19200, PARITY_NONE, 1, 1}}));
     EXPECT_EQ(device.baudCode, 14);
     EXPECT_STREQ(device.address, "0012-6F-123456") << "kept";
-    EXPECT_EQ(posted(), (std::vector<UINT>{LOCAL, ID_NOTIFY_STATUS}));
+    EXPECT_EQ(posted(), (std::vector<UINT>{LOCAL, ID_NOTIFY_STATUS, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE}));
 
     // A port that does not follow the line settings is reported, setting by setting.
     changeResult = 1;

@@ -4,7 +4,9 @@
 #include "settings_test_util.h"
 
 #include "app/RZ310_ConfigDlg.h"
+#include "panels/Connection.h"
 #include "panels/LocalDevice.h"
+#include "panels/RemoteDevice.h"
 #include "res/resource.h"
 
 #include <memory>
@@ -41,6 +43,11 @@ protected:
     }
 
     std::wstring logText() const { return textOf(GetDlgItem(dlg->m_hWnd, IDC_LOG)); }
+    static void pump()
+    {
+        for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&msg);
+    }
 
     wchar_t previousDir[MAX_PATH];
     const std::string dir = settingsTestPath("");
@@ -117,9 +124,7 @@ TEST_F(MainWindowTest, AHandledReplyKillsTheHandshakeTimerOnTheWindowsThread)
         memset(rxBuffer, 0xAA, 2);
         dispatchUartData(2);
     }).join();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&msg);
+    pump();
     EXPECT_FALSE(KillTimer(dlg->m_hWnd, HandshakeCommandTimer)) << "still armed";
 }
 
@@ -131,4 +136,47 @@ TEST_F(MainWindowTest, FirmwareVersionIsShownWithoutReadingPastTheField)
     SendMessageW(dlg->m_hWnd, WM_COMMAND, ID_NOTIFY_FIRMWARE_VERSION, 0);
     EXPECT_EQ(textOf(GetDlgItem(dlg->localDevice()->m_hWnd, IDC_LD_FW_VERSION)),
               std::wstring(sizeof device.version - 1, L'V'));
+}
+
+// Connected with a completed handshake during an inquiry, then the request
+// or the link ends: the Bluetooth panels show what the records say.
+TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
+{
+    seams.atCommandWaitMs = 100;   // the port is never open: boxes say what fails
+    const struct {
+        void (*end)(CRZ310_ConfigDlg&);
+        const wchar_t* remoteAddress; bool cancelInquiryOn, disconnectOn; LRESULT resultRows;
+    } runs[] = {
+        {[](CRZ310_ConfigDlg& w) {   // a remote command times out
+             device.isDataMode = 1;
+             sendRemoteCommand(REMOTE_CMD_BAUD, 1);
+             SendMessageW(w.m_hWnd, WM_TIMER, HandshakeCommandTimer, 0);
+         }, L"0012-6F-34AB56", true, true, 2},
+        {[](CRZ310_ConfigDlg&) { answer("AT+RESET\r", "\r\nOK\r\n"); }, L"", false, false, 2},
+        // The adapter, escaped before, may still hold its link.
+        {[](CRZ310_ConfigDlg& w) { w.localDevice()->OnBnClickedRestartDevice(); }, L"", false, true, 0},
+    };
+    open();
+    HWND rd = dlg->remoteDevice()->m_hWnd, cn = dlg->connection()->m_hWnd;
+    auto on = [](HWND panel, int id) { return IsWindowEnabled(GetDlgItem(panel, id)) != 0; };
+    for (const auto& run : runs) {
+        device.isDeviceInitialised = device.isConnected = device.isInquiryActive = 1;
+        handshakeState = HANDSHAKE_COMPLETE;
+        strcpy(remoteAddress, "0012-6F-34AB56");
+        inquiry.resultCount = 2;
+        for (UINT id : {ID_NOTIFY_INQUIRY_RESULT, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE})
+            SendMessageW(dlg->m_hWnd, WM_COMMAND, id, 0);
+        run.end(*dlg);
+        pump();
+        SCOPED_TRACE(&run - runs);
+        EXPECT_TRUE(on(rd, IDC_RD_HANDSHAKE) && !on(rd, IDC_RD_PROGRAM_REMOTE) && !on(rd, IDC_RD_EXIT_REMOTE));
+        EXPECT_EQ(textOf(GetDlgItem(rd, IDC_RD_ADDRESS)), run.remoteAddress);
+        EXPECT_EQ(on(cn, IDC_CN_CANCEL_INQUIRY), run.cancelInquiryOn);
+        EXPECT_EQ(on(cn, IDC_CN_DISCONNECT), run.disconnectOn);
+        EXPECT_EQ(SendDlgItemMessageW(cn, IDC_CN_RESULTS, LB_GETCOUNT, 0, 0), run.resultRows);
+    }
+    // The way out of the link the restart forgot, taken once.
+    SendMessageW(GetDlgItem(cn, IDC_CN_DISCONNECT), BM_CLICK, 0, 0);
+    EXPECT_FALSE(on(cn, IDC_CN_DISCONNECT));
+    CloseHandle(std::exchange(atCommandEvent, nullptr));   // made by the restart's port opening
 }

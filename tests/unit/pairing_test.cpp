@@ -44,18 +44,14 @@ protected:
             return IDOK;
         };
 
-        // Device 1 is up, its address and name full to their last byte.
-        uart.port = 3;
-        uart.baud = kDevice1Line[0];
-        uart.parity = kDevice1Line[1];
-        uart.stopBits = kDevice1Line[2];
-        uart.flow = kDevice1Line[3];
-        memset(device.address, 'A', sizeof device.address);
-        memset(device.name, 'N', sizeof device.name);
-
         parent.Attach(window.hwnd());
         panel = std::make_unique<CPairDevice>();
         ASSERT_TRUE(panel->Create(IDD_PAIR_DEVICE, &parent));
+        // Device 1 is up, its address and name full to their last byte.
+        uart.port = 3;
+        panel->restoreUartSettings(kDevice1Line[0], kDevice1Line[1], kDevice1Line[3], kDevice1Line[2]);
+        memset(device.address, 'A', sizeof device.address);
+        memset(device.name, 'N', sizeof device.name);
     }
 
     void TearDown() override

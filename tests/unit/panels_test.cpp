@@ -149,3 +149,25 @@ TEST_F(PanelTest, TypedAndHeldTextsAreSentWithinTheirFields)
     EXPECT_EQ(sentBy(connection->m_hWnd, IDC_CN_CONNECT, {{IDC_CN_ADDRESS, L"0012-6f-34ab56-0012-6f"}}),
               Lines{"AT+CONN=0012-6F-34AB56-0012-\r"});
 }
+
+// Enter in the AT Command box sends as the button does; Up and Down recall
+// the last 20 commands sent, newest first, a repeat in a row kept once; the
+// first Up goes past the newest, which the box still shows.
+TEST_F(PanelTest, AtCommandBoxIsACommandLine)
+{
+    HWND box = GetDlgItem(panel->m_hWnd, IDC_LD_AT_COMMAND);
+    for (int i = 0; i < 22; ++i) {   // c0 to c19, then one command twice
+        SetWindowTextW(box, i < 20 ? (L"at+name=c" + std::to_wstring(i)).c_str() : i == 20 ? L"at+ver" : L"AT+VER");
+        SendMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
+    }
+    EXPECT_EQ(written.size(), 22u);
+    const struct { WPARAM key; int times; const wchar_t* shown; } keys[] = {
+        {VK_UP, 2, L"at+name=c18"}, {VK_DOWN, 1, L"at+name=c19"}, {VK_DOWN, 1, L"at+ver"},
+        {VK_DOWN, 2, L"AT+VER"},    {VK_UP, 25, L"at+name=c1"},
+    };
+    for (const auto& k : keys) {
+        for (int i = 0; i < k.times; ++i)
+            SendMessageW(box, WM_KEYDOWN, k.key, 0);
+        EXPECT_EQ(textOf(box), k.shown) << k.key << " x" << k.times;
+    }
+}

@@ -4,6 +4,8 @@
 // port's read and write calls on the really open port.
 #include <gtest/gtest.h>
 #include "serial/uart.h"
+#include "atcommand/atcommand.h"
+#include "common/notify.h"
 #include "serial/uart_internal.h"
 #include "support/sim_client.h"
 #include "support/sim_port.h"
@@ -181,11 +183,10 @@ TEST_F(SerialPort, CloseAndReopenWhileDataStreams)
 
 constexpr ULONG_PTR STATUS_OK = 0;
 constexpr ULONG_PTR STATUS_STILL_PENDING = 0x103;
-constexpr ULONG_PTR STATUS_DEVICE_ERROR = 0xC0000185;   // ERROR_IO_DEVICE
 
 std::atomic<int> immediateReads{0};
 std::atomic<int> immediateIssued{0};
-std::atomic<bool> failNextRead{false};
+std::atomic<ULONG_PTR> failNextRead{0};   // the status the next read fails with
 
 // Completes at once the way the system does, with the event signalled too;
 // or fails once; otherwise reads for real.
@@ -209,8 +210,8 @@ BOOL WINAPI readStandIn(HANDLE port, LPVOID buffer, DWORD size, LPDWORD count, L
         }
         return TRUE;
     }
-    if (failNextRead.exchange(false)) {
-        overlapped->Internal = STATUS_DEVICE_ERROR;
+    if (ULONG_PTR status = failNextRead.exchange(0)) {
+        overlapped->Internal = status;
         overlapped->InternalHigh = 0;
         SetEvent(overlapped->hEvent);
         SetLastError(ERROR_IO_PENDING);
@@ -249,25 +250,60 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
     EXPECT_TRUE(trace.contains("UART: Read 8 bytes from UART. buffer <000000> len 200"));
 }
 
-// After a failed read the read thread only polls, so that closing the port
-// meets it in its wait: it must still have ended when UartDeinit returns.
-TEST_F(SerialPort, FailedReadIsReportedOnceAndReadingStops)
+// A read failing as it does on a live port (a line error, an aborted
+// request) is reported once and reading goes on; one failing as drivers do
+// when the device is removed ends reading and reports the port lost, once,
+// and a blocking send waiting meanwhile fails at once, as does the next.
+TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
 {
-    TraceCapture trace;
+    struct Row { ULONG_PTR status; int error; bool gone; };
+    const Row rows[] = {
+        {0xC0000185, 1117, false},   // I/O device error
+        {0xC0000120, 995, false},    // cancelled
+        {0xC0000184, 22, true},      // invalid device state: bad command
+        {0xC00002B6, 1617, true},    // device removed
+        {0xC000014B, 109, true},     // broken pipe: Wine's closed tty
+    };
     uartReadFile = readStandIn;
-    ASSERT_EQ(openSimPort(19200), 0);
-    // The read issued on the hook's block fails.
-    failNextRead = true;
-    sim.inject("x");
-    ASSERT_TRUE(waitFor("x"));
-    window.pump(1200);
-    sim.inject("late\r\n");
-    window.pump(300);
-    UartDeinit();
-    EXPECT_TRUE(readThreadEnded()) << "the read thread outlived its port";
-    EXPECT_EQ(receivedBytes(), "x");
-    EXPECT_EQ(trace.count("UART: Failed to ReadData. Error 1117"), 1u);
-    EXPECT_EQ(trace.countPrefix("UART: WaitForSingleObject failed."), 0u);
+    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    seams.atCommandWaitMs = 10000;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.error);
+        clear();
+        window.clear();
+        TraceCapture trace;
+        ASSERT_EQ(openSimPort(19200), 0);
+        // The read issued on the hook's block fails.
+        failNextRead = row.status;
+        if (row.gone) {
+            ASSERT_TRUE(sim.ok("mute"));
+            std::thread late([] { Sleep(300); SimClient().inject("x"); });
+            DWORD start = GetTickCount();
+            EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
+            EXPECT_EQ(sendAtCommand("AT\r", 0, 0), SEND_FAILED);
+            EXPECT_LT(GetTickCount() - start, seams.atCommandWaitMs) << "a send waited for a lost port";
+            late.join();
+            ASSERT_TRUE(sim.ok("unmute"));
+        } else {
+            sim.inject("x");
+        }
+        ASSERT_TRUE(waitFor("x"));
+        window.pump(1200);
+        sim.inject("late\r\n");
+        window.pump(300);
+        EXPECT_EQ(receivedBytes(), row.gone ? "x" : "xlate\r\n");
+        EXPECT_EQ(UartLostPort(), row.gone ? simComPort() : 0);
+        EXPECT_EQ(window.countOf(ID_NOTIFY_PORT_LOST), row.gone ? 1u : 0u);
+        EXPECT_EQ(row.gone, readThreadEnded()) << "the read thread ends with a lost port only";
+        UartDeinit();
+        UartForgetLost();
+        EXPECT_TRUE(readThreadEnded()) << "the read thread outlived its port";
+        EXPECT_EQ(trace.count("UART: Failed to ReadData. Error " + std::to_string(row.error)), 1u);
+        EXPECT_EQ(trace.countPrefix("UART: WaitForSingleObject failed."), 0u);
+    }
+    seams.atCommandWaitMs = 2000;
+    CloseHandle(atCommandEvent);
+    atCommandEvent = nullptr;
 }
 
 struct StuckWrite {

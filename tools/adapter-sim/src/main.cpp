@@ -163,6 +163,43 @@ void pointLink(const std::string& link, const std::string& target) {
     }
 }
 
+// The adapter's end of the line: a pty whose slave we hold open too, so
+// that it (and the termios the tool set) survive between tool runs and the
+// master never sees a hang-up. Both descriptors are -1 while the port is
+// gone.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string slaveName;
+};
+
+Pty openPty(const std::string& link) {
+    Pty p;
+    p.master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (p.master < 0 || grantpt(p.master) != 0 || unlockpt(p.master) != 0)
+        fail(std::string("pty: ") + std::strerror(errno));
+    char name[128];
+    if (ptsname_r(p.master, name, sizeof name) != 0) fail("ptsname failed");
+    p.slaveName = name;
+    setNonBlocking(p.master);
+    p.slave = open(name, O_RDWR | O_NOCTTY);
+    if (p.slave < 0) fail(std::string("open ") + name + ": " + std::strerror(errno));
+    termios raw{};
+    tcgetattr(p.slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(p.slave, TCSANOW, &raw);
+    pointLink(link, p.slaveName);
+    return p;
+}
+
+// As a USB adapter pulled out: the tty goes, and so does its name.
+void closePty(Pty& p, const std::string& link) {
+    close(p.slave);
+    close(p.master);
+    p = Pty{};
+    unlink(link.c_str());
+}
+
 void writeReadyFile(const std::string& path, int port) {
     std::string tmp = path + ".tmp." + std::to_string(getpid());
     FILE* f = std::fopen(tmp.c_str(), "w");
@@ -207,21 +244,7 @@ int main(int argc, char** argv) {
         if (getppid() != parent) return 0;
     }
 
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) fail(std::string("pty: ") + std::strerror(errno));
-    char slaveName[128];
-    if (ptsname_r(master, slaveName, sizeof slaveName) != 0) fail("ptsname failed");
-    setNonBlocking(master);
-    // Holding the slave open keeps the pty (and the termios the tool set)
-    // alive between tool runs, and the master never sees a hang-up.
-    int slave = open(slaveName, O_RDWR | O_NOCTTY);
-    if (slave < 0) fail(std::string("open ") + slaveName + ": " + std::strerror(errno));
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-
-    pointLink(args.link, slaveName);
+    Pty pty = openPty(args.link);
 
     int listener = socket(AF_INET, SOCK_STREAM, 0);
     if (listener < 0) fail(std::string("socket: ") + std::strerror(errno));
@@ -254,12 +277,28 @@ int main(int argc, char** argv) {
     std::vector<Client> clients;
     bool ptyBlocked = false;
 
-    std::printf("adapter-sim: pty %s link %s control 127.0.0.1:%d\n", slaveName, args.link.c_str(), port);
+    std::printf("adapter-sim: pty %s link %s control 127.0.0.1:%d\n", pty.slaveName.c_str(), args.link.c_str(), port);
     std::fflush(stdout);
     if (!args.readyFile.empty()) writeReadyFile(args.readyFile, port);
 
+    // The pty follows the model's port; done before a control request is
+    // answered, so that the client's next step meets the port as it asked.
+    auto followPort = [&] {
+        if (!simulator.portPresent() && pty.master >= 0) {
+            closePty(pty, args.link);
+            pacer.clear();
+            ptyBlocked = false;
+            trace("pty", "closed, link removed");
+        } else if (simulator.portPresent() && pty.master < 0) {
+            pty = openPty(args.link);
+            trace("pty", pty.slaveName + " behind the link again");
+        }
+    };
+
     bool running = true;
     while (running) {
+        followPort();
+        const int master = pty.master;
         int64_t now = msNow();
         if (now >= simulator.nextDue()) simulator.tick(readTty(master), now);
         if (simulator.takeOutputDropped()) pacer.clear();
@@ -354,7 +393,8 @@ int main(int argc, char** argv) {
                         c.out += "ERR line too long\n";
                         continue;
                     }
-                    std::string reply = simulator.control(request, readTty(master));
+                    std::string reply = simulator.control(request, readTty(pty.master));
+                    followPort();
                     trace("ctl", request + " -> " + reply);
                     c.out += reply + "\n";
                     if (simulator.quitRequested()) {
@@ -385,7 +425,9 @@ int main(int argc, char** argv) {
         close(c.fd);
     }
     close(listener);
-    close(slave);
-    close(master);
+    if (pty.master >= 0) {
+        close(pty.slave);
+        close(pty.master);
+    }
     return 0;
 }

@@ -110,6 +110,7 @@ void Simulator::powerOnState() {
     attached_ = 0;
     muted_ = false;
     unplugged_ = false;
+    vanished_ = false;
     garbageOnMismatch_ = false;
     pace_ = options_.pace;
     garbled_ = 0;
@@ -119,7 +120,7 @@ void Simulator::powerOnState() {
 }
 
 void Simulator::emit(const std::string& bytes, const LineSettings& line) {
-    if (bytes.empty() || muted_ || unplugged_) return;
+    if (bytes.empty() || muted_ || absent()) return;
     double perByte = pace_ ? static_cast<double>(bitsPerByte(line)) / line.baud : 0.0;
     out_.push_back(Chunk{bytes, perByte});
 }
@@ -138,7 +139,7 @@ std::string Simulator::garbage(const std::string& input) const {
 
 void Simulator::input(const std::string& bytes, const Tty& tty, int64_t nowMs) {
     if (bytes.empty()) return;
-    if (unplugged_ || muted_) {
+    if (absent() || muted_) {
         ++discarded_;
         return;
     }
@@ -168,12 +169,12 @@ void Simulator::emitUnsolicited(const std::string& bytes, const Tty& tty) {
 }
 
 void Simulator::tick(const Tty& tty, int64_t nowMs) {
-    if (unplugged_) return;
+    if (absent()) return;
     emitUnsolicited(adapter().poll(nowMs), tty);
 }
 
 int64_t Simulator::nextDue() const {
-    return unplugged_ ? std::numeric_limits<int64_t>::max() : adapters_[attached_].nextDue();
+    return absent() ? std::numeric_limits<int64_t>::max() : adapters_[attached_].nextDue();
 }
 
 bool Simulator::takeOutputDropped() {
@@ -231,6 +232,7 @@ std::string Simulator::stateText() {
     kv("attached", std::to_string(attached_ + 1));
     flag("muted", muted_);
     flag("unplugged", unplugged_);
+    flag("vanished", vanished_);
     kv("mismatch", garbageOnMismatch_ ? "garbage" : "silent");
     flag("pace", pace_);
     kv("executed", std::to_string(a.executed().size()));
@@ -336,6 +338,19 @@ std::string Simulator::control(const std::string& request, const Tty& tty) {
     if (verb == "replug") {
         if (unplugged_) a.powerOn();
         unplugged_ = false;
+        return "OK";
+    }
+    // The port itself goes (main closes the pty and removes the link) and
+    // comes back behind the same link with the adapter powered on again.
+    if (verb == "vanish") {
+        vanished_ = true;
+        out_.clear();
+        outputDropped_ = true;
+        return "OK";
+    }
+    if (verb == "reappear") {
+        if (vanished_) a.powerOn();
+        vanished_ = false;
         return "OK";
     }
     if (verb == "attach") {

@@ -1,6 +1,6 @@
 // Everything between the pty and the adapter model that is not I/O: the
-// line-settings gate, mute/unplug, pacing decisions, a second adapter to
-// swap in, and the text control protocol.
+// line-settings gate, mute/unplug, a port that vanishes and returns, pacing
+// decisions, a second adapter to swap in, and the text control protocol.
 #pragma once
 
 #include <cstdint>
@@ -53,11 +53,16 @@ public:
     // One control request line in, one reply line out (without newline).
     std::string control(const std::string& request, const Tty& tty);
     bool quitRequested() const { return quit_; }
+    // Whether the port exists: false from `vanish` (a USB adapter pulled
+    // out: its pty and link go) until `reappear` (a new pty, same link).
+    bool portPresent() const { return !vanished_; }
 
     Adapter& adapter() { return adapters_[attached_]; }
 
 private:
     void powerOnState();
+    // Nothing goes in or out: unplugged, or the whole port gone.
+    bool absent() const { return unplugged_ || vanished_; }
     void emit(const std::string& bytes, const LineSettings& line);
     void emitUnsolicited(const std::string& bytes, const Tty& tty);
     std::string garbage(const std::string& input) const;
@@ -69,6 +74,7 @@ private:
     size_t attached_ = 0;
     bool muted_ = false;
     bool unplugged_ = false;
+    bool vanished_ = false;
     bool garbageOnMismatch_ = false;
     bool pace_ = true;
     bool quit_ = false;
