@@ -1,7 +1,11 @@
 #include "atcommand/adapter_settings.h"
+#include "atcommand/internal.h"
 #include "panels/panel_ids.h"
 #include "serial/uart.h"
 #include <cstring>
+
+LoadedSettings loadedSettings;
+uint32_t loadedSettingsPresent = 0;
 
 namespace {
 
@@ -75,20 +79,6 @@ const AdapterSetting kAdapterSettings[KEY_COUNT] = {
 #undef ON_OFF
 #undef FIELD
 
-const Setting kPanelOrder[14] = {
-    Setting::Name,     Setting::Pin,      Setting::Echo,         Setting::Escape, Setting::Sleep,
-    Setting::RemoteConfig, Setting::Response, Setting::Baud,     Setting::Parity, Setting::StopBits,
-    Setting::Discoverable, Setting::Role, Setting::AutoConnect,  Setting::Flow,
-};
-
-// The line settings go first: each accepted one moves the port along, so
-// the rest reach the adapter at its new settings.
-const Setting kLoadedOrder[15] = {
-    Setting::Baud,   Setting::StopBits, Setting::Parity, Setting::Name,     Setting::Pin,
-    Setting::RemovePin, Setting::Escape, Setting::Echo,  Setting::Sleep,    Setting::Response,
-    Setting::RemoteConfig, Setting::Discoverable, Setting::Role, Setting::AutoConnect, Setting::Flow,
-};
-
 int AdapterSetting::wordCount() const
 {
     int n = 0;
@@ -112,4 +102,83 @@ const AdapterSetting* settingOf(Setting setting)
         if (row.kind != SettingKind::Port && row.setting == setting)
             return &row;
     return nullptr;
+}
+
+namespace {
+
+// Every setting of the file can be made known by a value from the adapter.
+constexpr size_t KNOWN_FIELDS = sizeof kAdapterSettings / sizeof kAdapterSettings[0];
+static_assert(sizeof device.name == sizeof LoadedSettings::name && sizeof device.pin == sizeof LoadedSettings::pin,
+              "the file's texts and the adapter's have one size");
+
+LoadedSettings knownValues;
+bool known[KNOWN_FIELDS];
+
+void noteField(size_t i)
+{
+    const AdapterSetting& field = kAdapterSettings[i];
+    char* target = reinterpret_cast<char*>(&knownValues) + field.loaded;
+    memcpy(target, field.held, field.size);
+    if (field.isText())
+        target[field.size - 1] = '\0';
+    known[i] = true;
+}
+
+// Copies each setting's field into the file's record.
+void copyHeld(LoadedSettings& values)
+{
+    for (const AdapterSetting& row : kAdapterSettings) {
+        char* field = reinterpret_cast<char*>(&values) + row.loaded;
+        if (row.isText())
+            copyText(field, row.size, row.text());
+        else
+            memcpy(field, row.held, row.size);
+    }
+}
+
+} // namespace
+
+void noteKnownSetting(const void* field)
+{
+    EngineLock lock;
+    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
+        if (kAdapterSettings[i].held == field)
+            noteField(i);
+}
+
+void noteAllKnownSettings()
+{
+    EngineLock lock;
+    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
+        noteField(i);
+}
+
+void forgetKnownSettings()
+{
+    EngineLock lock;
+    memset(&knownValues, 0, sizeof knownValues);
+    memset(known, 0, sizeof known);
+    memset(&loadedSettings, 0, sizeof loadedSettings);
+    loadedSettingsPresent = 0;
+}
+
+
+LoadedSettings lastKnownSettings()
+{
+    EngineLock lock;
+    LoadedSettings values = loadedSettings;
+    for (size_t i = 0; i < KNOWN_FIELDS; ++i) {
+        if (known[i])
+            memcpy(reinterpret_cast<char*>(&values) + kAdapterSettings[i].loaded,
+                   reinterpret_cast<const char*>(&knownValues) + kAdapterSettings[i].loaded, kAdapterSettings[i].size);
+    }
+    return values;
+}
+
+LoadedSettings heldSettings()
+{
+    LoadedSettings values{};
+    EngineLock lock;
+    copyHeld(values);
+    return values;
 }

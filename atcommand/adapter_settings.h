@@ -7,8 +7,74 @@
 #pragma once
 #include "atcommand/atcommand.h"
 #include "atcommand/program.h"
-#include "settings/settings.h"
 #include <cstddef>
+
+// The settings file's record, filled by its reader (settings/): what loading
+// a file programs into the adapter.
+struct LoadedSettings {
+    int32_t port;
+    int32_t baud;
+    int32_t stopBits;
+    int32_t parity;
+    int32_t flowControl;
+    int32_t echoMode;
+    int32_t role;
+    int32_t commandResponse;
+    int32_t discoverable;
+    int32_t escapeMode;
+    int32_t autoPower;
+    int32_t autoConnect;
+    int32_t disablePin;
+    int32_t remoteConfig;
+    char name[16];
+    char pin[8];
+};
+
+extern LoadedSettings loadedSettings;
+
+// The keys of the settings file, a bit each in loadedSettingsPresent.
+enum SettingsKey : int {
+    KEY_PORT,
+    KEY_BAUD,
+    KEY_STOP_BITS,
+    KEY_FLOW_CONTROL,
+    KEY_PARITY,
+    KEY_DISABLE_PIN,
+    KEY_NAME,
+    KEY_PIN,
+    KEY_DISCOVERABLE,
+    KEY_ROLE,
+    KEY_AUTO_CONNECT,
+    KEY_ESCAPE_MODE,
+    KEY_ECHO_MODE,
+    KEY_AUTO_POWER,
+    KEY_COMMAND_RESPONSE,
+    KEY_REMOTE_CONFIG,
+    KEY_COUNT
+};
+// Which settings the file read last holds: bit (1 << key) is set when the
+// key's line gave loadedSettings a value, the file's own or the default
+// that the reader names for a value it does not take. Loading programs
+// only those; a missing line leaves its field zero or empty.
+extern uint32_t loadedSettingsPresent;
+inline bool loadedSettingPresent(SettingsKey key) { return (loadedSettingsPresent >> key) & 1u; }
+
+// What the tool last knew of each setting, for settings.txt at exit: the
+// value the adapter reported or accepted, or else the one of the file read
+// last (settings.txt at start-up, or a loaded file). The engine notes a
+// field of uart or device each time it stores a value from the adapter;
+// clearing the records (Restart Device) forgets nothing. Engine lock held
+// by the caller, or taken here.
+void noteKnownSetting(const void* field);
+void noteAllKnownSettings();
+// Start-up: nothing known from an adapter and nothing loaded yet.
+void forgetKnownSettings();
+// Consistent snapshots of the records, taken under the engine lock (the read
+// thread may be storing an answer meanwhile), in the file's record: what the
+// tool last knew of each setting (for settings.txt at exit), and what uart
+// and device hold now.
+LoadedSettings lastKnownSettings();
+LoadedSettings heldSettings();
 
 // How a setting's rows are read and written where they differ.
 enum class SettingKind {
@@ -67,6 +133,17 @@ extern const AdapterSetting kAdapterSettings[KEY_COUNT];
 const AdapterSetting* settingOfFamily(AtCommandId family);
 const AdapterSetting* settingOf(Setting setting);
 
-// The programming orders: Program Device's and the loaded file's.
-extern const Setting kPanelOrder[14];
-extern const Setting kLoadedOrder[15];
+// The programming orders, each its own: Program Device's...
+inline constexpr Setting kPanelOrder[] = {
+    Setting::Name,         Setting::Pin,  Setting::Echo,        Setting::Escape, Setting::Sleep,
+    Setting::RemoteConfig, Setting::Response, Setting::Baud,    Setting::Parity, Setting::StopBits,
+    Setting::Discoverable, Setting::Role, Setting::AutoConnect, Setting::Flow,
+};
+
+// ...and the loaded file's. Its line settings go first: each accepted one
+// moves the port along, so the rest reach the adapter at its new settings.
+inline constexpr Setting kLoadedOrder[] = {
+    Setting::Baud,         Setting::StopBits,     Setting::Parity, Setting::Name,        Setting::Pin,
+    Setting::RemovePin,    Setting::Escape,       Setting::Echo,   Setting::Sleep,       Setting::Response,
+    Setting::RemoteConfig, Setting::Discoverable, Setting::Role,   Setting::AutoConnect, Setting::Flow,
+};

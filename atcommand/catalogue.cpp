@@ -313,6 +313,26 @@ void toWideText(const char* text, wchar_t* wide, int wideSize)
     ansiToWide(text, WHOLE_TEXT, wide, wideSize);
 }
 
+void forgetAdapterLiveState()
+{
+    EngineLock lock;
+    device.isDeviceInitialised = 0;
+    device.initRetry = 0;
+    device.isConnected = 0;
+    device.isDataMode = 0;
+    device.isInquiryActive = 0;
+    device.isHandshakeActive = 0;
+    handshakeState = HANDSHAKE_IDLE;
+}
+
+void renewAtCommandEvent()
+{
+    HANDLE previous = atCommandEvent;
+    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (previous)
+        CloseHandle(previous);
+}
+
 void resetEngineState()
 {
     EngineLock lock;

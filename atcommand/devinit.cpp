@@ -88,7 +88,7 @@ int tryIterations(const char* command, int32_t timerMode)
         showMessageBox(text);
     }
     uint16_t result = sendAtCommand(command, LOG_QUIET, timerMode);
-    if (result != SEND_OK && result != SEND_PENDING)
+    if (!sendSucceeded(result))
         debugLog("ATCOMMAND: Failed to send AT command %s", command);
     return 1;
 }

@@ -5,7 +5,6 @@
 #include "common/debuglog.h"
 #include "common/notify.h"
 #include "serial/uart.h"
-#include "settings/settings.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

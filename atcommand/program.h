@@ -39,3 +39,7 @@ enum class Setting {
 // The command (COMMAND_SIZE) that brings the held setting to the wanted
 // one; false when it is kept or already held.
 bool settingCommand(const WantedSettings& wanted, Setting setting, char* command);
+
+// Sends one command for every setting of loadedSettings that differs from
+// what the adapter holds.
+void programLoadedSettings();

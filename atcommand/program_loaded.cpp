@@ -4,7 +4,6 @@
 #include "atcommand/adapter_settings.h"
 #include "common/text.h"
 #include "serial/uart.h"
-#include "settings/settings.h"
 
 #include <cstring>
 
@@ -165,7 +164,7 @@ void programLoadedSettings()
         // Blocking and kept out of the log window; a failure has been
         // reported by the send and the next setting follows regardless.
         uint16_t result = sendAndWait(command);
-        if (result != SEND_OK && result != SEND_PENDING)
+        if (!sendSucceeded(result))
             ++failures;
     }
 

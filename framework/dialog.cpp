@@ -320,3 +320,20 @@ INT_PTR CALLBACK CDialog::dialogProc(HWND h, UINT msg, WPARAM wParam, LPARAM lPa
         return FALSE;
     }
 }
+
+int answerToolTip(unsigned id, void* dispInfo, const ToolTipText* texts, size_t count, LRESULT* result)
+{
+    auto* info = static_cast<NMTTDISPINFOW*>(dispInfo);
+    if (!info || !(info->uFlags & TTF_IDISHWND) || id == 0)
+        return FALSE;
+    const wchar_t* text = L"";
+    for (size_t i = 0; i < count; ++i)
+        if (texts[i].id == id)
+            text = texts[i].text;
+    info->lpszText = const_cast<wchar_t*>(text);
+    info->szText[0] = L'\0';
+    info->hinst = nullptr;
+    if (result)
+        *result = 0;
+    return TRUE;
+}

@@ -93,6 +93,21 @@ bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code
 // at the end of the data; a text without its terminator is dropped.
 std::vector<std::pair<UINT, std::wstring>> parseInitialLists(const void* data, size_t size);
 
+// A control's tool tip text, by control id.
+struct ToolTipText {
+    unsigned id;
+    const wchar_t* text;
+};
+
+// Answers a TTN_NEEDTEXTW request from a table of texts: only tools named by
+// their window, with a control id, are answered (TRUE); ids without a text
+// get an empty one.
+int answerToolTip(unsigned id, void* dispInfo, const ToolTipText* texts, size_t count, LRESULT* result = nullptr);
+template <size_t N>
+int answerToolTip(unsigned id, void* dispInfo, const ToolTipText (&texts)[N], LRESULT* result = nullptr)
+{
+    return answerToolTip(id, dispInfo, texts, N, result);
+}
 class CDialog : public CWnd {
 public:
     explicit CDialog(UINT templateId = 0, CWnd* parent = nullptr);

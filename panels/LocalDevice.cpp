@@ -38,11 +38,6 @@ bool isAdapterControl(const AdapterSetting& row)
     return row.control != 0;
 }
 
-bool sendSucceeded(uint16_t result)
-{
-    return result == SEND_OK || result == SEND_PENDING;
-}
-
 // The selected entry of a list as a number; false when nothing is selected.
 bool selectedNumber(const CComboBox& list, int32_t& value)
 {
@@ -165,12 +160,7 @@ bool CLocalDevice::InitialiseUart()
     debugLog("Selected UART Settings COM%d, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.port, uart.baud,
              uart.flow, static_cast<unsigned>(uart.stopBits), static_cast<unsigned>(uart.parity));
 
-    // The read thread has ended whenever the port is being opened, so the
-    // previous event has no user left.
-    HANDLE previous = atCommandEvent;
-    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    if (previous)
-        CloseHandle(previous);
+    renewAtCommandEvent();
 
     return UartInit() == 0;
 }

@@ -25,16 +25,3 @@ std::string wideToAnsi(const std::wstring& text, size_t maxBytes)
     }
     return narrow;
 }
-
-int answerToolTip(unsigned id, void* dispInfo, const ToolTipText* texts, size_t count)
-{
-    auto* info = static_cast<NMTTDISPINFOW*>(dispInfo);
-    if (!info || !(info->uFlags & TTF_IDISHWND) || id == 0)
-        return FALSE;
-    const wchar_t* text = L"";
-    for (size_t i = 0; i < count; ++i)
-        if (texts[i].id == id)
-            text = texts[i].text;
-    info->lpszText = const_cast<wchar_t*>(text);
-    return TRUE;
-}

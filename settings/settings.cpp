@@ -5,7 +5,6 @@
 #include "common/msgbox.h"
 #include "common/text.h"
 #include "atcommand/adapter_settings.h"
-#include "atcommand/internal.h"
 #include "serial/uart.h"
 
 #include <cerrno>
@@ -15,9 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-LoadedSettings loadedSettings;
-uint32_t loadedSettingsPresent = 0;
 
 namespace {
 
@@ -349,80 +345,16 @@ int writeWhole(const std::wstring& path, const std::string& text)
     return 1;
 }
 
-// Every setting of the file can be made known by a value from the adapter.
-constexpr size_t KNOWN_FIELDS = sizeof kAdapterSettings / sizeof kAdapterSettings[0];
-static_assert(sizeof device.name == sizeof LoadedSettings::name && sizeof device.pin == sizeof LoadedSettings::pin,
-              "the file's texts and the adapter's have one size");
-
-LoadedSettings knownValues;
-bool known[KNOWN_FIELDS];
-
-void noteField(size_t i)
-{
-    const AdapterSetting& field = kAdapterSettings[i];
-    char* target = reinterpret_cast<char*>(&knownValues) + field.loaded;
-    memcpy(target, field.held, field.size);
-    if (field.isText())
-        target[field.size - 1] = '\0';
-    known[i] = true;
-}
-
 } // namespace
-
-void noteKnownSetting(const void* field)
-{
-    EngineLock lock;
-    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
-        if (kAdapterSettings[i].held == field)
-            noteField(i);
-}
-
-void noteAllKnownSettings()
-{
-    EngineLock lock;
-    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
-        noteField(i);
-}
-
-void forgetKnownSettings()
-{
-    EngineLock lock;
-    memset(&knownValues, 0, sizeof knownValues);
-    memset(known, 0, sizeof known);
-    memset(&loadedSettings, 0, sizeof loadedSettings);
-    loadedSettingsPresent = 0;
-}
 
 int writeLastKnownSettings(const wchar_t* path)
 {
-    LoadedSettings values;
-    {
-        // A snapshot: the read thread may be storing an answer right now.
-        EngineLock lock;
-        values = loadedSettings;
-        for (size_t i = 0; i < KNOWN_FIELDS; ++i) {
-            if (known[i])
-                memcpy(reinterpret_cast<char*>(&values) + kAdapterSettings[i].loaded,
-                       reinterpret_cast<const char*>(&knownValues) + kAdapterSettings[i].loaded,
-                       kAdapterSettings[i].size);
-        }
-    }
-    return writeWhole(path, settingsText(values));
+    return writeWhole(path, settingsText(lastKnownSettings()));
 }
 
 int writeSettingsFile(const char* fileName)
 {
-    LoadedSettings values{};
-    {
-        EngineLock lock;
-        for (const AdapterSetting& row : kAdapterSettings) {
-            char* field = reinterpret_cast<char*>(&values) + row.loaded;
-            if (row.isText())
-                copyText(field, row.size, row.text());
-            else
-                memcpy(field, row.held, row.size);
-        }
-    }
+    const LoadedSettings values = heldSettings();
     // The name as the file dialog and the callers give it: ANSI code page.
     const std::wstring path = ansiToWide(fileName);
     if (path.empty() && fileName[0] != '\0') {
