@@ -75,10 +75,13 @@ constexpr const CommandRoute<T>* findRoute(const CommandRoute<T> (&table)[N], UI
 //       {1050, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo}, ...};
 //   bool RouteCommand(UINT id, UINT code, LPARAM lParam) override
 //   { return routeCommand(this, kRoutes, id, code, lParam); }
-template <class T, size_t N>
-bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code, LPARAM lParam = 0)
+template <class T>
+bool routeCommand(T* self, const CommandRoute<T>* table, size_t count, UINT id, UINT code, LPARAM lParam = 0)
 {
-    const CommandRoute<T>* row = findRoute(table, id, code);
+    const CommandRoute<T>* row = nullptr;
+    for (size_t i = 0; i < count && !row; ++i)
+        if (table[i].id == id && table[i].code == code)
+            row = &table[i];
     if (!row)
         return false;
     if (row->payloadHandler)
@@ -86,6 +89,12 @@ bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code
     else
         (self->*(row->handler))();
     return true;
+}
+
+template <class T, size_t N>
+bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code, LPARAM lParam = 0)
+{
+    return routeCommand(self, table, N, id, code, lParam);
 }
 
 // The template's initial list contents (see the top of this file), parsed
@@ -176,4 +185,36 @@ private:
     void applyInitialLists();
     INT_PTR dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK dialogProc(HWND, UINT, WPARAM, LPARAM);
+};
+
+// What every panel's plumbing repeats, once, in the manner of WTL's
+// CDialogImpl<T>: the command table given at construction routes the
+// panel's commands, and the panel's own OnInitDialog opens with this one
+// (controls bound, tool tips asked for). The panel keeps its DoDataExchange,
+// its OnInitDialog and its one tool-tip handler.
+template <class T>
+class CPanelImpl : public CDialog {
+public:
+    template <size_t N>
+    CPanelImpl(UINT templateId, const CommandRoute<T> (&routes)[N])
+        : CDialog(templateId), m_routes(routes), m_routeCount(N)
+    {
+    }
+
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override
+    {
+        return routeCommand(static_cast<T*>(this), m_routes, m_routeCount, id, code, lParam);
+    }
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        EnableToolTips(TRUE);
+        return TRUE;
+    }
+
+private:
+    const CommandRoute<T>* m_routes;
+    size_t m_routeCount;
 };

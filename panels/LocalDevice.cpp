@@ -50,7 +50,7 @@ bool selectedNumber(const CComboBox& list, int32_t& value)
 
 } // namespace
 
-CLocalDevice::CLocalDevice() : CDialog(IDD_LOCAL_DEVICE) {}
+CLocalDevice::CLocalDevice() : CPanelImpl(IDD_LOCAL_DEVICE, kRoutes) {}
 
 void CLocalDevice::DoDataExchange(CDataExchange* pDX)
 {
@@ -66,14 +66,9 @@ void CLocalDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LD_FW_VERSION, m_firmwareVersion);
 }
 
-bool CLocalDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
-{
-    return routeCommand(this, kRoutes, id, code, lParam);
-}
-
 BOOL CLocalDevice::OnInitDialog()
 {
-    CDialog::OnInitDialog();
+    CPanelImpl::OnInitDialog();
 
     // The adapter's fields and the 30-byte command buffer bound what may be
     // typed: nothing longer is ever formatted or sent.
@@ -103,7 +98,6 @@ BOOL CLocalDevice::OnInitDialog()
     if (!device.isDeviceInitialised)
         EnableDeviceControls(false);
 
-    EnableToolTips(TRUE);
     return TRUE;
 }
 

@@ -5,7 +5,7 @@
 #include "panels/command_line.h"
 #include "panels/panel_ids.h"
 
-class CLocalDevice : public CDialog {
+class CLocalDevice : public CPanelImpl<CLocalDevice> {
 public:
     CLocalDevice();
 
@@ -30,8 +30,6 @@ public:
     void OnCbnSelchangeComPort();
     // The tool has opened the lost port again: the rest of Restart Device.
     void RestartOnReopenedPort();
-
-    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

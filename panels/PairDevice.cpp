@@ -67,7 +67,7 @@ void askForDevice(const wchar_t* format)
 
 } // namespace
 
-CPairDevice::CPairDevice() : CDialog(IDD_PAIR_DEVICE) {}
+CPairDevice::CPairDevice() : CPanelImpl(IDD_PAIR_DEVICE, kRoutes) {}
 
 void CPairDevice::DoDataExchange(CDataExchange* pDX)
 {
@@ -78,16 +78,9 @@ void CPairDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PD_DEVICE2_NAME, m_device2Name);
 }
 
-bool CPairDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
-{
-    return routeCommand(this, kRoutes, id, code, lParam);
-}
-
 BOOL CPairDevice::OnInitDialog()
 {
-    CDialog::OnInitDialog();
-    EnableToolTips(TRUE);
-    return TRUE;
+    return CPanelImpl::OnInitDialog();
 }
 
 void CPairDevice::UpdatePairDeviceWindow()
