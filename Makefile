@@ -50,6 +50,7 @@ bench: build
 	@$(XVFB) sh -c 'tools/run-bench $(WIN_BUILD); rc=$$?; \
 	    export RZ310_WIN_BUILD=$(CURDIR)/$(WIN_BUILD); \
 	    tools/bench-startup 25 || rc=$$?; tools/trace-startup 7 || rc=$$?; \
+	    tools/bench-batch 8 || rc=$$?; \
 	    $(WINESERVER_STOP); exit $$rc'
 
 # RZ310_Config-<version>.zip: the stripped exe, both manuals, an example

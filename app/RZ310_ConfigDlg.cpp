@@ -1,4 +1,5 @@
 #include "app/RZ310_ConfigDlg.h"
+#include "app/engine_events.h"
 #include "common/workdir.h"
 
 #include "common/debuglog.h"
@@ -98,19 +99,12 @@ const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
      &updatePanel<CConnection, &CRZ310_ConfigDlg::m_pConnection, &CConnection::UpdateConnectionButtons>},
     {ID_NOTIFY_REMOTE_DEVICE, 0,
      &updatePanel<CRemoteDevice, &CRZ310_ConfigDlg::m_pRemoteDevice, &CRemoteDevice::UpdateRemoteDeviceWindow>},
-    // Only the thread that owns this window can kill its timer.
     {ID_NOTIFY_HANDSHAKE_HANDLED, 0,
-     [](CRZ310_ConfigDlg& w, LPARAM arming) {
-         if (handshakeTimerSpent(arming))
-             w.KillTimer(HandshakeCommandTimer);
-     }},
+     [](CRZ310_ConfigDlg& w, LPARAM arming) { engineNotification(w.m_hWnd, ID_NOTIFY_HANDSHAKE_HANDLED, arming); }},
     {ID_NOTIFY_PORT_LOST, 0,
      [](CRZ310_ConfigDlg& w, LPARAM port) { w.onPortLost(static_cast<int32_t>(port)); }},
     {ID_NOTIFY_MESSAGE_BOX, 0,
-     [](CRZ310_ConfigDlg&, LPARAM text) {
-         if (text)
-             showMessageBox(reinterpret_cast<const wchar_t*>(text));
-     }},
+     [](CRZ310_ConfigDlg& w, LPARAM text) { engineNotification(w.m_hWnd, ID_NOTIFY_MESSAGE_BOX, text); }},
 };
 
 CRZ310_ConfigDlg::CRZ310_ConfigDlg(CWnd* parent)
@@ -362,29 +356,11 @@ void CRZ310_ConfigDlg::UpdateStatusLights()
 
 void CRZ310_ConfigDlg::OnTimer(UINT_PTR id)
 {
-    switch (id) {
-    case ATCommandTimer:
-        debugLog("ATCommandTimer expired");
-        KillTimer(ATCommandTimer);
-        processTimedResponse();
-        break;
-    case DevInitTimer:
-        // Logs, kills the timer, handles what arrived and takes the next step.
-        devInitTimerStep();
-        break;
-    case PortRetryTimer:
+    if (id == PortRetryTimer) {
         KillTimer(PortRetryTimer);
         retryLostPort();
-        break;
-    case HandshakeCommandTimer:
-        debugLog("Handshake Command Timer Expired.");
-        KillTimer(HandshakeCommandTimer);
-        // Back to idle, unless the reply won the race and was handled.
-        if (const char* text = handshakeTimerStep())
-            AppendLog(text);
-        break;
-    default:
-        break;
+    } else if (const char* text = engineTimerExpired(m_hWnd, id)) {
+        AppendLog(text);
     }
     CDialog::OnTimer(id);
 }

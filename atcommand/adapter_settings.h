@@ -132,18 +132,3 @@ extern const AdapterSetting kAdapterSettings[KEY_COUNT];
 // The row of a family or a programming name; nullptr when none.
 const AdapterSetting* settingOfFamily(AtCommandId family);
 const AdapterSetting* settingOf(Setting setting);
-
-// The programming orders, each its own: Program Device's...
-inline constexpr Setting kPanelOrder[] = {
-    Setting::Name,         Setting::Pin,  Setting::Echo,        Setting::Escape, Setting::Sleep,
-    Setting::RemoteConfig, Setting::Response, Setting::Baud,    Setting::Parity, Setting::StopBits,
-    Setting::Discoverable, Setting::Role, Setting::AutoConnect, Setting::Flow,
-};
-
-// ...and the loaded file's. Its line settings go first: each accepted one
-// moves the port along, so the rest reach the adapter at its new settings.
-inline constexpr Setting kLoadedOrder[] = {
-    Setting::Baud,         Setting::StopBits,     Setting::Parity, Setting::Name,        Setting::Pin,
-    Setting::RemovePin,    Setting::Escape,       Setting::Echo,   Setting::Sleep,       Setting::Response,
-    Setting::RemoteConfig, Setting::Discoverable, Setting::Role,   Setting::AutoConnect, Setting::Flow,
-};

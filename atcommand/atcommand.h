@@ -189,6 +189,9 @@ void processHandshakeData(int32_t count);
 
 int tryIterations(const char* command, int32_t timerMode);
 void getDeviceInfo();
+// Opens the port of uart as Get Device Info does: a fresh atCommandEvent,
+// then UartInit (quiet: no box when it fails). Returns UartInit's code (0 opened).
+int openAdapterPort(bool quiet = false);
 
 // The DevInitTimer branch of the main window's timer handler (after the
 // timer has been killed by the caller or here).
@@ -199,9 +202,6 @@ void resetEngineState();
 // The adapter went with its port: nothing of its live state holds (what it
 // was last known to hold stays for the settings file).
 void forgetAdapterLiveState();
-// A fresh atCommandEvent for a port being opened: the read thread has ended
-// then, so the previous event has no user left.
-void renewAtCommandEvent();
 
 // State of the byte protocol with a remote adapter; a disconnection ends it.
 enum : int32_t { HANDSHAKE_IDLE = 0, HANDSHAKE_PENDING = 1, HANDSHAKE_COMPLETE = 2 };
@@ -247,15 +247,15 @@ void takeLogTexts(std::vector<std::string>& texts, size_t most);
 // The pairing procedure's touches of the engine's records (the Pair Device
 // panel drives it while the read thread advances its step), each under the
 // engine lock.
-struct LineSettings {
+struct LineSnapshot {
     int32_t baud;
     int32_t parity;
     int32_t flow;
     int32_t stopBits;
 };
-LineSettings currentLineSettings();
+LineSnapshot currentLineSettings();
 // Puts line settings into uart; the caller applies them to the port.
-void setLineSettings(const LineSettings& line);
+void setLineSettings(const LineSnapshot& line);
 // Step 1, with Device 1's address and name noted and the rest cleared.
 void startPairing();
 // Step 5, a failure left from an earlier procedure forgotten.

@@ -325,14 +325,6 @@ void forgetAdapterLiveState()
     handshakeState = HANDSHAKE_IDLE;
 }
 
-void renewAtCommandEvent()
-{
-    HANDLE previous = atCommandEvent;
-    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    if (previous)
-        CloseHandle(previous);
-}
-
 void resetEngineState()
 {
     EngineLock lock;

@@ -105,6 +105,17 @@ void getDeviceInfo()
         sendAndWait(query->text);
 }
 
+int openAdapterPort(bool quiet)
+{
+    // The read thread has ended whenever the port is being opened, so the
+    // previous event has no user left.
+    HANDLE previous = atCommandEvent;
+    atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (previous)
+        CloseHandle(previous);
+    return UartInit(quiet);
+}
+
 void devInitTimerStep()
 {
     debugLog("DevInitTimer expired");

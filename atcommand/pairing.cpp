@@ -4,13 +4,13 @@
 #include "serial/uart.h"
 #include <cstring>
 
-LineSettings currentLineSettings()
+LineSnapshot currentLineSettings()
 {
     EngineLock lock;
     return {uart.baud, uart.parity, uart.flow, uart.stopBits};
 }
 
-void setLineSettings(const LineSettings& line)
+void setLineSettings(const LineSnapshot& line)
 {
     EngineLock lock;
     uart.baud = line.baud;

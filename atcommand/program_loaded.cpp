@@ -108,9 +108,11 @@ namespace {
 const char programmingText[] = "Programming the adapter with the loaded settings...";
 const char programmedText[] = "Adapter programmed with loaded settings.";
 
+} // namespace
+
 // Only the settings that the file holds: a missing line keeps what the
 // adapter has.
-WantedSettings wantedFromFile()
+WantedSettings loadedWantedSettings()
 {
     const LoadedSettings& file = loadedSettings;
     WantedSettings wanted;
@@ -149,16 +151,14 @@ WantedSettings wantedFromFile()
     return wanted;
 }
 
-} // namespace
-
 void programLoadedSettings()
 {
     postLogText(programmingText);
+    const WantedSettings wanted = loadedWantedSettings();
 
     int failures = 0;
-    const WantedSettings wanted = wantedFromFile();
     char command[COMMAND_SIZE];
-    for (Setting setting : kLoadedOrder) {
+    for (Setting setting : kLoadedSettingsOrder) {
         if (!settingCommand(wanted, setting, command))
             continue;
         // Blocking and kept out of the log window; a failure has been

@@ -5,7 +5,7 @@
 
 # The programs of a release, by target: a second program is one more name here,
 # and the zip and the installer both carry it.
-set(RZ_DIST_PROGRAMS RZ310_Config)
+set(RZ_DIST_PROGRAMS RZ310_Config RZ310_Batch)
 set(RZ_DIST_DOCUMENTS ${RZ_MANUALS} ${CMAKE_SOURCE_DIR}/dist/example-settings.txt ${CMAKE_SOURCE_DIR}/dist/README.txt)
 
 if(NOT CMAKE_STRIP)

@@ -154,9 +154,7 @@ bool CLocalDevice::InitialiseUart()
     debugLog("Selected UART Settings COM%d, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.port, uart.baud,
              uart.flow, static_cast<unsigned>(uart.stopBits), static_cast<unsigned>(uart.parity));
 
-    renewAtCommandEvent();
-
-    return UartInit() == 0;
+    return openAdapterPort() == 0;
 }
 
 void CLocalDevice::SetFirmwareLabel(const wchar_t* text)

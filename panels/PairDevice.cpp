@@ -48,7 +48,7 @@ void logNow(const char* text)
 
 // Esc during the search for Device 2: Device 1's line settings go back on
 // the port, as after a failed search, and the procedure ends quietly.
-void endStopped(CPairDevice& panel, const char* logLine, const LineSettings& saved)
+void endStopped(CPairDevice& panel, const char* logLine, const LineSnapshot& saved)
 {
     stopPairing();
     debugLog("PAIRING: Search for Device 2 stopped by the operator");
@@ -102,7 +102,7 @@ int CPairDevice::restoreUartSettings(int32_t baud, int32_t parity, int32_t flow,
 namespace {
 
 // Every failure after the search has begun puts Device 1's line settings back.
-void failPairing(CPairDevice& panel, const wchar_t* text, const LineSettings& saved)
+void failPairing(CPairDevice& panel, const wchar_t* text, const LineSnapshot& saved)
 {
     showMessageBox(text);
     setPairingStep(PAIR_IDLE);
@@ -170,7 +170,7 @@ void CPairDevice::OnBnClickedPairDevice()
     startPairing();
     askForDevice(L"Connect Device 2 to COM%d and then Press OK");
 
-    const LineSettings saved = currentLineSettings();
+    const LineSnapshot saved = currentLineSettings();
     debugLog("PAIRING: Saved UART Settings baud %d, parity %d, flow %d, stopbits %d", saved.baud, saved.parity,
              saved.flow, saved.stopBits);
     const bool searched = searchDevice2(busy);
@@ -215,7 +215,7 @@ void CPairDevice::OnBnClickedUnpairDevice()
         return;
     }
     BusyProcedure busy;
-    const LineSettings saved = currentLineSettings();
+    const LineSnapshot saved = currentLineSettings();
     startUnpairing();
     char unbond[COMMAND_SIZE];
     formatCommand(unbond, "%s-\r", "AT+BOND");

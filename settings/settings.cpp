@@ -352,14 +352,18 @@ int writeLastKnownSettings(const wchar_t* path)
     return writeWhole(path, settingsText(lastKnownSettings()));
 }
 
+std::string adapterSettingsText()
+{
+    return settingsText(heldSettings());
+}
+
 int writeSettingsFile(const char* fileName)
 {
-    const LoadedSettings values = heldSettings();
     // The name as the file dialog and the callers give it: ANSI code page.
     const std::wstring path = ansiToWide(fileName);
     if (path.empty() && fileName[0] != '\0') {
         reportCreateFailure(EINVAL);
         return 0;
     }
-    return writeWhole(path, settingsText(values));
+    return writeWhole(path, adapterSettingsText());
 }

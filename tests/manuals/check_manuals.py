@@ -55,7 +55,7 @@ def box_texts(functions):   # until no new function is found to pass a parameter
 def main(root, *pdfs):
     blank = lambda m: m.group() if m.group()[-1] == '"' else ' '   # comments and characters go
     sources = [re.sub(LIT + r'|\'(?:[^\'\\\n]|\\.)*\'|//[^\n]*|/\*.*?\*/', blank, p.read_text(), flags=re.S)
-               for d in ('app', 'atcommand', 'common', 'framework', 'panels', 'serial', 'settings')
+               for d in ('app', 'atcommand', 'batch', 'common', 'framework', 'panels', 'serial', 'settings')
                for p in sorted(Path(root, d).rglob('*.cpp'))]
     manuals = {p.name: p.read_text() for p in sorted(Path(root, 'docs/manual').glob('*.adoc'))}
     chapter = manuals['configuration-manual.adoc'].split('[[troubleshooting]]\n== ')[1].split('\n== ')[0]

@@ -232,6 +232,7 @@ void Adapter::dropLinkOnChange() {
 
 std::string Adapter::execute(const std::string& command, int64_t nowMs) {
     if (errorMode) return error();
+    if (!refusedCommand.empty() && command.substr(0, command.find('=')) == refusedCommand) return error();
 
     size_t eq = command.find('=');
     if (eq != std::string::npos) return executeWithValue(command.substr(0, eq), command.substr(eq + 1), nowMs);

@@ -121,6 +121,9 @@ public:
     // Addresses that answer AT+CONN=... with " Attempt Fail!!" whatever
     // connectOutcome says; compared without dashes, case-blind.
     std::vector<std::string> refusedAddresses;
+    // A command refused with ERROR: its text before any '=' (AT+PIN refuses
+    // "AT+PIN=1234" but not "AT+PIN?"); empty: none.
+    std::string refusedCommand;
     RemoteReply remoteReply = RemoteReply::Ok;
     // The remote adapter's 2-byte reply goes out as two writes this far apart.
     bool remoteSplit = false;

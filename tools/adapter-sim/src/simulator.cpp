@@ -283,6 +283,10 @@ std::string Simulator::set(const std::string& key, const std::string& raw) {
     long n = 0;
     if (key == "role") return parseRole(value, s.role) ? "OK" : "ERR bad value";
     if (key == "error") return parseBool(value, a.errorMode) ? "OK" : "ERR bad value";
+    if (key == "refusecommand") {
+        a.refusedCommand = value;
+        return "OK";
+    }
     if (key == "connresult") return parseOutcome(value, a.connectOutcome) ? "OK" : "ERR bad value";
     if (key == "remotereply") return parseRemoteReply(value, a.remoteReply) ? "OK" : "ERR bad value";
     if (key == "remotesplit") return parseBool(value, a.remoteSplit) ? "OK" : "ERR bad value";
