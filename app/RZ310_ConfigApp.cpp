@@ -12,8 +12,6 @@ BOOL CRZ310_ConfigApp::InitInstance()
     CWinApp::InitInstance();
 
     CRZ310_ConfigDlg dlg;
-    m_pMainWnd = &dlg;
     dlg.DoModal();
-    m_pMainWnd = nullptr;
     return FALSE;
 }

@@ -6,8 +6,8 @@
 #include "common/msgbox.h"
 #include "app/shellopen.h"
 #include "common/notify.h"
+#include "common/text.h"
 #include "atcommand/atcommand.h"
-#include "atcommand/internal.h"
 #include "panels/Connection.h"
 #include "panels/LocalDevice.h"
 #include "panels/PairDevice.h"
@@ -28,28 +28,14 @@
 
 namespace {
 
-constexpr int32_t LOCAL_DEVICE_PANEL = 135;
-constexpr int32_t REMOTE_DEVICE_PANEL = 136;
-constexpr int32_t CONNECTION_PANEL = 138;
-constexpr int32_t PAIR_DEVICE_PANEL = 139;
+constexpr int32_t LOCAL_DEVICE_PANEL = IDD_LOCAL_DEVICE;
+constexpr int32_t REMOTE_DEVICE_PANEL = IDD_REMOTE_DEVICE;
+constexpr int32_t CONNECTION_PANEL = IDD_CONNECTION;
+constexpr int32_t PAIR_DEVICE_PANEL = IDD_PAIR_DEVICE;
 
 constexpr size_t STARTUP_DIR_CHARS = sizeof startupDirectory / sizeof startupDirectory[0];
 
 constexpr UINT PORT_RETRY_MS = 2000;
-
-// 8-bit text to wide text through the ANSI code page.
-std::wstring widen(const char* text)
-{
-    if (!text || !*text)
-        return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
 
 // Lines per insertion into the log, so that one burst cannot hold the window long.
 constexpr size_t LOG_BATCH = 500;
@@ -58,7 +44,7 @@ constexpr size_t LOG_BATCH = 500;
 void addLogLine(std::wstring& lines, const char* text)
 {
     debugLog("%s", text);
-    lines += widen(text) + L"\r\n";
+    lines += ansiToWide(text) + L"\r\n";
 }
 
 // Up to `room` of the texts waiting in the engine's queue; returns how many.
@@ -143,26 +129,24 @@ void CRZ310_ConfigDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PANEL_FRAME, m_panelFrame);
 }
 
-BOOL CRZ310_ConfigDlg::OnInitDialog()
+namespace {
+
+void addAboutToSystemMenu(HWND window)
 {
-    CDialog::OnInitDialog();
-
-    if (HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE)) {
-        wchar_t about[128] = {};
-        LoadStringW(resourceInstance(), IDS_ABOUTBOX, about, 128);
-        if (about[0]) {
-            AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
-        }
+    HMENU systemMenu = GetSystemMenu(window, FALSE);
+    if (!systemMenu)
+        return;
+    wchar_t about[128] = {};
+    LoadStringW(resourceInstance(), IDS_ABOUTBOX, about, 128);
+    if (about[0]) {
+        AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
     }
+}
 
-    SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-
-    mainHwnd = m_hWnd;
-    uiThreadId = GetCurrentThreadId();
-    m_menu = GetMenu(m_hWnd);
-
+// Every record cleared, then the line settings of settings.txt in uart.
+void startRecords()
+{
     uart = Uart{};
     resetEngineState();
     forgetKnownSettings();
@@ -179,16 +163,10 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
         uart.stopBits = loadedSettings.stopBits;
         uart.flow = loadedSettings.flowControl;
     }
+}
 
-    m_pLocalDevice = new CLocalDevice;
-    m_pLocalDevice->Create(LOCAL_DEVICE_PANEL, this);
-    m_pRemoteDevice = new CRemoteDevice;
-    m_pRemoteDevice->Create(REMOTE_DEVICE_PANEL, this);
-    m_pConnection = new CConnection;
-    m_pConnection->Create(CONNECTION_PANEL, this);
-    m_pPairDevice = new CPairDevice;
-    m_pPairDevice->Create(PAIR_DEVICE_PANEL, this);
-
+void rememberStartupDirectory()
+{
     std::wstring dir = currentDirectory();
     if (dir.size() >= STARTUP_DIR_CHARS) {
         // Too long for the buffer: the short form of the same directory may
@@ -200,6 +178,36 @@ BOOL CRZ310_ConfigDlg::OnInitDialog()
     }
     wcsncpy(startupDirectory, dir.c_str(), STARTUP_DIR_CHARS - 1);
     startupDirectory[STARTUP_DIR_CHARS - 1] = L'\0';
+}
+
+} // namespace
+
+void CRZ310_ConfigDlg::createPanels()
+{
+    m_pLocalDevice = new CLocalDevice;
+    m_pLocalDevice->Create(LOCAL_DEVICE_PANEL, this);
+    m_pRemoteDevice = new CRemoteDevice;
+    m_pRemoteDevice->Create(REMOTE_DEVICE_PANEL, this);
+    m_pConnection = new CConnection;
+    m_pConnection->Create(CONNECTION_PANEL, this);
+    m_pPairDevice = new CPairDevice;
+    m_pPairDevice->Create(PAIR_DEVICE_PANEL, this);
+}
+
+BOOL CRZ310_ConfigDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    addAboutToSystemMenu(m_hWnd);
+    SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    mainHwnd = m_hWnd;
+    uiThreadId = GetCurrentThreadId();
+    m_menu = GetMenu(m_hWnd);
+
+    startRecords();
+    createPanels();
+    rememberStartupDirectory();
 
     // The log is never cut: lift the edit control's limit, which would
     // otherwise refuse appended text.
@@ -241,11 +249,7 @@ void CRZ310_ConfigDlg::showFirmwareVersion()
         return;
     // Sized for the whole version field, so no answer is cut short.
     wchar_t version[sizeof device.version] = {};
-    int length = static_cast<int>(strnlen(device.version, sizeof device.version - 1));
-    int n = length > 0 ? MultiByteToWideChar(CP_ACP, 0, device.version, length, version,
-                                             static_cast<int>(sizeof device.version) - 1)
-                       : 0;
-    version[n > 0 ? n : 0] = L'\0';
+    ansiToWide(device.version, sizeof device.version - 1, version, static_cast<int>(sizeof device.version));
     m_pLocalDevice->SetFirmwareLabel(version);
 }
 
@@ -375,18 +379,7 @@ void CRZ310_ConfigDlg::onPortLost(int32_t port)
     lastUsed.isUartActive = 0;
     lastUsed.eventCallback = nullptr;
     uart = lastUsed;
-    {
-        // The adapter went with its port: nothing of its live state holds.
-        // What it was last known to hold stays for the settings file.
-        EngineLock lock;
-        device.isDeviceInitialised = 0;
-        device.initRetry = 0;
-        device.isConnected = 0;
-        device.isDataMode = 0;
-        device.isInquiryActive = 0;
-        device.isHandshakeActive = 0;
-        handshakeState = HANDSHAKE_IDLE;
-    }
+    forgetAdapterLiveState();
     m_lostPort = port;
     UpdateStatusLights();
     if (m_pLocalDevice)
@@ -435,7 +428,7 @@ void CRZ310_ConfigDlg::OpenHelpDocument(const char* name)
 {
     if (!name)
         return;
-    std::wstring file = widen(name);
+    std::wstring file = ansiToWide(name);
     std::wstring previous = currentDirectory();
     if (startupDirectory[0])
         SetCurrentDirectoryW(startupDirectory);
@@ -490,32 +483,14 @@ void CRZ310_ConfigDlg::OnSysCommand(UINT id, LPARAM lParam)
 
 BOOL CRZ310_ConfigDlg::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT* pResult)
 {
-    NMTTDISPINFOW* info = reinterpret_cast<NMTTDISPINFOW*>(pNMHDR);
-    if (!info || !(info->uFlags & TTF_IDISHWND) || id == 0)
-        return FALSE;
-    const wchar_t* text = L"";
-    switch (id) {
-    case IDC_LOCAL_DEVICE:
-        text = L"Enables the window that displays settings of the Device";
-        break;
-    case IDC_REMOTE_DEVICE:
-        text = L"Enables the window that displays functionality related to remote configuration";
-        break;
-    case IDC_CONNECTION:
-        text = L"Enables the window that displays functionality related to inquiry, connection and disconnection";
-        break;
-    case IDC_PAIR_DEVICE:
-        text = L"Enables the window that displays functionality related to pairing";
-        break;
-    default:
-        break;
-    }
-    info->lpszText = const_cast<wchar_t*>(text);
-    info->szText[0] = L'\0';
-    info->hinst = nullptr;
-    if (pResult)
-        *pResult = 0;
-    return TRUE;
+    static constexpr ToolTipText kToolTips[] = {
+        {IDC_LOCAL_DEVICE, L"Enables the window that displays settings of the Device"},
+        {IDC_REMOTE_DEVICE, L"Enables the window that displays functionality related to remote configuration"},
+        {IDC_CONNECTION,
+         L"Enables the window that displays functionality related to inquiry, connection and disconnection"},
+        {IDC_PAIR_DEVICE, L"Enables the window that displays functionality related to pairing"},
+    };
+    return answerToolTip(id, pNMHDR, kToolTips, pResult);
 }
 
 void CRZ310_ConfigDlg::deletePanels()

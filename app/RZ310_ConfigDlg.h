@@ -71,6 +71,7 @@ private:
     void onPortLost(int32_t port);
     void retryLostPort();
     void stopPortRetries();
+    void createPanels();
     void deletePanels();
     // A notification's row that redisplays a panel; a panel not yet made (or
     // already gone) has nothing to update.

@@ -4,11 +4,10 @@
 
 CRZ310_ConfigApp theApp;
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     restrictDllSearch();
     CWinApp* app = CWinApp::current();
-    app->m_hInstance = instance;
     app->InitInstance();
     return 0;
 }

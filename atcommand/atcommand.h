@@ -153,7 +153,8 @@ enum : uint16_t { SEND_OK = 0, SEND_FAILED = 1, SEND_PENDING = 2, SEND_BUSY = 7 
 
 extern HANDLE atCommandEvent;  // manual-reset; set when a blocking answer was handled
 
-// Search counters of the line-setting search.
+// Search counters of the line-setting search: the baud code tried next
+// (BAUD_CODE_FIRST to BAUD_CODE_LAST) and the phase.
 extern int32_t bIndex;
 extern int32_t bTry;
 
@@ -174,6 +175,8 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode);
 // What nearly every caller sends: quiet, blocking or timed.
 inline uint16_t sendAndWait(const char* text) { return sendAtCommand(text, LOG_QUIET, SEND_BLOCKING); }
 inline uint16_t sendTimed(const char* text) { return sendAtCommand(text, LOG_QUIET, SEND_TIMED); }
+// A send that went out (SEND_OK) or is waiting for its timer (SEND_PENDING).
+inline bool sendSucceeded(uint16_t result) { return result == SEND_OK || result == SEND_PENDING; }
 uint16_t sendTimerCommand(const char* text, uint32_t length);
 uint16_t sendBlockingCommand(const char* text, uint32_t length);
 
@@ -196,6 +199,9 @@ void devInitTimerStep();
 
 // Clears device, pairing, inquiry, remoteAddress and the handshake globals.
 void resetEngineState();
+// The adapter went with its port: nothing of its live state holds (what it
+// was last known to hold stays for the settings file).
+void forgetAdapterLiveState();
 
 // State of the byte protocol with a remote adapter; a disconnection ends it.
 enum : int32_t { HANDSHAKE_IDLE = 0, HANDSHAKE_PENDING = 1, HANDSHAKE_COMPLETE = 2 };
@@ -237,6 +243,33 @@ void postLogText(const char* text);
 // (and the count of dropped ones, once the queue is empty) to `texts`, in
 // order. Texts left in the queue get a wake-up of their own.
 void takeLogTexts(std::vector<std::string>& texts, size_t most);
+
+// The pairing procedure's touches of the engine's records (the Pair Device
+// panel drives it while the read thread advances its step), each under the
+// engine lock.
+struct LineSnapshot {
+    int32_t baud;
+    int32_t parity;
+    int32_t flow;
+    int32_t stopBits;
+};
+LineSnapshot currentLineSettings();
+// Puts line settings into uart; the caller applies them to the port.
+void setLineSettings(const LineSnapshot& line);
+// Step 1, with Device 1's address and name noted and the rest cleared.
+void startPairing();
+// Step 5, a failure left from an earlier procedure forgotten.
+void startUnpairing();
+int32_t pairingStep();
+void setPairingStep(int32_t step);
+// Whether an answer failed ("ERROR") during the procedure; take clears it.
+bool pairingFailed();
+bool takePairingFailure();
+// The operator stopped the search: no step, no failure, and the next search
+// starts from the first line setting.
+void stopPairing();
+// A text field of the records as it stands, up to its NUL or its end.
+std::string engineText(const char* field, size_t size);
 
 // The windows' touches of the engine's records, each under the engine lock.
 // Ends the record of an active handshake (the operator disconnects); true

@@ -4,6 +4,7 @@
 #include "common/debuglog.h"
 #include "common/msgbox.h"
 #include "common/notify.h"
+#include "common/text.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +12,7 @@
 #include <string>
 
 // Table order matters: the first row found inside a text wins.
-const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
+constexpr CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
     {Family::Attention, "AT\r"},
     {Family::Version, "AT+VER\r"},
     {Family::Enquire, "AT+ENQ\r"},
@@ -52,6 +53,26 @@ const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
     {Family::Upgrade, "AT+UPGRADE\r"},
     {Family::None, ""},
 };
+
+// The baud rows are the line-settings list's codes and the code beyond it,
+// in order, each "AT+BAUD<code>\r".
+constexpr bool baudRowsFollowTheList()
+{
+    int first = 0;
+    while (commandTable[first].id != Family::Baud)
+        ++first;
+    for (int32_t code = BAUD_CODE_FIRST; code <= BAUD_CODE_LAST; ++code) {
+        const int row = code - BAUD_CODE_FIRST;
+        if (row < BAUD_SETTINGS && kBaudSettings[row].code != code)
+            return false;
+        const char* text = commandTable[first + row].text;
+        if (commandTable[first + row].id != Family::Baud || text[7] != '0' + code / 10 ||
+            text[8] != '0' + code % 10 || text[9] != '\r' || text[10] != '\0')
+            return false;
+    }
+    return true;
+}
+static_assert(baudRowsFollowTheList(), "the catalogue's baud rows follow the line-settings list");
 
 // The response mode comes first: the framing needs it for every later answer.
 const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1] = {
@@ -289,14 +310,19 @@ int formatCommand(char* buffer, const char* format, ...)
 
 void toWideText(const char* text, wchar_t* wide, int wideSize)
 {
-    if (wideSize <= 0)
-        return;
-    // One byte never gives more than one wide character, so converting at
-    // most wideSize - 1 bytes always fits.
-    size_t length = strlen(text);
-    int bytes = length < static_cast<size_t>(wideSize - 1) ? static_cast<int>(length) : wideSize - 1;
-    int n = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, text, bytes, wide, wideSize - 1) : 0;
-    wide[n > 0 ? n : 0] = L'\0';
+    ansiToWide(text, WHOLE_TEXT, wide, wideSize);
+}
+
+void forgetAdapterLiveState()
+{
+    EngineLock lock;
+    device.isDeviceInitialised = 0;
+    device.initRetry = 0;
+    device.isConnected = 0;
+    device.isDataMode = 0;
+    device.isInquiryActive = 0;
+    device.isHandshakeActive = 0;
+    handshakeState = HANDSHAKE_IDLE;
 }
 
 void resetEngineState()

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 
-int32_t bIndex = 10;
+int32_t bIndex = BAUD_CODE_FIRST;
 int32_t bTry = 0;
 
 namespace {
@@ -19,8 +19,10 @@ struct Phase {
     int32_t flow;
 };
 
-// Within a phase the baud index runs 10..19 before the next phase starts.
-const Phase phases[12] = {
+// Within a phase the baud index runs through every code the adapter takes
+// before the next phase starts.
+constexpr int32_t SEARCH_PHASES = 12;
+const Phase phases[SEARCH_PHASES] = {
     {PARITY_NONE, 1, 1}, {PARITY_NONE, 1, 0}, {PARITY_ODD, 1, 1}, {PARITY_ODD, 1, 0},
     {PARITY_EVEN, 1, 1}, {PARITY_EVEN, 1, 0}, {PARITY_NONE, 2, 1}, {PARITY_NONE, 2, 0},
     {PARITY_ODD, 2, 1},  {PARITY_ODD, 2, 0},  {PARITY_EVEN, 2, 1}, {PARITY_EVEN, 2, 0},
@@ -58,13 +60,13 @@ int tryIterations(const char* command, int32_t timerMode)
         debugLog("ATCOMMAND : +%s bIndex %d bTry %d", "tryIterations", bIndex, bTry);
         if (bTry < 0)
             bTry = 0;
-        if (bIndex > 19) {
-            bIndex = 10;
+        if (bIndex > BAUD_CODE_LAST) {
+            bIndex = BAUD_CODE_FIRST;
             ++bTry;
         }
-        if (bTry > 11) {
+        if (bTry >= SEARCH_PHASES) {
             bTry = 0;
-            bIndex = 10;
+            bIndex = BAUD_CODE_FIRST;
             debugLog("ATCOMMAND: Tried all combinations. Device didnot initialise");
             return 0;
         }
@@ -86,7 +88,7 @@ int tryIterations(const char* command, int32_t timerMode)
         showMessageBox(text);
     }
     uint16_t result = sendAtCommand(command, LOG_QUIET, timerMode);
-    if (result != SEND_OK && result != SEND_PENDING)
+    if (!sendSucceeded(result))
         debugLog("ATCOMMAND: Failed to send AT command %s", command);
     return 1;
 }
@@ -95,7 +97,7 @@ void getDeviceInfo()
 {
     {
         EngineLock lock;
-        bIndex = 10;
+        bIndex = BAUD_CODE_FIRST;
         bTry = 0;
     }
     // Results are not checked: each answer updates the records and the panels.

@@ -277,7 +277,7 @@ void frameByte(char byte, const uint8_t* next, int32_t left)
 // Routes the first `count` bytes of rxBuffer by what is pending.
 void routeBlock(int32_t count)
 {
-    if (atCommand.timerMode == 1) {
+    if (atCommand.timerMode == SEND_TIMED) {
         // Stored until the timer expires; what does not fit is dropped.
         uint32_t room = atCommand.respLength < RESPONSE_SIZE - 1 ? RESPONSE_SIZE - 1 - atCommand.respLength : 0;
         uint32_t n = static_cast<uint32_t>(count) < room ? static_cast<uint32_t>(count) : room;

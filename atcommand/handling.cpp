@@ -1,10 +1,10 @@
 // Judging a complete answer and making it take effect on the records, the
 // port and the windows.
+#include "atcommand/adapter_settings.h"
 #include "atcommand/internal.h"
 #include "common/debuglog.h"
 #include "common/notify.h"
 #include "serial/uart.h"
-#include "settings/settings.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +12,6 @@
 #include <cwchar>
 
 namespace {
-
-struct Choice {
-    const char* text;
-    int32_t value;
-};
 
 bool hasReply()
 {
@@ -53,34 +48,38 @@ void unknownCommand()
     debugLog("AT_COMMAND: Unknown command %s", atCommand.command);
 }
 
-template <size_t N>
-bool pick(const char* actual, const Choice (&choices)[N], int32_t& target)
+// Whether `actual` is the parts one after the other, and nothing more.
+bool spells(const char* actual, std::initializer_list<const char*> parts)
 {
-    for (const Choice& choice : choices) {
-        if (strcmp(actual, choice.text) == 0) {
-            target = choice.value;
-            noteKnownSetting(&target);
-            return true;
-        }
+    for (const char* part : parts) {
+        size_t length = strlen(part);
+        if (strncmp(actual, part, length) != 0)
+            return false;
+        actual += length;
     }
-    return false;
+    return *actual == '\0';
 }
 
-// A setting family: the reply or, without one, the command says the value.
-// Returns true when the command set the value (the port may need to follow).
-template <size_t N, size_t M>
-bool applySetting(int32_t& target, const Choice (&replies)[N], const Choice (&commands)[M])
+// A setting with words of its own: the reply ("\r\nECHO+\r\n") or, without
+// one, the command ("AT+ECHO+\r") says the value. Returns true when the
+// command set the value (the port may need to follow).
+bool applyWords(const AdapterSetting& row)
 {
-    if (hasReply()) {
-        if (!pick(atCommand.param, replies, target))
-            unknownParameter();
-        return false;
+    const bool reply = hasReply();
+    for (int i = 0; i < row.wordCount(); ++i) {
+        const SettingWord& word = row.words[i];
+        if (reply ? spells(atCommand.param, {"\r\n", row.word, word.command, "\r\n"})
+                  : spells(atCommand.command, {"AT+", row.word, word.command, "\r"})) {
+            row.value() = word.value;
+            noteKnownSetting(row.held);
+            return !reply;
+        }
     }
-    if (!pick(atCommand.command, commands, target)) {
+    if (reply)
+        unknownParameter();
+    else
         unknownCommand();
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // Makes the open port follow the adapter's new line settings.
@@ -115,6 +114,17 @@ void connectionCheck()
     device.isDataMode = 0;
     device.isHandshakeActive = 0;
     showLinkEnded();
+}
+
+void handleWords(const AdapterSetting& row)
+{
+    if (row.kind == SettingKind::Role && !hasReply() && pairing.pairState == PAIR_DEVICE2_FOUND)
+        debugLog("Setting Device 2 as slave. Ignore this response");
+    else if (applyWords(row) && row.reapplyFailure)
+        reapply(row.reapplyFailure, row.value());
+    if (row.endsConnection)
+        connectionCheck();
+    postNotify(ID_NOTIFY_LOCAL_DEVICE);
 }
 
 bool allDigits(const char* text)
@@ -233,7 +243,7 @@ void handleBond()
             pairing.pairState = UNPAIR_DEVICE2;
             device.bonded = 0;
         } else if (pairing.pairState == UNPAIR_DEVICE2) {
-            bIndex = 10;
+            bIndex = BAUD_CODE_FIRST;
             bTry = 0;
             pairing.pairState = PAIR_IDLE;
         } else {
@@ -290,211 +300,150 @@ void handleDisconnect()
     engineMessageBoxA(logText);
 }
 
-void handleFamily(AtCommandId id)
+void handleAttention()
 {
-    switch (id) {
-    case Family::Attention:
-        if (device.isDeviceInitialised == 0) {
-            device.isDeviceInitialised = 1;
-            // The adapter answers on these line settings and behind this port.
-            for (const int32_t* field : {&uart.port, &uart.baud, &uart.stopBits, &uart.parity, &uart.flow})
-                noteKnownSetting(field);
-            postNotify(ID_NOTIFY_STATUS);
-            logFormatted(responseLogText, "Local Device initialised successfully");
-        } else if (pairing.pairState == PAIR_SEARCHING_DEVICE2) {
-            // The second adapter of the pairing procedure has been found.
-            pairing.pairState = PAIR_DEVICE2_FOUND;
-            bIndex = 10;
-            bTry = 0;
-        }
-        break;
-    case Family::Version:
-        if (hasReply()) {
-            replyText(device.version, sizeof device.version);
-            postNotify(ID_NOTIFY_FIRMWARE_VERSION);
-        }
-        break;
-    case Family::Enquire:
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    case Family::Reset:
-        handleReset();
-        break;
-    case Family::Baud:
-        handleBaud();
-        break;
-    case Family::StopBits: {
-        static const Choice replies[] = {{"\r\nSTOP1\r\n", 1}, {"\r\nSTOP2\r\n", 2}};
-        static const Choice commands[] = {{"AT+STOP1\r", 1}, {"AT+STOP2\r", 2}};
-        if (applySetting(uart.stopBits, replies, commands))
-            reapply(L"Failed to set stopBits %d", uart.stopBits);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
+    if (device.isDeviceInitialised == 0) {
+        device.isDeviceInitialised = 1;
+        // The adapter answers on these line settings and behind this port.
+        for (const int32_t* field : {&uart.port, &uart.baud, &uart.stopBits, &uart.parity, &uart.flow})
+            noteKnownSetting(field);
+        postNotify(ID_NOTIFY_STATUS);
+        logFormatted(responseLogText, "Local Device initialised successfully");
+    } else if (pairing.pairState == PAIR_SEARCHING_DEVICE2) {
+        // The second adapter of the pairing procedure has been found.
+        pairing.pairState = PAIR_DEVICE2_FOUND;
+        bIndex = BAUD_CODE_FIRST;
+        bTry = 0;
     }
-    case Family::Parity: {
-        // The digit is the row of the line-settings table.
-        static const Choice replies[] = {{"\r\nPAR0\r\n", kParitySettings[0].code},
-                                         {"\r\nPAR1\r\n", kParitySettings[1].code},
-                                         {"\r\nPAR2\r\n", kParitySettings[2].code}};
-        static const Choice commands[] = {{"AT+PAR0\r", kParitySettings[0].code},
-                                          {"AT+PAR1\r", kParitySettings[1].code},
-                                          {"AT+PAR2\r", kParitySettings[2].code}};
-        if (applySetting(uart.parity, replies, commands))
-            reapply(L"Failed to set parity %d", uart.parity);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
+}
+
+void handleVersion()
+{
+    if (hasReply()) {
+        replyText(device.version, sizeof device.version);
+        postNotify(ID_NOTIFY_FIRMWARE_VERSION);
     }
-    case Family::Flow: {
-        static const Choice replies[] = {{"\r\nFLOW+\r\n", 1}, {"\r\nFLOW-\r\n", 0}};
-        static const Choice commands[] = {{"AT+FLOW+\r", 1}, {"AT+FLOW-\r", 0}};
-        if (applySetting(uart.flow, replies, commands))
-            reapply(L"Failed to set flow control %d", uart.flow);
-        connectionCheck();
+}
+
+void handleEnquire()
+{
+    postNotify(ID_NOTIFY_LOCAL_DEVICE);
+}
+
+void handleAddress()
+{
+    if (!hasReply())
+        return;
+    if (pairing.pairState == PAIR_DEVICE2_FOUND) {
+        replyText(pairing.device2Address, sizeof pairing.device2Address);
+        postNotify(ID_NOTIFY_PAIR_DEVICE);
+    } else {
+        replyText(device.address, sizeof device.address);
         postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
     }
-    case Family::Echo: {
-        static const Choice replies[] = {{"\r\nECHO+\r\n", 1}, {"\r\nECHO-\r\n", 0}};
-        static const Choice commands[] = {{"AT+ECHO+\r", 1}, {"AT+ECHO-\r", 0}};
-        applySetting(device.echoOn, replies, commands);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    }
-    case Family::Response: {
-        static const Choice replies[] = {{"\r\nRESP+\r\n", 1}, {"\r\nRESP-\r\n", 0}};
-        static const Choice commands[] = {{"AT+RESP+\r", 1}, {"AT+RESP-\r", 0}};
-        applySetting(device.responseOn, replies, commands);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    }
-    case Family::Role: {
-        static const Choice replies[] = {{"\r\nROLES\r\n", ROLE_SLAVE}, {"\r\nROLEM\r\n", ROLE_MASTER}};
-        static const Choice commands[] = {{"AT+ROLES\r", ROLE_SLAVE}, {"AT+ROLEM\r", ROLE_MASTER}};
-        if (!hasReply() && pairing.pairState == PAIR_DEVICE2_FOUND)
-            debugLog("Setting Device 2 as slave. Ignore this response");
-        else
-            applySetting(device.role, replies, commands);
-        connectionCheck();
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    }
-    case Family::Address:
-        if (hasReply()) {
-            if (pairing.pairState == PAIR_DEVICE2_FOUND) {
-                replyText(pairing.device2Address, sizeof pairing.device2Address);
-                postNotify(ID_NOTIFY_PAIR_DEVICE);
-            } else {
-                replyText(device.address, sizeof device.address);
-                postNotify(ID_NOTIFY_LOCAL_DEVICE);
-            }
-        }
-        break;
-    case Family::Find:
-        handleInquiry();
-        break;
-    case Family::Name:
-        if (hasReply()) {
-            if (pairing.pairState == PAIR_DEVICE2_FOUND) {
-                replyText(pairing.device2Name, sizeof pairing.device2Name);
-                postNotify(ID_NOTIFY_PAIR_DEVICE);
-            } else {
-                replyText(device.name, sizeof device.name);
-                noteKnownSetting(device.name);
-                postNotify(ID_NOTIFY_LOCAL_DEVICE);
-            }
+}
+
+void handleName()
+{
+    if (hasReply()) {
+        if (pairing.pairState == PAIR_DEVICE2_FOUND) {
+            replyText(pairing.device2Name, sizeof pairing.device2Name);
+            postNotify(ID_NOTIFY_PAIR_DEVICE);
         } else {
-            if (valueAfterEquals(device.name, sizeof device.name))
-                noteKnownSetting(device.name);
+            replyText(device.name, sizeof device.name);
+            noteKnownSetting(device.name);
             postNotify(ID_NOTIFY_LOCAL_DEVICE);
         }
-        break;
-    case Family::Pin:
-        if (hasReply()) {
-            char text[RESPONSE_SIZE];
-            replyText(text, sizeof text);
-            if (strcmp(text, "NULL") == 0) {
-                device.pinDisabled = 1;
-            } else {
-                device.pinDisabled = 0;
-                copyText(device.pin, sizeof device.pin, text);
-                noteKnownSetting(device.pin);
-            }
-            noteKnownSetting(&device.pinDisabled);
-        } else if (strcmp(atCommand.command, "AT+PIN-\r") == 0) {
+        return;
+    }
+    if (valueAfterEquals(device.name, sizeof device.name))
+        noteKnownSetting(device.name);
+    postNotify(ID_NOTIFY_LOCAL_DEVICE);
+}
+
+void handlePin()
+{
+    if (hasReply()) {
+        char text[RESPONSE_SIZE];
+        replyText(text, sizeof text);
+        if (strcmp(text, "NULL") == 0) {
             device.pinDisabled = 1;
-            noteKnownSetting(&device.pinDisabled);
-        } else if (valueAfterEquals(device.pin, sizeof device.pin)) {
+        } else {
             device.pinDisabled = 0;
+            copyText(device.pin, sizeof device.pin, text);
             noteKnownSetting(device.pin);
-            noteKnownSetting(&device.pinDisabled);
         }
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    case Family::Discoverable: {
-        static const Choice replies[] = {{"\r\nDCOV+\r\n", 1}, {"\r\nDCOV-\r\n", 0}};
-        static const Choice commands[] = {{"AT+DCOV+\r", 1}, {"AT+DCOV-\r", 0}};
-        applySetting(device.discoverable, replies, commands);
-        connectionCheck();
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
+        noteKnownSetting(&device.pinDisabled);
+    } else if (strcmp(atCommand.command, "AT+PIN-\r") == 0) {
+        device.pinDisabled = 1;
+        noteKnownSetting(&device.pinDisabled);
+    } else if (valueAfterEquals(device.pin, sizeof device.pin)) {
+        device.pinDisabled = 0;
+        noteKnownSetting(device.pin);
+        noteKnownSetting(&device.pinDisabled);
     }
-    case Family::Connect:
-        debugLog("ATCOMMAND: AT+CONN command response received successfully");
-        break;
-    case Family::Drop:
-        debugLog("ATCOMMAND: AT+DROP command response received successfully");
-        break;
-    case Family::Bond:
-        handleBond();
-        break;
-    case Family::AutoConnect: {
-        static const Choice replies[] = {{"\r\nACON+\r\n", 1}, {"\r\nACON-\r\n", 0}};
-        static const Choice commands[] = {{"AT+ACON+\r", 1}, {"AT+ACON-\r", 0}};
-        applySetting(device.autoConnect, replies, commands);
-        connectionCheck();
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
+    postNotify(ID_NOTIFY_LOCAL_DEVICE);
+}
+
+void handleConnectAnswer()
+{
+    debugLog("ATCOMMAND: AT+CONN command response received successfully");
+}
+
+void handleDropAnswer()
+{
+    debugLog("ATCOMMAND: AT+DROP command response received successfully");
+}
+
+void handleDataMode()
+{
+    device.isDataMode = 1;
+    logFormatted(responseLogText, "Device switched from Command to Data Mode");
+}
+
+void handleEscapeSequence()
+{
+    device.isDataMode = 0;
+    logFormatted(responseLogText,
+                 "Escape Sequence +++ received for local device. Device switched from Data to Command Mode");
+}
+
+// The families with a handling of their own; those with words are handled
+// from the settings table, and SignalStrength and Upgrade need nothing.
+struct FamilyHandler {
+    AtCommandId family;
+    void (*handle)();
+};
+
+const FamilyHandler kFamilyHandlers[] = {
+    {Family::Attention, handleAttention},
+    {Family::Version, handleVersion},
+    {Family::Enquire, handleEnquire},
+    {Family::Reset, handleReset},
+    {Family::Baud, handleBaud},
+    {Family::Address, handleAddress},
+    {Family::Find, handleInquiry},
+    {Family::Name, handleName},
+    {Family::Pin, handlePin},
+    {Family::Connect, handleConnectAnswer},
+    {Family::Drop, handleDropAnswer},
+    {Family::Bond, handleBond},
+    {Family::DataMode, handleDataMode},
+    {Family::EscapeSequence, handleEscapeSequence},
+    {Family::ConnectReport, handleConnect},
+    {Family::DisconnectReport, handleDisconnect},
+};
+
+void handleFamily(AtCommandId id)
+{
+    for (const FamilyHandler& handler : kFamilyHandlers) {
+        if (handler.family == id) {
+            handler.handle();
+            return;
+        }
     }
-    case Family::Escape: {
-        static const Choice replies[] = {{"\r\nESC+\r\n", 1}, {"\r\nESC-\r\n", 0}};
-        static const Choice commands[] = {{"AT+ESC+\r", 1}, {"AT+ESC-\r", 0}};
-        applySetting(device.escapeOn, replies, commands);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    }
-    case Family::DataMode:
-        device.isDataMode = 1;
-        logFormatted(responseLogText, "Device switched from Command to Data Mode");
-        break;
-    case Family::RemoteConfig: {
-        static const Choice replies[] = {{"\r\nRCFG+\r\n", 1}, {"\r\nRCFG-\r\n", 0}};
-        static const Choice commands[] = {{"AT+RCFG+\r", 1}, {"AT+RCFG-\r", 0}};
-        applySetting(device.remoteConfig, replies, commands);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    }
-    case Family::Sleep: {
-        static const Choice replies[] = {{"\r\nSLEEP+\r\n", 1}, {"\r\nSLEEP-\r\n", 0}};
-        static const Choice commands[] = {{"AT+SLEEP+\r", 1}, {"AT+SLEEP-\r", 0}};
-        applySetting(device.sleepOn, replies, commands);
-        postNotify(ID_NOTIFY_LOCAL_DEVICE);
-        break;
-    }
-    case Family::EscapeSequence:
-        device.isDataMode = 0;
-        logFormatted(responseLogText,
-                     "Escape Sequence +++ received for local device. Device switched from Data to Command Mode");
-        break;
-    case Family::ConnectReport:
-        handleConnect();
-        break;
-    case Family::DisconnectReport:
-        handleDisconnect();
-        break;
-    default:
-        // SignalStrength and Upgrade need nothing.
-        break;
-    }
+    if (const AdapterSetting* row = settingOfFamily(id); row && row->wordCount() > 0)
+        handleWords(*row);
 }
 
 } // namespace
@@ -527,7 +476,7 @@ int32_t handleCommandResponse()
         debugLog("ATCOMMAND: invalid command %s", atCommand.command);
         return 0;
     }
-    if (atCommand.showInLog == 1)
+    if (atCommand.showInLog == LOG_SHOWN)
         logFormatted(responseLogText, "Received Response %s %s for command %s", atCommand.response, atCommand.param,
                      atCommand.command);
     handleFamily(id);

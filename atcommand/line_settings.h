@@ -20,17 +20,26 @@ constexpr int BAUD_SETTINGS = sizeof kBaudSettings / sizeof kBaudSettings[0];
 // is none of the above.
 constexpr int DEFAULT_BAUD_ROW = 4;
 
+// The exceptions beside the list. The adapter also takes the code after the
+// last row's, 19, and runs it at the default rate: the catalogue holds it and
+// the line-setting search tries it. The port also opens at 14400, a rate no
+// code names.
+constexpr int32_t BAUD_CODE_FIRST = kBaudSettings[0].code;
+constexpr int32_t BAUD_CODE_LAST = kBaudSettings[BAUD_SETTINGS - 1].code + 1;
+constexpr int32_t PORT_ONLY_RATE = 14400;
+// Whether the port takes a rate: the list's and the port's own.
+bool portTakesRate(int32_t rate);
+
 struct ParitySetting {
     int32_t code;          // the port's Win32 parity code (Uart::parity)
     const char* word;      // in the settings file and the search's log lines
-    const char* fileLine;  // as the settings file writes it
 };
 
 // The row is also the digit of AT+PAR<digit> and "PAR<digit>".
 constexpr ParitySetting kParitySettings[] = {
-    {PARITY_NONE, "None", "Parity = None\n"},
-    {PARITY_ODD, "Odd", "Parity = Odd\n"},
-    {PARITY_EVEN, "Even", "Parity = Even\n"},
+    {PARITY_NONE, "None"},
+    {PARITY_ODD, "Odd"},
+    {PARITY_EVEN, "Even"},
 };
 constexpr int PARITY_SETTINGS = sizeof kParitySettings / sizeof kParitySettings[0];
 // The adapter's parity after a reset.

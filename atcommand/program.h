@@ -40,6 +40,17 @@ enum class Setting {
 // one; false when it is kept or already held.
 bool settingCommand(const WantedSettings& wanted, Setting setting, char* command);
 
+// Sends one command for every setting of loadedSettings that differs from
+// what the adapter holds.
+void programLoadedSettings();
+
+// The order in which Program Device compares and sends the panel's settings.
+constexpr Setting kPanelOrder[] = {
+    Setting::Name,         Setting::Pin,  Setting::Echo,        Setting::Escape, Setting::Sleep,
+    Setting::RemoteConfig, Setting::Response, Setting::Baud,    Setting::Parity, Setting::StopBits,
+    Setting::Discoverable, Setting::Role, Setting::AutoConnect, Setting::Flow,
+};
+
 // The order in which a loaded file's settings are compared and sent: the
 // line settings first, so that the rest reach the adapter at its new ones.
 constexpr Setting kLoadedSettingsOrder[] = {

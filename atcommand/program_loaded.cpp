@@ -1,11 +1,11 @@
 // Brings the adapter into line with wanted settings: one command for each
 // setting that differs from what the adapter is known to hold.
 #include "atcommand/program.h"
+#include "atcommand/adapter_settings.h"
+#include "common/text.h"
 #include "serial/uart.h"
-#include "settings/settings.h"
 
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -15,7 +15,7 @@ namespace {
 template <size_t N>
 std::string fieldText(const char (&field)[N])
 {
-    return std::string(field, strnlen(field, N - 1));
+    return ::fieldText(field, N - 1);
 }
 
 template <size_t N>
@@ -30,31 +30,25 @@ bool textCommand(char* command, const char* family, const std::optional<std::str
     return true;
 }
 
-// The on/off switches: "<family>+" or "<family>-".
-struct Switch {
-    Setting setting;
-    const char* family;
-    int32_t WantedSettings::*wanted;
-    int32_t Device::*held;
-};
-
-const Switch kSwitches[] = {
-    {Setting::Echo, "AT+ECHO", &WantedSettings::echo, &Device::echoOn},
-    {Setting::Escape, "AT+ESC", &WantedSettings::escape, &Device::escapeOn},
-    {Setting::Sleep, "AT+SLEEP", &WantedSettings::sleep, &Device::sleepOn},
-    {Setting::Response, "AT+RESP", &WantedSettings::response, &Device::responseOn},
-    {Setting::RemoteConfig, "AT+RCFG", &WantedSettings::remoteConfig, &Device::remoteConfig},
-    {Setting::Discoverable, "AT+DCOV", &WantedSettings::discoverable, &Device::discoverable},
-    {Setting::AutoConnect, "AT+ACON", &WantedSettings::autoConnect, &Device::autoConnect},
-};
-
-bool switchCommand(char* command, const Switch& row, const WantedSettings& settings)
+// "AT+<family><word>\r".
+void wordCommand(char* command, const AdapterSetting& row, const SettingWord& word)
 {
-    const int32_t wanted = settings.*row.wanted;
-    const int32_t held = device.*row.held;
-    if (wanted == KEEP || (held != 0 && held != 1) || (wanted != 0) == (held != 0))
+    formatCommand(command, "AT+%s%s\r", row.word, word.command);
+}
+
+// An on/off switch or the role: only a value the adapter has reported
+// (one of the row's) is changed. A switch compares on and off, the role
+// its value.
+bool wordsCommand(char* command, const AdapterSetting& row, int32_t wanted)
+{
+    const int32_t held = row.value();
+    const SettingWord& on = row.words[0];
+    const SettingWord& off = row.words[1];
+    if (wanted == KEEP || (held != on.value && held != off.value))
         return false;
-    formatCommand(command, "%s%c\r", row.family, wanted ? '+' : '-');
+    if (row.kind == SettingKind::Switch ? (wanted != 0) == (held != 0) : wanted == held)
+        return false;
+    wordCommand(command, row, (row.kind == SettingKind::Switch ? wanted != 0 : wanted == on.value) ? on : off);
     return true;
 }
 
@@ -62,49 +56,49 @@ bool switchCommand(char* command, const Switch& row, const WantedSettings& setti
 
 bool settingCommand(const WantedSettings& wanted, Setting setting, char* command)
 {
-    for (const Switch& row : kSwitches)
-        if (row.setting == setting)
-            return switchCommand(command, row, wanted);
-    switch (setting) {
-    case Setting::Baud:
-        if (wanted.baud == KEEP || wanted.baud == uart.baud)
+    const AdapterSetting* found = settingOf(setting);
+    if (!found)
+        return false;
+    const AdapterSetting& row = *found;
+    const int32_t value = row.wanted ? wanted.*row.wanted : KEEP;
+    switch (row.kind) {
+    case SettingKind::Switch:
+    case SettingKind::Role:
+        return wordsCommand(command, row, value);
+    case SettingKind::Baud:
+        if (value == KEEP || value == row.value())
             return false;
-        formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(wanted.baud)].code);
+        formatCommand(command, "AT+BAUD%d\r", kBaudSettings[baudRateToIndex(value)].code);
         return true;
-    case Setting::StopBits:
-        if (wanted.stopBits == KEEP || wanted.stopBits == uart.stopBits)
+    case SettingKind::StopBits:
+        // The wanted count as it is: one the catalogue lacks is refused by the send.
+        if (value == KEEP || value == row.value())
             return false;
-        formatCommand(command, "AT+STOP%d\r", wanted.stopBits);
+        formatCommand(command, "AT+STOP%d\r", value);
         return true;
-    case Setting::Parity: {
-        if (wanted.parity == KEEP || wanted.parity == uart.parity)
+    case SettingKind::Parity: {
+        if (value == KEEP || value == row.value())
             return false;
-        int row = parityRowOfCode(wanted.parity);
-        formatCommand(command, "AT+PAR%d\r", row >= 0 ? row : DEFAULT_PARITY_ROW);
+        int parity = parityRowOfCode(value);
+        wordCommand(command, row, row.words[parity >= 0 ? parity : DEFAULT_PARITY_ROW]);
         return true;
     }
-    case Setting::Flow:
-        if (wanted.flow == KEEP || wanted.flow == uart.flow)
+    case SettingKind::Flow:
+        if (value == KEEP || value == row.value())
             return false;
-        formatCommand(command, "AT+FLOW%c\r", wanted.flow ? '+' : '-');
+        wordCommand(command, row, row.words[value ? 0 : 1]);
         return true;
-    case Setting::Name:
+    case SettingKind::Name:
         return textCommand(command, "AT+NAME", wanted.name, device.name);
-    case Setting::Pin:
+    case SettingKind::Pin:
         return textCommand(command, "AT+PIN", wanted.pin, device.pin);
-    case Setting::RemovePin:
-        if (!wanted.removePin || device.pinDisabled == 1)
+    case SettingKind::DisablePin:
+        if (!wanted.removePin || row.value() == 1)
             return false;
-        formatCommand(command, "%s%c\r", "AT+PIN", '-');
+        wordCommand(command, row, row.words[0]);
         return true;
-    default:   // a switch, above
+    case SettingKind::Port:
         break;
-    case Setting::Role:
-        if (wanted.role == KEEP || (device.role != ROLE_MASTER && device.role != ROLE_SLAVE) ||
-            wanted.role == device.role)
-            return false;
-        formatCommand(command, "%s%c\r", "AT+ROLE", wanted.role == ROLE_MASTER ? 'M' : 'S');
-        return true;
     }
     return false;
 }
@@ -116,36 +110,44 @@ const char programmedText[] = "Adapter programmed with loaded settings.";
 
 } // namespace
 
+// Only the settings that the file holds: a missing line keeps what the
+// adapter has.
 WantedSettings loadedWantedSettings()
 {
-    // Only the settings that the file holds: a missing line keeps what the
-    // adapter has.
     const LoadedSettings& file = loadedSettings;
-    auto has = [](SettingsKey key) { return loadedSettingPresent(key); };
-    auto onOff = [&](SettingsKey key, int32_t value) { return has(key) ? (value ? 1 : 0) : KEEP; };
     WantedSettings wanted;
-    if (has(KEY_BAUD))
-        wanted.baud = file.baud;
-    if (has(KEY_STOP_BITS))
-        wanted.stopBits = file.stopBits;
-    if (has(KEY_PARITY))
-        wanted.parity = file.parity;
-    wanted.flow = onOff(KEY_FLOW_CONTROL, file.flowControl);
-    if (has(KEY_NAME))
-        wanted.name = fieldText(file.name);
-    if (has(KEY_PIN))
-        wanted.pin = fieldText(file.pin);
-    // Only ever removes the PIN; a PIN comes back through the Pin line.
-    wanted.removePin = has(KEY_DISABLE_PIN) && file.disablePin == 1;
-    wanted.escape = onOff(KEY_ESCAPE_MODE, file.escapeMode);
-    wanted.echo = onOff(KEY_ECHO_MODE, file.echoMode);
-    wanted.sleep = onOff(KEY_AUTO_POWER, file.autoPower);
-    wanted.response = onOff(KEY_COMMAND_RESPONSE, file.commandResponse);
-    wanted.remoteConfig = onOff(KEY_REMOTE_CONFIG, file.remoteConfig);
-    wanted.discoverable = onOff(KEY_DISCOVERABLE, file.discoverable);
-    if (has(KEY_ROLE))
-        wanted.role = file.role == ROLE_MASTER ? ROLE_MASTER : ROLE_SLAVE;
-    wanted.autoConnect = onOff(KEY_AUTO_CONNECT, file.autoConnect);
+    for (const AdapterSetting& row : kAdapterSettings) {
+        if (!loadedSettingPresent(row.key))
+            continue;
+        const char* field = reinterpret_cast<const char*>(&file) + row.loaded;
+        const int32_t value = row.isText() ? 0 : *reinterpret_cast<const int32_t*>(field);
+        switch (row.kind) {
+        case SettingKind::Baud:
+        case SettingKind::StopBits:
+        case SettingKind::Parity:
+            wanted.*row.wanted = value;
+            break;
+        case SettingKind::Flow:
+        case SettingKind::Switch:
+            wanted.*row.wanted = value ? 1 : 0;
+            break;
+        case SettingKind::Role:
+            wanted.role = value == ROLE_MASTER ? ROLE_MASTER : ROLE_SLAVE;
+            break;
+        case SettingKind::Name:
+            wanted.name = fieldText(file.name);
+            break;
+        case SettingKind::Pin:
+            wanted.pin = fieldText(file.pin);
+            break;
+        case SettingKind::DisablePin:
+            // Only ever removes the PIN; a PIN comes back through the Pin line.
+            wanted.removePin = value == 1;
+            break;
+        case SettingKind::Port:
+            break;
+        }
+    }
     return wanted;
 }
 
@@ -154,8 +156,6 @@ void programLoadedSettings()
     postLogText(programmingText);
     const WantedSettings wanted = loadedWantedSettings();
 
-    // The line settings go first: each accepted one moves the port along,
-    // so the rest reach the adapter at its new settings.
     int failures = 0;
     char command[COMMAND_SIZE];
     for (Setting setting : kLoadedSettingsOrder) {
@@ -164,7 +164,7 @@ void programLoadedSettings()
         // Blocking and kept out of the log window; a failure has been
         // reported by the send and the next setting follows regardless.
         uint16_t result = sendAndWait(command);
-        if (result != SEND_OK && result != SEND_PENDING)
+        if (!sendSucceeded(result))
             ++failures;
     }
 

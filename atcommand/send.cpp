@@ -81,7 +81,7 @@ Record recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
     EngineLock lock;
     if (device.isDataMode == 1)
         return Record::DataMode;
-    if (timerMode != 1) {
+    if (timerMode != SEND_TIMED) {
         // Reset before the command is pending, so that its answer,
         // however fast, is never erased.
         ResetEvent(atCommandEvent);
@@ -89,7 +89,7 @@ Record recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
     }
     copyText(atCommand.command, COMMAND_SIZE, text);
     atCommand.showInLog = static_cast<uint32_t>(showInLog);
-    atCommand.timerMode = timerMode == 1 ? 1 : 0;
+    atCommand.timerMode = timerMode == SEND_TIMED ? SEND_TIMED : SEND_BLOCKING;
     atCommand.expectsReplyLine = expectsReply(text) ? 1 : 0;
     // A replaced timer-sent command or stray bytes may have left framing
     // state behind; this command's answer starts after its send.
@@ -101,7 +101,7 @@ Record recordCommand(const char* text, int32_t showInLog, int32_t timerMode)
         clearAtCommand();
         return Record::Lost;
     }
-    if (showInLog == 1)
+    if (showInLog == LOG_SHOWN)
         logFormatted(logText, "Sending command %s", atCommand.command);
     return Record::Done;
 }
@@ -122,7 +122,11 @@ void forgetRemainingLink()
     linkMayRemain = 0;
 }
 
-uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
+namespace {
+
+// What is checked before anything is recorded: SEND_OK when the text may be
+// sent, with its length.
+uint16_t checkSendable(const char* text, size_t& length)
 {
     if (text == nullptr || text[0] == '\0') {
         debugLog("ATCOMMAND: trying to send a command %s with 0 length", text ? text : "");
@@ -132,14 +136,14 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
         return SEND_FAILED;
     {
         EngineLock lock;
-        if (atCommand.timerMode == 1 && strcmp(atCommand.command, "AT+ENQ\r") == 0) {
+        if (atCommand.timerMode == SEND_TIMED && strcmp(atCommand.command, "AT+ENQ\r") == 0) {
             debugLog("Command %s Processing in progress.Send command failed. Please resend again",
                      atCommand.command);
             return SEND_BUSY;
         }
     }
     // The record holds 29 characters; a cut text would be another command.
-    size_t length = strnlen(text, COMMAND_SIZE + 1);
+    length = strnlen(text, COMMAND_SIZE + 1);
     if (length > COMMAND_SIZE - 1) {
         debugLog("ATCOMMAND: Command %.*s... longer than %d characters. Not sent", COMMAND_SIZE - 1, text,
                  COMMAND_SIZE - 1);
@@ -151,9 +155,14 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
         clearAtCommand();
         return SEND_FAILED;
     }
+    return SEND_OK;
+}
 
-    // In data mode the operator is asked for the escape sequence first; data
-    // mode may begin or end while the box is up, so it is judged again each time.
+// Records the command as pending. In data mode the operator is asked for the
+// escape sequence first; data mode may begin or end while the box is up, so
+// it is judged again each time. False when nothing is to be sent.
+bool recordAfterEscape(const char* text, int32_t showInLog, int32_t timerMode)
+{
     Record record;
     while ((record = recordCommand(text, showInLog, timerMode)) == Record::DataMode) {
         int answer = showMessageBox(
@@ -161,21 +170,31 @@ uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
             MB_OKCANCEL);
         // Declined: nothing was sent, which is no success.
         if (answer != IDOK)
-            return SEND_FAILED;
+            return false;
         if (!recordEscape())
             continue;
         sendBlockingCommand("+++", 3);
         if (inDataMode()) {
             showMessageBox(L"ESCAPE Sequence failed.");
-            return SEND_FAILED;
+            return false;
         }
     }
-    if (record == Record::Lost)
+    return record != Record::Lost;
+}
+
+} // namespace
+
+uint16_t sendAtCommand(const char* text, int32_t showInLog, int32_t timerMode)
+{
+    size_t length = 0;
+    if (uint16_t refused = checkSendable(text, length); refused != SEND_OK)
+        return refused;
+    if (!recordAfterEscape(text, showInLog, timerMode))
         return SEND_FAILED;
 
-    uint16_t result = timerMode == 1 ? sendTimerCommand(text, static_cast<uint32_t>(length))
-                                     : sendBlockingCommand(text, static_cast<uint32_t>(length));
-    if (result == SEND_OK || result == SEND_PENDING)
+    uint16_t result = timerMode == SEND_TIMED ? sendTimerCommand(text, static_cast<uint32_t>(length))
+                                              : sendBlockingCommand(text, static_cast<uint32_t>(length));
+    if (sendSucceeded(result))
         return result;
     debugLog("ATCOMMAND: Failed to send ATCommand %s", text);
     return SEND_FAILED;
@@ -203,6 +222,78 @@ uint16_t sendTimerCommand(const char* text, uint32_t length)
     return static_cast<uint16_t>(result);
 }
 
+namespace {
+
+constexpr int NO_ANSWER = -1;
+constexpr int LAST_TRY = -2;
+constexpr int SEND_TRIES = 3;
+
+// Waits for the pending blocking command's answer: 0 when it was accepted,
+// 1 when it failed or the wait ended otherwise, NO_ANSWER on the time-out.
+int waitForAnswer(const char* text)
+{
+    // Repaints meanwhile when a long procedure holds the user-interface thread.
+    DWORD wait = waitRepainting(atCommandEvent, seams.atCommandWaitMs);
+    if (wait == WAIT_OBJECT_0)
+        return answerFailed ? 1 : 0;
+    if (wait == WAIT_STOPPED) {
+        // The operator stopped the procedure: no re-send, no box, and a
+        // late answer is not taken for a pending command.
+        debugLog("ATCOMMAND: Command %s abandoned: stopped by the operator", text);
+        clearAtCommand();
+        return 1;
+    }
+    if (wait != WAIT_TIMEOUT) {
+        debugLog("ATCOMMAND: WaitForSingleObject(atCommandEvent,1000) returned error %d",
+                 static_cast<int>(GetLastError()));
+        // Abandoned: a late answer must not be taken for a pending command.
+        clearAtCommand();
+        return 1;
+    }
+    return NO_ANSWER;
+}
+
+// After a time-out: the answer's result when it was handled while we waited
+// for the lock; otherwise the try is counted, and unless it was the last
+// (LAST_TRY) the framing starts over for the re-send (NO_ANSWER).
+int countTry(int& tries)
+{
+    EngineLock lock;
+    if (WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0)
+        return answerFailed ? 1 : 0;
+    ++tries;
+    debugLog("ATCOMMAND: Response to command %s was not received. Retry count %d", atCommand.command, tries);
+    if (tries == SEND_TRIES)
+        return LAST_TRY;
+    resetFraming();
+    return NO_ANSWER;
+}
+
+// No answer after one send and two re-sends: the operator is told, unless
+// the pairing procedure probes for a second adapter and expects silence or
+// a lost port has been reported already.
+uint16_t giveUpSend()
+{
+    wchar_t box[512];
+    bool quiet;
+    {
+        EngineLock lock;
+        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2 ||
+                UartLostPort() != 0;
+        if (!quiet) {
+            formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
+            toWideText(errorText, wideText, 512);
+            memcpy(box, wideText, sizeof box);
+        }
+        clearAtCommand();
+    }
+    if (!quiet)
+        showMessageBox(box);
+    return SEND_FAILED;
+}
+
+} // namespace
+
 // The event was reset when the command was recorded.
 uint16_t sendBlockingCommand(const char* text, uint32_t length)
 {
@@ -215,38 +306,15 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
 
     int tries = 0;
     for (;;) {
-        // Repaints meanwhile when a long procedure holds the user-interface thread.
-        DWORD wait = waitRepainting(atCommandEvent, seams.atCommandWaitMs);
-        if (wait == WAIT_OBJECT_0)
-            return answerFailed ? 1 : 0;
-        if (wait == WAIT_STOPPED) {
-            // The operator stopped the procedure: no re-send, no box, and a
-            // late answer is not taken for a pending command.
-            debugLog("ATCOMMAND: Command %s abandoned: stopped by the operator", text);
-            clearAtCommand();
-            return 1;
-        }
-        if (wait != WAIT_TIMEOUT) {
-            debugLog("ATCOMMAND: WaitForSingleObject(atCommandEvent,1000) returned error %d",
-                     static_cast<int>(GetLastError()));
-            // Abandoned: a late answer must not be taken for a pending command.
-            clearAtCommand();
-            return 1;
-        }
-        {
-            EngineLock lock;
-            // The answer may have been handled while we waited for the lock.
-            if (WaitForSingleObject(atCommandEvent, 0) == WAIT_OBJECT_0)
-                return answerFailed ? 1 : 0;
-            ++tries;
-            debugLog("ATCOMMAND: Response to command %s was not received. Retry count %d", atCommand.command,
-                     tries);
-            if (tries == 3)
-                break;
-            resetFraming();
-        }
+        int answer = waitForAnswer(text);
+        if (answer == NO_ANSWER)
+            answer = countTry(tries);
+        if (answer == LAST_TRY)
+            return giveUpSend();
+        if (answer != NO_ANSWER)
+            return static_cast<uint16_t>(answer);
         int result = writeCommand(text, length);
-        if (result != 0 && result != 2) {
+        if (!sendSucceeded(static_cast<uint16_t>(result))) {
             debugLog("ATCOMMAND: Failed to send ATCommand %s", text);
             clearAtCommand();
             return static_cast<uint16_t>(result);
@@ -256,26 +324,6 @@ uint16_t sendBlockingCommand(const char* text, uint32_t length)
             debugLog("ATCOMMAND: Retry command %s", atCommand.command);
         }
     }
-
-    // No answer after one send and two re-sends.
-    wchar_t box[512];
-    bool quiet;
-    {
-        EngineLock lock;
-        // The pairing procedure probes for a second adapter and expects
-        // silence; a lost port has been reported already.
-        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2 ||
-                UartLostPort() != 0;
-        if (!quiet) {
-            formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
-            toWideText(errorText, wideText, 512);
-            memcpy(box, wideText, sizeof box);
-        }
-        clearAtCommand();
-    }
-    if (!quiet)
-        showMessageBox(box);
-    return 1;
 }
 
 void releaseBlockingSend()

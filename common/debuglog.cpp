@@ -23,33 +23,7 @@ constexpr int LINE_SIZE = 1024;
 
 void showOpenError(int err)
 {
-    const char* text = nullptr;
-    switch (err) {
-    case EPERM:
-        text = "Failed to create Debug.txt file.Operation not permitted";
-        break;
-    case ENOMEM:
-        text = "Failed to create Debug.txt file.No Space in disk left";
-        break;
-    case EACCES:
-        text = "Failed to create Debug.txt file.Access Denied";
-        break;
-    case EBUSY:
-        text = "Failed to create Debug.txt file.File in use.";
-        break;
-    case ENAMETOOLONG:
-        text = "Failed to create Debug.txt file.File name too long";
-        break;
-    default:
-        break;
-    }
-    if (text) {
-        showMessageBoxA(text, MB_OK);
-        return;
-    }
-    char other[LINE_SIZE];
-    snprintf(other, sizeof other, "Failed to open Debug.txt file. Error %d", err);
-    showMessageBoxA(other, MB_OK);
+    showFileError("Debug.txt", true, err);
 }
 
 // Caller holds logLock.

@@ -1,6 +1,9 @@
 #include "common/msgbox.h"
+#include "common/text.h"
 #include "common/notify.h"
 #include "common/seams.h"
+#include <cerrno>
+#include <cstdio>
 
 DWORD uiThreadId = 0;
 
@@ -43,11 +46,30 @@ int showMessageBox(const wchar_t* text, UINT type)
 
 int showMessageBoxA(const char* text, UINT type)
 {
+    // Too long for the buffer: what fits is shown.
     wchar_t wide[1024];
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 1024) == 0) {
-        // Too long for the buffer: show what fits.
-        int n = MultiByteToWideChar(CP_ACP, 0, text, 1023, wide, 1023);
-        wide[n > 0 ? n : 0] = L'\0';
-    }
+    ansiToWide(text, WHOLE_TEXT, wide, 1024);
     return showMessageBox(wide, type);
+}
+
+void showFileError(const char* fileName, bool creating, int error)
+{
+    struct Reason {
+        int error;
+        bool creating;
+        const char* text;
+    };
+    static const Reason reasons[] = {
+        {EPERM, false, "Operation not permitted"}, {ENOENT, false, "No such file present"},
+        {EACCES, false, "Access Denied"},          {EPERM, true, "Operation not permitted"},
+        {ENOMEM, true, "No Space in disk left"},   {EACCES, true, "Access Denied"},
+        {EBUSY, true, "File in use."},             {ENAMETOOLONG, true, "File name too long"},
+    };
+    char text[256];
+    snprintf(text, sizeof text, "Failed to open %s file. Error %d", fileName, error);
+    for (const Reason& reason : reasons)
+        if (reason.error == error && reason.creating == creating)
+            snprintf(text, sizeof text, "Failed to %s %s file.%s", creating ? "create" : "open", fileName,
+                     reason.text);
+    showMessageBoxA(text);
 }

@@ -15,6 +15,12 @@ int showMessageBox(const wchar_t* text, UINT type = MB_OK);
 // 8-bit text converted with the ANSI code page.
 int showMessageBoxA(const char* text, UINT type = MB_OK);
 
+// "Failed to open settings.txt file.No such file present" and the like: the
+// reason the runtime's error number gives for a file that could not be
+// opened to be read (creating false) or created; another number is shown
+// as it is ("Failed to open settings.txt file. Error 22").
+void showFileError(const char* fileName, bool creating, int error);
+
 // Tests answer boxes through seams.messageBox (common/seams.h).
 
 // The thread that owns mainHwnd's windows; set by the main window at start-up

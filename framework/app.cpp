@@ -5,7 +5,6 @@ CWinApp* CWinApp::s_current = nullptr;
 CWinApp::CWinApp()
 {
     s_current = this;
-    m_hInstance = GetModuleHandleW(nullptr);
 }
 
 CWinApp::~CWinApp()

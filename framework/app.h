@@ -13,8 +13,6 @@ public:
     // Returns FALSE when the program is to end (always, for a dialog program).
     virtual BOOL InitInstance();
 
-    CWnd* m_pMainWnd = nullptr;
-    HINSTANCE m_hInstance = nullptr;
 
     // The one application object, for wWinMain.
     static CWinApp* current();

@@ -89,10 +89,9 @@ void CDialog::EndDialog(INT_PTR result)
         ::EndDialog(m_hWnd, result);
 }
 
-BOOL CDialog::UpdateData(BOOL save)
+BOOL CDialog::UpdateData(BOOL)
 {
     CDataExchange dx;
-    dx.m_bSaveAndValidate = save != FALSE;
     dx.m_hDlg = m_hWnd;
     DoDataExchange(&dx);
     return dx.m_bFailed ? FALSE : TRUE;
@@ -320,4 +319,21 @@ INT_PTR CALLBACK CDialog::dialogProc(HWND h, UINT msg, WPARAM wParam, LPARAM lPa
         // Nothing may unwind through the system's dialog manager.
         return FALSE;
     }
+}
+
+int answerToolTip(unsigned id, void* dispInfo, const ToolTipText* texts, size_t count, LRESULT* result)
+{
+    auto* info = static_cast<NMTTDISPINFOW*>(dispInfo);
+    if (!info || !(info->uFlags & TTF_IDISHWND) || id == 0)
+        return FALSE;
+    const wchar_t* text = L"";
+    for (size_t i = 0; i < count; ++i)
+        if (texts[i].id == id)
+            text = texts[i].text;
+    info->lpszText = const_cast<wchar_t*>(text);
+    info->szText[0] = L'\0';
+    info->hinst = nullptr;
+    if (result)
+        *result = 0;
+    return TRUE;
 }

@@ -32,7 +32,6 @@ HINSTANCE resourceInstance();
 
 class CDataExchange {
 public:
-    bool m_bSaveAndValidate = false;
     HWND m_hDlg = nullptr;
     bool m_bFailed = false;   // set when a bound control id is not in the template
 };
@@ -76,10 +75,13 @@ constexpr const CommandRoute<T>* findRoute(const CommandRoute<T> (&table)[N], UI
 //       {1050, BN_CLICKED, &CLocalDevice::OnBnClickedGetDeviceInfo}, ...};
 //   bool RouteCommand(UINT id, UINT code, LPARAM lParam) override
 //   { return routeCommand(this, kRoutes, id, code, lParam); }
-template <class T, size_t N>
-bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code, LPARAM lParam = 0)
+template <class T>
+bool routeCommand(T* self, const CommandRoute<T>* table, size_t count, UINT id, UINT code, LPARAM lParam = 0)
 {
-    const CommandRoute<T>* row = findRoute(table, id, code);
+    const CommandRoute<T>* row = nullptr;
+    for (size_t i = 0; i < count && !row; ++i)
+        if (table[i].id == id && table[i].code == code)
+            row = &table[i];
     if (!row)
         return false;
     if (row->payloadHandler)
@@ -89,11 +91,32 @@ bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code
     return true;
 }
 
+template <class T, size_t N>
+bool routeCommand(T* self, const CommandRoute<T> (&table)[N], UINT id, UINT code, LPARAM lParam = 0)
+{
+    return routeCommand(self, table, N, id, code, lParam);
+}
+
 // The template's initial list contents (see the top of this file), parsed
 // from a resource image: (control id, text) pairs in order. Stops at id 0 or
 // at the end of the data; a text without its terminator is dropped.
 std::vector<std::pair<UINT, std::wstring>> parseInitialLists(const void* data, size_t size);
 
+// A control's tool tip text, by control id.
+struct ToolTipText {
+    unsigned id;
+    const wchar_t* text;
+};
+
+// Answers a TTN_NEEDTEXTW request from a table of texts: only tools named by
+// their window, with a control id, are answered (TRUE); ids without a text
+// get an empty one.
+int answerToolTip(unsigned id, void* dispInfo, const ToolTipText* texts, size_t count, LRESULT* result = nullptr);
+template <size_t N>
+int answerToolTip(unsigned id, void* dispInfo, const ToolTipText (&texts)[N], LRESULT* result = nullptr)
+{
+    return answerToolTip(id, dispInfo, texts, N, result);
+}
 class CDialog : public CWnd {
 public:
     explicit CDialog(UINT templateId = 0, CWnd* parent = nullptr);
@@ -108,7 +131,8 @@ public:
     // Destroys the window (modeless panels; modal ones end with EndDialog).
     void DestroyWindow();
     void EndDialog(INT_PTR result);
-    // Runs DoDataExchange; FALSE when a bound control is missing.
+    // Runs DoDataExchange, which only binds controls whichever way it is
+    // asked; FALSE when a bound control is missing.
     BOOL UpdateData(BOOL save = TRUE);
     // One tool tip control for the dialog, one TTF_IDISHWND | TTF_SUBCLASS
     // tool per child control, texts asked for with TTN_NEEDTEXTW (answered
@@ -120,7 +144,6 @@ public:
     BOOL EnableToolTips(BOOL enable = TRUE);
 
     bool IsModal() const { return m_bModal; }
-    UINT GetTemplateId() const { return m_templateId; }
     HWND GetToolTipHwnd();
 
     // The dialog's own routing and handlers; public so that tests and the
@@ -162,4 +185,36 @@ private:
     void applyInitialLists();
     INT_PTR dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK dialogProc(HWND, UINT, WPARAM, LPARAM);
+};
+
+// What every panel's plumbing repeats, once, in the manner of WTL's
+// CDialogImpl<T>: the command table given at construction routes the
+// panel's commands, and the panel's own OnInitDialog opens with this one
+// (controls bound, tool tips asked for). The panel keeps its DoDataExchange,
+// its OnInitDialog and its one tool-tip handler.
+template <class T>
+class CPanelImpl : public CDialog {
+public:
+    template <size_t N>
+    CPanelImpl(UINT templateId, const CommandRoute<T> (&routes)[N])
+        : CDialog(templateId), m_routes(routes), m_routeCount(N)
+    {
+    }
+
+    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override
+    {
+        return routeCommand(static_cast<T*>(this), m_routes, m_routeCount, id, code, lParam);
+    }
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        EnableToolTips(TRUE);
+        return TRUE;
+    }
+
+private:
+    const CommandRoute<T>* m_routes;
+    size_t m_routeCount;
 };

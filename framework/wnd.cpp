@@ -53,13 +53,6 @@ std::wstring CWnd::GetWindowTextW() const { return windowText(m_hWnd); }
 
 void CWnd::ShowWindow(int cmd) { ::ShowWindow(m_hWnd, cmd); }
 
-RECT CWnd::GetClientRect() const
-{
-    RECT r{};
-    ::GetClientRect(m_hWnd, &r);
-    return r;
-}
-
 RECT CWnd::GetWindowRect() const
 {
     RECT r{};
@@ -69,6 +62,7 @@ RECT CWnd::GetWindowRect() const
 
 
 UINT CWnd::IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
+void CWnd::CheckDlgButton(int id, UINT state) { ::CheckDlgButton(m_hWnd, id, state); }
 void CWnd::CheckRadioButton(int first, int last, int check) { ::CheckRadioButton(m_hWnd, first, last, check); }
 
 void CWnd::EnableDlgItem(int id, bool enable) { ::EnableWindow(GetDlgItem(id), enable ? TRUE : FALSE); }
@@ -115,7 +109,6 @@ LRESULT CALLBACK CWnd::subclassProc(HWND h, UINT msg, WPARAM wParam, LPARAM lPar
 }
 
 int CButton::GetCheck() const { return static_cast<int>(SendMessageW(BM_GETCHECK)); }
-void CButton::SetCheck(int state) { SendMessageW(BM_SETCHECK, static_cast<WPARAM>(state)); }
 
 void CEdit::SetLimitText(UINT chars) { SendMessageW(EM_SETLIMITTEXT, chars); }
 int CEdit::GetLineCount() const { return static_cast<int>(SendMessageW(EM_GETLINECOUNT)); }

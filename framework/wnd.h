@@ -26,10 +26,10 @@ public:
     std::wstring GetWindowTextW() const;
 
     void ShowWindow(int cmd);        // SW_SHOW, SW_HIDE, ...
-    RECT GetClientRect() const;
     RECT GetWindowRect() const;      // screen coordinates
 
     UINT IsDlgButtonChecked(int id) const;
+    void CheckDlgButton(int id, UINT state);   // BST_CHECKED / BST_UNCHECKED
     void CheckRadioButton(int first, int last, int check);
     void EnableDlgItem(int id, bool enable);
 
@@ -59,7 +59,6 @@ private:
 class CButton : public CWnd {
 public:
     int GetCheck() const;            // BST_CHECKED / BST_UNCHECKED
-    void SetCheck(int state);
 };
 
 class CEdit : public CWnd {

@@ -24,7 +24,7 @@ constexpr size_t kAddressLength = 14;
 
 } // namespace
 
-CConnection::CConnection() : CDialog(IDD_CONNECTION) {}
+CConnection::CConnection() : CPanelImpl(IDD_CONNECTION, kRoutes) {}
 
 void CConnection::DoDataExchange(CDataExchange* pDX)
 {
@@ -33,19 +33,13 @@ void CConnection::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_CN_ADDRESS, m_selectedDevice);
 }
 
-bool CConnection::RouteCommand(UINT id, UINT code, LPARAM lParam)
-{
-    return routeCommand(this, kRoutes, id, code, lParam);
-}
-
 BOOL CConnection::OnInitDialog()
 {
-    CDialog::OnInitDialog();
+    CPanelImpl::OnInitDialog();
     // Nothing longer than the command buffer takes is ever formatted or sent.
     m_selectedDevice.SetLimitText(CN_ADDRESS_LIMIT);
     EnableDlgItem(IDC_CN_CANCEL_INQUIRY, false);
     EnableDlgItem(IDC_CN_DISCONNECT, false);
-    EnableToolTips(TRUE);
     return TRUE;
 }
 

@@ -3,7 +3,7 @@
 #include "framework/dialog.h"
 #include "panels/panel_ids.h"
 
-class CConnection : public CDialog {
+class CConnection : public CPanelImpl<CConnection> {
 public:
     CConnection();
 
@@ -19,8 +19,6 @@ public:
     void OnLbnSelchangeInquiryResults();
     void OnBnClickedConnect();
     void OnBnClickedDisconnect();
-
-    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -2,6 +2,7 @@
 
 #include "common/debuglog.h"
 #include "common/notify.h"
+#include "atcommand/adapter_settings.h"
 #include "atcommand/atcommand.h"
 #include "atcommand/program.h"
 #include "panels/panel_text.h"
@@ -30,9 +31,11 @@ int parityPosition(int32_t parity)
     return row >= 0 ? row : DEFAULT_PARITY_ROW;
 }
 
-bool sendSucceeded(uint16_t result)
+// The adapter settings shown by a control of their own; the line settings
+// have theirs apart.
+bool isAdapterControl(const AdapterSetting& row)
 {
-    return result == SEND_OK || result == SEND_PENDING;
+    return row.control != 0;
 }
 
 // The selected entry of a list as a number; false when nothing is selected.
@@ -47,7 +50,7 @@ bool selectedNumber(const CComboBox& list, int32_t& value)
 
 } // namespace
 
-CLocalDevice::CLocalDevice() : CDialog(IDD_LOCAL_DEVICE) {}
+CLocalDevice::CLocalDevice() : CPanelImpl(IDD_LOCAL_DEVICE, kRoutes) {}
 
 void CLocalDevice::DoDataExchange(CDataExchange* pDX)
 {
@@ -56,27 +59,16 @@ void CLocalDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_LD_BAUD_RATE, m_baudRate);
     DDX_Control(pDX, IDC_LD_PARITY, m_parity);
     DDX_Control(pDX, IDC_LD_DEVICE_ADDRESS, m_deviceAddress);
-    DDX_Control(pDX, IDC_LD_ECHO_MODE, m_echoMode);
-    DDX_Control(pDX, IDC_LD_COMMAND_RESPONSE, m_commandResponse);
     DDX_Control(pDX, IDC_LD_DEVICE_NAME, m_deviceName);
     DDX_Control(pDX, IDC_LD_PIN_CODE, m_pinCode);
-    DDX_Control(pDX, IDC_LD_ESCAPE_MODE, m_escapeMode);
-    DDX_Control(pDX, IDC_LD_AUTO_POWER, m_autoPower);
-    DDX_Control(pDX, IDC_LD_AUTO_CONNECT, m_autoConnect);
     DDX_Control(pDX, IDC_LD_AT_COMMAND, m_atCommand);
     DDX_Control(pDX, IDC_LD_DISABLE_AUTH, m_disableAuthentication);
     DDX_Control(pDX, IDC_LD_FW_VERSION, m_firmwareVersion);
-    DDX_Control(pDX, IDC_LD_REMOTE_CONFIG, m_remoteConfiguration);
-}
-
-bool CLocalDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
-{
-    return routeCommand(this, kRoutes, id, code, lParam);
 }
 
 BOOL CLocalDevice::OnInitDialog()
 {
-    CDialog::OnInitDialog();
+    CPanelImpl::OnInitDialog();
 
     // The adapter's fields and the 30-byte command buffer bound what may be
     // typed: nothing longer is ever formatted or sent.
@@ -106,7 +98,6 @@ BOOL CLocalDevice::OnInitDialog()
     if (!device.isDeviceInitialised)
         EnableDeviceControls(false);
 
-    EnableToolTips(TRUE);
     return TRUE;
 }
 
@@ -121,15 +112,20 @@ void CLocalDevice::showLineSettings()
 
 void CLocalDevice::EnableDeviceControls(bool enable)
 {
+    // Besides the adapter settings' own controls.
     static constexpr int kAdapterControls[] = {
         IDC_LD_DEVICE_NAME, IDC_LD_PIN_CODE, IDC_LD_AT_COMMAND,
-        IDC_LD_ECHO_MODE, IDC_LD_COMMAND_RESPONSE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_CONNECT,
-        IDC_LD_AUTO_POWER, IDC_LD_DISABLE_AUTH, IDC_LD_REMOTE_CONFIG,
         IDC_LD_PROGRAM_DEVICE, IDC_LD_RESET_DEVICE, IDC_LD_RESTART_DEVICE, IDC_LD_SEND_AT_COMMAND,
-        IDC_LD_NON_DISCOVERABLE, IDC_LD_DISCOVERABLE, IDC_LD_MASTER, IDC_LD_SLAVE,
     };
     for (int id : kAdapterControls)
         EnableDlgItem(id, enable);
+    for (const AdapterSetting& row : kAdapterSettings) {
+        if (!isAdapterControl(row))
+            continue;
+        EnableDlgItem(row.control, enable);
+        if (row.otherControl)
+            EnableDlgItem(row.otherControl, enable);
+    }
 }
 
 bool CLocalDevice::InitialiseUart()
@@ -195,18 +191,21 @@ void CLocalDevice::OnBnClickedProgramDevice()
     // message box of a send runs a message loop, and a redisplay from the
     // records inside it must not overwrite the settings still to be compared.
     auto checked = [this](int id) { return IsDlgButtonChecked(id) == BST_CHECKED; };
-    auto onOff = [](const CButton& box) { return box.GetCheck() == BST_CHECKED ? 1 : 0; };
     WantedSettings wanted;
     wanted.name = wideToAnsi(m_deviceName.GetWindowTextW(), LD_NAME_LIMIT);
     // An emptied PIN box leaves the PIN alone.
     std::string pin = wideToAnsi(m_pinCode.GetWindowTextW(), LD_PIN_LIMIT);
     if (!pin.empty())
         wanted.pin = pin;
-    wanted.echo = onOff(m_echoMode);
-    wanted.escape = onOff(m_escapeMode);
-    wanted.sleep = onOff(m_autoPower);
-    wanted.remoteConfig = onOff(m_remoteConfiguration);
-    wanted.response = onOff(m_commandResponse);
+    // A check box gives on or off; radio buttons only when one is checked.
+    for (const AdapterSetting& row : kAdapterSettings) {
+        if (!isAdapterControl(row) || !row.wanted)
+            continue;
+        if (!row.otherControl)
+            wanted.*row.wanted = checked(row.control) ? row.words[0].value : row.words[1].value;
+        else if (checked(row.control) || checked(row.otherControl))
+            wanted.*row.wanted = checked(row.control) ? row.words[0].value : row.words[1].value;
+    }
     // After a refresh with a baud code the list does not hold, nothing is
     // selected and there is no rate to compare.
     int32_t baud = 0;
@@ -216,18 +215,10 @@ void CLocalDevice::OnBnClickedProgramDevice()
     if (parityPos >= 0 && parityPos < PARITY_SETTINGS)
         wanted.parity = kParitySettings[parityPos].code;
     wanted.stopBits = checked(IDC_LD_STOP_ONE) ? 1 : 2;
-    if (checked(IDC_LD_DISCOVERABLE) || checked(IDC_LD_NON_DISCOVERABLE))
-        wanted.discoverable = checked(IDC_LD_DISCOVERABLE) ? 1 : 0;
-    if (checked(IDC_LD_SLAVE) || checked(IDC_LD_MASTER))
-        wanted.role = checked(IDC_LD_SLAVE) ? ROLE_SLAVE : ROLE_MASTER;
-    wanted.autoConnect = onOff(m_autoConnect);
     wanted.flow = checked(IDC_LD_FLOW_ENABLED) ? 1 : 0;
 
     char command[COMMAND_SIZE];
-    for (Setting setting : {Setting::Name, Setting::Pin, Setting::Echo, Setting::Escape, Setting::Sleep,
-                            Setting::RemoteConfig, Setting::Response, Setting::Baud, Setting::Parity,
-                            Setting::StopBits, Setting::Discoverable, Setting::Role, Setting::AutoConnect,
-                            Setting::Flow})
+    for (Setting setting : kPanelOrder)
         if (settingCommand(wanted, setting, command))
             sendAndWait(command);
 }
@@ -308,21 +299,23 @@ void CLocalDevice::RestartOnReopenedPort()
 
 void CLocalDevice::UpdateLocalDeviceWindow()
 {
-    auto check = [](CButton& box, int32_t flag) { box.SetCheck(flag ? BST_CHECKED : BST_UNCHECKED); };
-
-    CheckRadioButton(IDC_LD_SLAVE, IDC_LD_MASTER, device.role == ROLE_MASTER ? IDC_LD_MASTER : IDC_LD_SLAVE);
     m_deviceAddress.SetWindowTextW(fieldToWide(device.address, sizeof device.address).c_str());
-    check(m_echoMode, device.echoOn);
-    check(m_commandResponse, device.responseOn);
     m_deviceName.SetWindowTextW(fieldToWide(device.name, sizeof device.name).c_str());
     m_pinCode.SetWindowTextW(device.pinDisabled ? L"" : fieldToWide(device.pin, sizeof device.pin).c_str());
-    CheckRadioButton(IDC_LD_DISCOVERABLE, IDC_LD_NON_DISCOVERABLE,
-                     device.discoverable == 1 ? IDC_LD_DISCOVERABLE : IDC_LD_NON_DISCOVERABLE);
-    check(m_escapeMode, device.escapeOn);
-    check(m_autoPower, device.sleepOn);
-    check(m_autoConnect, device.autoConnect);
-    check(m_disableAuthentication, device.pinDisabled);
-    check(m_remoteConfiguration, device.remoteConfig);
+    // A check box is checked for any value but zero; of two radio buttons the
+    // first is checked for its own value only.
+    for (const AdapterSetting& row : kAdapterSettings) {
+        if (!isAdapterControl(row))
+            continue;
+        const int32_t value = row.value();
+        if (!row.otherControl) {
+            CheckDlgButton(row.control, value ? BST_CHECKED : BST_UNCHECKED);
+        } else {
+            const int low = row.control < row.otherControl ? row.control : row.otherControl;
+            const int high = row.control < row.otherControl ? row.otherControl : row.control;
+            CheckRadioButton(low, high, value == row.words[0].value ? row.control : row.otherControl);
+        }
+    }
     // A code the list does not hold (19, or 0 before the adapter reported
     // one) leaves the list without a selection.
     m_baudRate.SetCurSel(baudRowOfCode(device.baudCode));

@@ -5,7 +5,7 @@
 #include "panels/command_line.h"
 #include "panels/panel_ids.h"
 
-class CLocalDevice : public CDialog {
+class CLocalDevice : public CPanelImpl<CLocalDevice> {
 public:
     CLocalDevice();
 
@@ -31,8 +31,6 @@ public:
     // The tool has opened the lost port again: the rest of Restart Device.
     void RestartOnReopenedPort();
 
-    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
-
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -45,15 +43,9 @@ private:
     CComboBox m_baudRate;
     CComboBox m_parity;
     CEdit m_deviceAddress;
-    CButton m_echoMode;
-    CButton m_commandResponse;
     CEdit m_deviceName;
     CEdit m_pinCode;
-    CButton m_escapeMode;
-    CButton m_autoPower;
-    CButton m_autoConnect;
     CCommandLineEdit m_atCommand{IDC_LD_SEND_AT_COMMAND};
     CButton m_disableAuthentication;
     CStatic m_firmwareVersion;
-    CButton m_remoteConfiguration;
 };

@@ -5,7 +5,7 @@
 #include "panels/panel_ids.h"
 #include <cstdint>
 
-class CPairDevice : public CDialog {
+class CPairDevice : public CPanelImpl<CPairDevice> {
 public:
     CPairDevice();
 
@@ -20,8 +20,6 @@ public:
     // Puts the saved line settings back on the port for Device 1: 0 when
     // the port took them, 1 when not.
     int restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits);
-
-    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -27,12 +27,7 @@ bool connected()
 
 } // namespace
 
-CRemoteDevice::CRemoteDevice() : CDialog(IDD_REMOTE_DEVICE) {}
-
-bool CRemoteDevice::RouteCommand(UINT id, UINT code, LPARAM lParam)
-{
-    return routeCommand(this, kRoutes, id, code, lParam);
-}
+CRemoteDevice::CRemoteDevice() : CPanelImpl(IDD_REMOTE_DEVICE, kRoutes) {}
 
 void CRemoteDevice::DoDataExchange(CDataExchange* pDX)
 {
@@ -43,12 +38,11 @@ void CRemoteDevice::DoDataExchange(CDataExchange* pDX)
 
 BOOL CRemoteDevice::OnInitDialog()
 {
-    CDialog::OnInitDialog();
+    CPanelImpl::OnInitDialog();
     // Remote commands need a completed handshake first.
     EnableDlgItem(IDC_RD_PROGRAM_REMOTE, false);
     EnableDlgItem(IDC_RD_EXIT_REMOTE, false);
     m_baudRate.SetCurSel(0);
-    EnableToolTips(TRUE);
     return TRUE;
 }
 

@@ -4,7 +4,7 @@
 #include "framework/dialog.h"
 #include "panels/panel_ids.h"
 
-class CRemoteDevice : public CDialog {
+class CRemoteDevice : public CPanelImpl<CRemoteDevice> {
 public:
     CRemoteDevice();
 
@@ -15,8 +15,6 @@ public:
     void OnBnClickedHandshake();
     void OnBnClickedProgramRemoteDevice();
     void OnBnClickedExitRemoteAccess();
-
-    bool RouteCommand(UINT id, UINT code, LPARAM lParam) override;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -1,6 +1,7 @@
 // Text crossing between the panels' controls (UTF-16) and the engine's
 // records and commands (8-bit, ANSI code page).
 #pragma once
+#include "common/text.h"
 #include <cstddef>
 #include <string>
 
@@ -11,22 +12,3 @@ std::wstring fieldToWide(const char* field, size_t size);
 // At most `maxBytes` bytes of 8-bit text; a text that does not fit is cut at
 // a character boundary, never inside a double-byte character.
 std::string wideToAnsi(const std::wstring& text, size_t maxBytes);
-
-// The 8-bit text of a record field of `size` bytes (up to its NUL or end).
-std::string fieldText(const char* field, size_t size);
-
-// A control's tool tip text, by control id.
-struct ToolTipText {
-    unsigned id;
-    const wchar_t* text;
-};
-
-// Answers a TTN_NEEDTEXTW request of a panel: only tools named by their
-// window, with a control id, are answered (TRUE); ids without a text get an
-// empty one.
-template <size_t N>
-int answerToolTip(unsigned id, void* dispInfo, const ToolTipText (&texts)[N])
-{
-    return answerToolTip(id, dispInfo, texts, N);
-}
-int answerToolTip(unsigned id, void* dispInfo, const ToolTipText* texts, size_t count);

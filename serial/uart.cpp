@@ -1,5 +1,6 @@
 #include "serial/uart.h"
 #include "serial/uart_internal.h"
+#include "atcommand/line_settings.h"
 #include "common/busywait.h"
 #include "common/debuglog.h"
 #include "common/msgbox.h"
@@ -331,17 +332,18 @@ void releaseInitHandles()
 
 } // namespace
 
-int UartInit(bool quiet)
-{
-    // A previous session's leftovers (only after an earlier failure).
-    releaseWriteRequests();
+namespace {
 
+// The session's read and write events and the hardware mutex; 1 when one
+// cannot be made (what was made is released).
+int createSessionHandles(HANDLE& readEvent)
+{
     AcquireSRWLockExclusive(&readLock);
     readOverlapped = OVERLAPPED{};
     readPendingGen = 0;
     readFailedGen = 0;
     readOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE readEvent = readOverlapped.hEvent;
+    readEvent = readOverlapped.hEvent;
     ReleaseSRWLockExclusive(&readLock);
     if (!readEvent) {
         debugLog("UART: Failed to create Read Event. Error %d", static_cast<int>(GetLastError()));
@@ -364,9 +366,13 @@ int UartInit(bool quiet)
         releaseInitHandles();
         return 1;
     }
+    return 0;
+}
 
-    uart.eventCallback = UartEventHandler;
-
+// Opens uart.port; INVALID_HANDLE_VALUE when it cannot be (the operator is
+// told unless quiet).
+HANDLE openPort(bool quiet)
+{
     char path[260];
     snprintf(path, sizeof path, "\\\\?\\COM%d", uart.port);
     wchar_t widePath[260];
@@ -385,27 +391,27 @@ int UartInit(bool quiet)
         if (!quiet)
             showMessageBoxA(text, MB_OK);
         debugLog("UART: Failed to open COM%d. Error %d", uart.port, static_cast<int>(err));
-        releaseInitHandles();
-        return 4;
+        return INVALID_HANDLE_VALUE;
     }
-    hComPort = port;
     debugLog("UART: Successfully opened COM%d, handle = H%X", uart.port,
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(port)));
+    return port;
+}
 
+// Events, queues and time-outs of the open port; false when one is refused.
+bool preparePort(HANDLE port)
+{
     if (!SetCommMask(port, EV_RXCHAR | EV_TXEMPTY)) {
         debugLog("UART: SetCommMask failed. Error %d", static_cast<int>(GetLastError()));
-        releaseInitHandles();
-        return 1;
+        return false;
     }
     if (!SetupComm(port, QUEUE_SIZE, QUEUE_SIZE)) {
         debugLog("UART: SetupComm failed. Error %d", static_cast<int>(GetLastError()));
-        releaseInitHandles();
-        return 1;
+        return false;
     }
     if (!PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
         debugLog("UART: PurgeComm failed. Error %d", static_cast<int>(GetLastError()));
-        releaseInitHandles();
-        return 1;
+        return false;
     }
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 10;
@@ -415,15 +421,15 @@ int UartInit(bool quiet)
     timeouts.WriteTotalTimeoutConstant = 750;
     if (!SetCommTimeouts(port, &timeouts)) {
         debugLog("UART: SetCommTimeouts failed. Error %d", static_cast<int>(GetLastError()));
-        releaseInitHandles();
-        return 1;
+        return false;
     }
-    if (!UartApplySettings()) {
-        debugLog("Failed to apply COM port settings. COM%d", uart.port);
-        releaseInitHandles();
-        return 5;
-    }
+    return true;
+}
 
+// Starts a new session's read thread; false when it cannot be started (the
+// session is over again).
+bool startReadThread(HANDLE port, HANDLE readEvent)
+{
     AcquireSRWLockExclusive(&readLock);
     uart.isUartActive = 1;
     uint32_t gen = nextGeneration();
@@ -436,15 +442,47 @@ int UartInit(bool quiet)
     // outlives its port can tell it has been replaced and closes only its own.
     auto* start = new (std::nothrow) ReadThreadStart{gen, readEvent, port};
     readThread = start ? CreateThread(nullptr, 0, tReadThread, start, 0, &readThreadId) : nullptr;
-    if (!readThread) {
-        DWORD err = start ? GetLastError() : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
-        delete start;
-        debugLog("UART: Failed to create Read Thread. Error %d", static_cast<int>(err));
-        AcquireSRWLockExclusive(&readLock);
-        uart.isUartActive = 0;
-        nextGeneration();
-        ReleaseSRWLockExclusive(&readLock);
-        readThreadId = 0;
+    if (readThread)
+        return true;
+    DWORD err = start ? GetLastError() : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
+    delete start;
+    debugLog("UART: Failed to create Read Thread. Error %d", static_cast<int>(err));
+    AcquireSRWLockExclusive(&readLock);
+    uart.isUartActive = 0;
+    nextGeneration();
+    ReleaseSRWLockExclusive(&readLock);
+    readThreadId = 0;
+    return false;
+}
+
+} // namespace
+
+int UartInit(bool quiet)
+{
+    // A previous session's leftovers (only after an earlier failure).
+    releaseWriteRequests();
+
+    HANDLE readEvent = nullptr;
+    if (createSessionHandles(readEvent) != 0)
+        return 1;
+    uart.eventCallback = UartEventHandler;
+
+    HANDLE port = openPort(quiet);
+    if (port == INVALID_HANDLE_VALUE) {
+        releaseInitHandles();
+        return 4;
+    }
+    hComPort = port;
+    if (!preparePort(port)) {
+        releaseInitHandles();
+        return 1;
+    }
+    if (!UartApplySettings()) {
+        debugLog("Failed to apply COM port settings. COM%d", uart.port);
+        releaseInitHandles();
+        return 5;
+    }
+    if (!startReadThread(port, readEvent)) {
         releaseInitHandles();
         return 1;
     }
@@ -459,22 +497,15 @@ int UartInit(bool quiet)
     return 0;
 }
 
-int UartApplySettings()
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    GetCommState(hComPort, &dcb);
-    dcb.DCBlength = 28;
+namespace {
 
+// The rate, and the flow control of RTS and CTS, into a port's DCB.
+void putRateAndFlow(DCB& dcb)
+{
     int baud = uart.baud;
-    switch (baud) {
-    case 1200: case 2400: case 4800: case 9600: case 14400:
-    case 19200: case 38400: case 57600: case 115200: case 230400:
-        break;
-    default:
+    if (!portTakesRate(baud)) {
         debugLog("Unsupported Baudrate %d. Using default baudrate 19200", baud);
-        baud = 19200;
-        break;
+        baud = kBaudSettings[DEFAULT_BAUD_ROW].rate;
     }
     dcb.BaudRate = static_cast<DWORD>(baud);
     debugLog("UART: Setting baudrate to %d", baud);
@@ -493,12 +524,11 @@ int UartApplySettings()
     dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
     dcb.fRtsControl = flow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
     debugLog("UART: RTS flowcontrol set to %s", dcb.fRtsControl != RTS_CONTROL_DISABLE ? "TRUE" : "FALSE");
+}
 
-    dcb.fAbortOnError = 0;
-    dcb.XonLim = 100;
-    dcb.XoffLim = 100;
-    dcb.ByteSize = 8;
-
+// The parity and the stop bits of uart into a port's DCB.
+void putParityAndStopBits(DCB& dcb)
+{
     switch (uart.parity) {
     case PARITY_NONE:
         dcb.Parity = NOPARITY;
@@ -529,6 +559,24 @@ int UartApplySettings()
         break;
     }
     debugLog("UART: Setting Stopbits setting to %d", dcb.StopBits);
+
+}
+
+} // namespace
+
+int UartApplySettings()
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    GetCommState(hComPort, &dcb);
+    dcb.DCBlength = 28;
+
+    putRateAndFlow(dcb);
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = 100;
+    dcb.XoffLim = 100;
+    dcb.ByteSize = 8;
+    putParityAndStopBits(dcb);
 
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
@@ -666,6 +714,69 @@ void UartEventHandler(uint32_t event, uint32_t* count)
     }
 }
 
+namespace {
+
+// One signal of the read event: a completed block is delivered, a failed
+// read reported. False when the session or the port is over.
+bool takeReadSignal(uint32_t gen, HANDLE event, HANDLE port)
+{
+    AcquireSRWLockExclusive(&readLock);
+    if (!sessionLive(gen)) {
+        ReleaseSRWLockExclusive(&readLock);
+        return false;
+    }
+    if (readPendingGen != gen) {
+        // A block completed at once is its issuer's; the signal is stale.
+        ResetEvent(event);
+        ReleaseSRWLockExclusive(&readLock);
+        return true;
+    }
+    DWORD count = 0;
+    if (GetOverlappedResult(port, &readOverlapped, &count, FALSE)) {
+        readPendingGen = 0;
+        UartEventCallback callback = uart.eventCallback;
+        ReleaseSRWLockExclusive(&readLock);
+        deliverDataEvent(callback, count);
+        return true;
+    }
+    DWORD err = GetLastError();
+    if (err == ERROR_IO_INCOMPLETE) {
+        ReleaseSRWLockExclusive(&readLock);
+        return true;
+    }
+    // Clearing the signal reports the failure once.
+    readPendingGen = 0;
+    ResetEvent(event);
+    ReleaseSRWLockExclusive(&readLock);
+    debugLog("UART: Failed to ReadData. Error %d", static_cast<int>(err));
+    if (portGone(port, err)) {
+        reportLost(gen, err);
+        return false;
+    }
+    // A live port: the next read goes out at the next turn.
+    markReadFailed(gen);
+    return true;
+}
+
+// The read must be over before its event and state can go.
+void endReading(uint32_t gen, HANDLE event, HANDLE port)
+{
+    AcquireSRWLockExclusive(&readLock);
+    bool pending = readPendingGen == gen;
+    ReleaseSRWLockExclusive(&readLock);
+    if (pending) {
+        CancelIoEx(port, &readOverlapped);
+        WaitForSingleObject(event, CANCEL_WAIT_MS);
+        AcquireSRWLockExclusive(&readLock);
+        if (readPendingGen == gen)
+            readPendingGen = 0;
+        ReleaseSRWLockExclusive(&readLock);
+    }
+    CloseHandle(event);
+}
+
+} // namespace
+
 DWORD WINAPI tReadThread(LPVOID parameter)
 {
     if (!parameter)
@@ -690,60 +801,13 @@ DWORD WINAPI tReadThread(LPVOID parameter)
             Sleep(POLL_MS);
             continue;
         }
-
-        AcquireSRWLockExclusive(&readLock);
-        if (!sessionLive(gen)) {
-            ReleaseSRWLockExclusive(&readLock);
+        if (!takeReadSignal(gen, event, port))
             break;
-        }
-        if (readPendingGen != gen) {
-            // A block completed at once is its issuer's; the signal is stale.
-            ResetEvent(event);
-            ReleaseSRWLockExclusive(&readLock);
-            continue;
-        }
-        DWORD count = 0;
-        if (GetOverlappedResult(port, &readOverlapped, &count, FALSE)) {
-            readPendingGen = 0;
-            UartEventCallback callback = uart.eventCallback;
-            ReleaseSRWLockExclusive(&readLock);
-            deliverDataEvent(callback, count);
-            continue;
-        }
-        DWORD err = GetLastError();
-        if (err == ERROR_IO_INCOMPLETE) {
-            ReleaseSRWLockExclusive(&readLock);
-            continue;
-        }
-        // Clearing the signal reports the failure once.
-        readPendingGen = 0;
-        ResetEvent(event);
-        ReleaseSRWLockExclusive(&readLock);
-        debugLog("UART: Failed to ReadData. Error %d", static_cast<int>(err));
-        if (portGone(port, err)) {
-            reportLost(gen, err);
-            break;
-        }
-        // A live port: the next read goes out at the next turn.
-        markReadFailed(gen);
     }
 
     debugLog("UART: tReadThread Exiting....");
-    if (event) {
-        // The read must be over before its event and state can go.
-        AcquireSRWLockExclusive(&readLock);
-        bool pending = readPendingGen == gen;
-        ReleaseSRWLockExclusive(&readLock);
-        if (pending) {
-            CancelIoEx(port, &readOverlapped);
-            WaitForSingleObject(event, CANCEL_WAIT_MS);
-            AcquireSRWLockExclusive(&readLock);
-            if (readPendingGen == gen)
-                readPendingGen = 0;
-            ReleaseSRWLockExclusive(&readLock);
-        }
-        CloseHandle(event);
-    }
+    if (event)
+        endReading(gen, event, port);
     return 1;
 }
 

@@ -3,7 +3,8 @@
 #include "settings/settings.h"
 #include "common/debuglog.h"
 #include "common/msgbox.h"
-#include "atcommand/internal.h"
+#include "common/text.h"
+#include "atcommand/adapter_settings.h"
 #include "serial/uart.h"
 
 #include <cerrno>
@@ -14,67 +15,13 @@
 #include <cstring>
 #include <string>
 
-LoadedSettings loadedSettings;
-uint32_t loadedSettingsPresent = 0;
-
 namespace {
-
-using Key = SettingsKey;
 
 // Lines are read with this size, so a line is read at most 1022 characters at a
 // time; the rest of a longer line comes back as the next line.
 constexpr int LINE_READ_SIZE = 1023;
 
-// The key of a line is the text before its "=", compared whole: a value may
-// hold any of these words ("Name = Baud Box").
-const char* const keyNames[KEY_COUNT] = {
-    "Port", "Baud", "StopBits", "FlowControl", "Parity", "DisablePin", "Name", "Pin",
-    "Discoverable", "Role", "AutoConnect", "EscapeMode", "EchoMode", "AutoPower",
-    "CommandResponse", "RemoteConfig",
-};
-
-// The on/off keys: the field, the complaint about a value that is neither
-// "On" (any case) nor "Off", and the value used then.
-struct Flag {
-    Key key;
-    int32_t LoadedSettings::*field;
-    const char* invalid;
-    int32_t fallback;
-};
-
-const Flag flags[] = {
-    {KEY_FLOW_CONTROL, &LoadedSettings::flowControl,
-     "Invalid value for flow control in Line %s. Using Default flow control ON", 1},
-    {KEY_DISABLE_PIN, &LoadedSettings::disablePin,
-     "Invalid value for disable pin in Line %s. Using Default value OFF", 0},
-    {KEY_DISCOVERABLE, &LoadedSettings::discoverable,
-     "Invalid value for discoverability in Line %s. Using Default discoverability ON", 1},
-    {KEY_AUTO_CONNECT, &LoadedSettings::autoConnect,
-     "Invalid value for auto connect in Line %s. Using Default value ON", 1},
-    {KEY_ESCAPE_MODE, &LoadedSettings::escapeMode,
-     "Invalid value for Escape Mode in Line %s. Using Default value ON", 1},
-    {KEY_ECHO_MODE, &LoadedSettings::echoMode,
-     "Invalid value for Echo Mode in Line %s. Using Default value ON", 1},
-    {KEY_AUTO_POWER, &LoadedSettings::autoPower,
-     "Invalid value for Auto Power in Line %s. Using Default value OFF", 0},
-    {KEY_COMMAND_RESPONSE, &LoadedSettings::commandResponse,
-     "Invalid value for Command Response in Line %s. Using Default value ON", 1},
-    {KEY_REMOTE_CONFIG, &LoadedSettings::remoteConfig,
-     "Invalid value for Remote Config in Line %s. Using Default value ON", 1},
-};
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// "On" in any case is 1 and "Off" exactly as written is 0; anything else,
-// a trailing blank included, is -1.
-int onOff(const char* value)
-{
-    if (_stricmp(value, "On") == 0)
-        return 1;
-    if (strcmp(value, "Off") == 0)
-        return 0;
-    return -1;
-}
 
 int32_t leadingNumber(const char* value)
 {
@@ -101,63 +48,61 @@ void storeText(char* field, size_t size, const char* value, const char* key, con
     field[length] = '\0';
 }
 
-// False when the value is ignored, the field left as it was.
-bool storeValue(Key key, const char* value, const char* line)
+// A word of the row's two: the first in any case, the second exactly as
+// written; anything else, a trailing blank included, is -1.
+int wordRow(const AdapterSetting& row, const char* value)
 {
-    switch (key) {
-    case KEY_PORT: {
-        int number = 0;
-        if (sscanf(value, "COM%d", &number) != 1)
+    if (_stricmp(value, row.words[0].file) == 0)
+        return 0;
+    if (strcmp(value, row.words[1].file) == 0)
+        return 1;
+    return -1;
+}
+
+// False when the value is ignored, the field left as it was.
+bool storeValue(const AdapterSetting& row, const char* value, const char* line)
+{
+    char* field = reinterpret_cast<char*>(&loadedSettings) + row.loaded;
+    int32_t& number = *reinterpret_cast<int32_t*>(field);
+    switch (row.kind) {
+    case SettingKind::Port: {
+        int port = 0;
+        if (sscanf(value, "COM%d", &port) != 1)
             return false;
-        loadedSettings.port = number;
+        number = port;
         return true;
     }
-    case KEY_BAUD:
-        loadedSettings.baud = leadingNumber(value);
+    case SettingKind::Baud:
+    case SettingKind::StopBits:
+        number = leadingNumber(value);
         return true;
-    case KEY_STOP_BITS:
-        loadedSettings.stopBits = leadingNumber(value);
-        return true;
-    case KEY_PARITY: {
+    case SettingKind::Parity: {
         // The comment line writes these in lower case, but only the
         // capitalised forms count; anything else leaves parity alone.
-        int row = parityRowOfWord(value);
-        if (row < 0)
+        int parity = parityRowOfWord(value);
+        if (parity < 0)
             return false;
-        loadedSettings.parity = kParitySettings[row].code;
+        number = kParitySettings[parity].code;
         return true;
     }
-    case KEY_NAME:
-        storeText(loadedSettings.name, sizeof loadedSettings.name, value, "Name", line);
+    case SettingKind::Name:
+    case SettingKind::Pin:
+        storeText(field, row.size, value, row.fileKey, line);
         return true;
-    case KEY_PIN:
-        storeText(loadedSettings.pin, sizeof loadedSettings.pin, value, "Pin", line);
-        return true;
-    case KEY_ROLE:
-        if (_stricmp(value, "Master") == 0) {
-            loadedSettings.role = ROLE_MASTER;
-        } else if (strcmp(value, "Slave") == 0) {
-            loadedSettings.role = ROLE_SLAVE;
-        } else {
-            debugLog("Invalid value for role in Line %s. Using Default role Slave", line);
-            loadedSettings.role = ROLE_SLAVE;
-        }
-        return true;
-    default:
+    case SettingKind::Flow:
+    case SettingKind::Switch:
+    case SettingKind::Role:
+    case SettingKind::DisablePin:
         break;
     }
-    for (const Flag& flag : flags) {
-        if (flag.key != key)
-            continue;
-        int state = onOff(value);
-        if (state < 0) {
-            debugLog(flag.invalid, line);
-            state = flag.fallback;
-        }
-        loadedSettings.*flag.field = state;
-        return true;
+    int word = wordRow(row, value);
+    if (word < 0) {
+        debugLog(row.refused, line);
+        number = row.fallback;
+    } else {
+        number = row.words[word].value;
     }
-    return false;
+    return true;
 }
 
 void readLine(char* line, const char* fileName)
@@ -177,10 +122,14 @@ void readLine(char* line, const char* fileName)
     while (keyEnd > start && isBlank(keyEnd[-1]))
         --keyEnd;
     size_t keyLength = static_cast<size_t>(keyEnd - start);
-    int key = 0;
-    while (key < KEY_COUNT && (strlen(keyNames[key]) != keyLength || strncmp(start, keyNames[key], keyLength) != 0))
-        ++key;
-    if (key == KEY_COUNT) {
+    const AdapterSetting* row = nullptr;
+    for (const AdapterSetting& candidate : kAdapterSettings) {
+        if (strlen(candidate.fileKey) == keyLength && strncmp(start, candidate.fileKey, keyLength) == 0) {
+            row = &candidate;
+            break;
+        }
+    }
+    if (row == nullptr) {
         debugLog("Unhandled entry %s in %s file", line, fileName);
         return;
     }
@@ -199,61 +148,20 @@ void readLine(char* line, const char* fileName)
         --length;
     memcpy(text, value, length);
     text[length] = '\0';
-    if (storeValue(static_cast<Key>(key), text, line))
-        loadedSettingsPresent |= 1u << key;
-}
-
-void reportOtherError(int error)
-{
-    char text[64];
-    snprintf(text, sizeof text, "Failed to open settings.txt file. Error %d", error);
-    showMessageBoxA(text);
+    if (storeValue(*row, text, line))
+        loadedSettingsPresent |= 1u << row->key;
 }
 
 // The messages name settings.txt whatever file was asked for.
 void reportOpenFailure(int error)
 {
-    switch (error) {
-    case EPERM:
-        showMessageBoxA("Failed to open settings.txt file.Operation not permitted");
-        break;
-    case ENOENT:
-        showMessageBoxA("Failed to open settings.txt file.No such file present");
-        break;
-    case EACCES:
-        showMessageBoxA("Failed to open settings.txt file.Access Denied");
-        break;
-    default:
-        reportOtherError(error);
-        break;
-    }
+    showFileError("settings.txt", false, error);
 }
 
 void reportCreateFailure(int error)
 {
-    switch (error) {
-    case EPERM:
-        showMessageBoxA("Failed to create settings.txt file.Operation not permitted");
-        break;
-    case ENOMEM:
-        showMessageBoxA("Failed to create settings.txt file.No Space in disk left");
-        break;
-    case EACCES:
-        showMessageBoxA("Failed to create settings.txt file.Access Denied");
-        break;
-    case EBUSY:
-        showMessageBoxA("Failed to create settings.txt file.File in use.");
-        break;
-    case ENAMETOOLONG:
-        showMessageBoxA("Failed to create settings.txt file.File name too long");
-        break;
-    default:
-        reportOtherError(error);
-        break;
-    }
+    showFileError("settings.txt", true, error);
 }
-
-const char* onOffText(int32_t flag) { return flag ? "On" : "Off"; }
 
 // A bounded, terminated copy of a record's text field for printing.
 template <size_t N>
@@ -343,14 +251,21 @@ int readSettingsFile(const char* fileName)
 
 namespace {
 
+// The file word of a value: "On" for any value but zero; a parity or a role
+// only for a value of the row's own (nullptr: no line).
+const char* fileWord(const AdapterSetting& row, int32_t value)
+{
+    if (row.kind != SettingKind::Parity && row.kind != SettingKind::Role)
+        return row.words[value ? 0 : 1].file;
+    for (int word = 0; word < row.wordCount(); ++word)
+        if (row.words[word].value == value)
+            return row.words[word].file;
+    return nullptr;
+}
+
 // The file's text, line by line, from a record of its values.
 std::string settingsText(const LoadedSettings& values)
 {
-    char name[sizeof values.name];
-    char pin[sizeof values.pin];
-    copyField(name, values.name, sizeof values.name);
-    copyField(pin, values.pin, sizeof values.pin);
-
     std::string text;
     char line[128];
     auto add = [&](const char* format, auto value) {
@@ -358,31 +273,32 @@ std::string settingsText(const LoadedSettings& values)
         text += line;
     };
     text += "# RZ310 Configuration Utility Settings\n";
-    add("Port = COM%d\n", values.port);
-    text += "# Valid baudrate values ";
-    for (const BaudSetting& row : kBaudSettings)
-        add(&row == kBaudSettings ? "%d" : ",%d", row.rate);
-    text += "\n";
-    add("Baud = %d\n", values.baud);
-    add("StopBits = %d\n", values.stopBits);
-    add("FlowControl = %s\n", onOffText(values.flowControl));
-    text += "# Valid parity values are none, odd, even\n";
-    if (int row = parityRowOfCode(values.parity); row >= 0)
-        text += kParitySettings[row].fileLine;
-    add("Name = %s\n", name);
-    add("Pin = %s\n", pin);
-    add("Discoverable = %s\n", onOffText(values.discoverable));
-    add("DisablePin = %s\n", onOffText(values.disablePin));
-    if (values.role == ROLE_MASTER)
-        text += "Role = Master\n";
-    else if (values.role == ROLE_SLAVE)
-        text += "Role = Slave\n";
-    add("AutoConnect = %s\n", onOffText(values.autoConnect));
-    add("EscapeMode = %s\n", onOffText(values.escapeMode));
-    add("EchoMode = %s\n", onOffText(values.echoMode));
-    add("AutoPower = %s\n", onOffText(values.autoPower));
-    add("CommandResponse = %s\n", onOffText(values.commandResponse));
-    add("RemoteConfig = %s\n", onOffText(values.remoteConfig));
+    for (const AdapterSetting& row : kAdapterSettings) {
+        const char* field = reinterpret_cast<const char*>(&values) + row.loaded;
+        const int32_t number = row.isText() ? 0 : *reinterpret_cast<const int32_t*>(field);
+        if (row.kind == SettingKind::Baud) {
+            text += "# Valid baudrate values ";
+            for (const BaudSetting& baud : kBaudSettings)
+                add(&baud == kBaudSettings ? "%d" : ",%d", baud.rate);
+            text += "\n";
+        } else if (row.kind == SettingKind::Parity) {
+            text += "# Valid parity values are none, odd, even\n";
+        }
+        if (row.kind == SettingKind::Port) {
+            add("Port = COM%d\n", number);
+        } else if (row.kind == SettingKind::Baud || row.kind == SettingKind::StopBits) {
+            text += row.fileKey;
+            add(" = %d\n", number);
+        } else if (row.isText()) {
+            char copy[sizeof values.name];
+            copyField(copy, field, row.size);
+            text += row.fileKey;
+            add(" = %s\n", copy);
+        } else if (const char* word = fileWord(row, number)) {
+            text += row.fileKey;
+            add(" = %s\n", word);
+        }
+    }
     return text;
 }
 
@@ -429,127 +345,25 @@ int writeWhole(const std::wstring& path, const std::string& text)
     return 1;
 }
 
-// The settings file's fields that a value from the adapter can make known,
-// with where the engine keeps them.
-struct KnownField {
-    const void* source;
-    size_t size;
-    size_t offset;   // in LoadedSettings
-    bool text;
-};
-
-const KnownField knownFields[] = {
-    {&uart.port, sizeof uart.port, offsetof(LoadedSettings, port), false},
-    {&uart.baud, sizeof uart.baud, offsetof(LoadedSettings, baud), false},
-    {&uart.stopBits, sizeof uart.stopBits, offsetof(LoadedSettings, stopBits), false},
-    {&uart.parity, sizeof uart.parity, offsetof(LoadedSettings, parity), false},
-    {&uart.flow, sizeof uart.flow, offsetof(LoadedSettings, flowControl), false},
-    {&device.echoOn, sizeof device.echoOn, offsetof(LoadedSettings, echoMode), false},
-    {&device.role, sizeof device.role, offsetof(LoadedSettings, role), false},
-    {&device.responseOn, sizeof device.responseOn, offsetof(LoadedSettings, commandResponse), false},
-    {&device.discoverable, sizeof device.discoverable, offsetof(LoadedSettings, discoverable), false},
-    {&device.escapeOn, sizeof device.escapeOn, offsetof(LoadedSettings, escapeMode), false},
-    {&device.sleepOn, sizeof device.sleepOn, offsetof(LoadedSettings, autoPower), false},
-    {&device.autoConnect, sizeof device.autoConnect, offsetof(LoadedSettings, autoConnect), false},
-    {&device.pinDisabled, sizeof device.pinDisabled, offsetof(LoadedSettings, disablePin), false},
-    {&device.remoteConfig, sizeof device.remoteConfig, offsetof(LoadedSettings, remoteConfig), false},
-    {device.name, sizeof device.name, offsetof(LoadedSettings, name), true},
-    {device.pin, sizeof device.pin, offsetof(LoadedSettings, pin), true},
-};
-constexpr size_t KNOWN_FIELDS = sizeof knownFields / sizeof knownFields[0];
-static_assert(sizeof device.name == sizeof LoadedSettings::name && sizeof device.pin == sizeof LoadedSettings::pin,
-              "the file's texts and the adapter's have one size");
-
-LoadedSettings knownValues;
-bool known[KNOWN_FIELDS];
-
-void noteField(size_t i)
-{
-    const KnownField& field = knownFields[i];
-    char* target = reinterpret_cast<char*>(&knownValues) + field.offset;
-    memcpy(target, field.source, field.size);
-    if (field.text)
-        target[field.size - 1] = '\0';
-    known[i] = true;
-}
-
 } // namespace
-
-void noteKnownSetting(const void* field)
-{
-    EngineLock lock;
-    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
-        if (knownFields[i].source == field)
-            noteField(i);
-}
-
-void noteAllKnownSettings()
-{
-    EngineLock lock;
-    for (size_t i = 0; i < KNOWN_FIELDS; ++i)
-        noteField(i);
-}
-
-void forgetKnownSettings()
-{
-    EngineLock lock;
-    memset(&knownValues, 0, sizeof knownValues);
-    memset(known, 0, sizeof known);
-    memset(&loadedSettings, 0, sizeof loadedSettings);
-    loadedSettingsPresent = 0;
-}
 
 int writeLastKnownSettings(const wchar_t* path)
 {
-    LoadedSettings values;
-    {
-        // A snapshot: the read thread may be storing an answer right now.
-        EngineLock lock;
-        values = loadedSettings;
-        for (size_t i = 0; i < KNOWN_FIELDS; ++i) {
-            if (known[i])
-                memcpy(reinterpret_cast<char*>(&values) + knownFields[i].offset,
-                       reinterpret_cast<const char*>(&knownValues) + knownFields[i].offset, knownFields[i].size);
-        }
-    }
-    return writeWhole(path, settingsText(values));
+    return writeWhole(path, settingsText(lastKnownSettings()));
 }
 
 std::string adapterSettingsText()
 {
-    LoadedSettings values{};
-    {
-        EngineLock lock;
-        values.port = uart.port;
-        values.baud = uart.baud;
-        values.stopBits = uart.stopBits;
-        values.parity = uart.parity;
-        values.flowControl = uart.flow;
-        values.echoMode = device.echoOn;
-        values.role = device.role;
-        values.commandResponse = device.responseOn;
-        values.discoverable = device.discoverable;
-        values.escapeMode = device.escapeOn;
-        values.autoPower = device.sleepOn;
-        values.autoConnect = device.autoConnect;
-        values.disablePin = device.pinDisabled;
-        values.remoteConfig = device.remoteConfig;
-        copyField(values.name, device.name, sizeof device.name);
-        copyField(values.pin, device.pin, sizeof device.pin);
-    }
-    return settingsText(values);
+    return settingsText(heldSettings());
 }
 
 int writeSettingsFile(const char* fileName)
 {
     // The name as the file dialog and the callers give it: ANSI code page.
-    int n = MultiByteToWideChar(CP_ACP, 0, fileName, -1, nullptr, 0);
-    if (n <= 0) {
+    const std::wstring path = ansiToWide(fileName);
+    if (path.empty() && fileName[0] != '\0') {
         reportCreateFailure(EINVAL);
         return 0;
     }
-    std::wstring path(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, fileName, -1, &path[0], n);
-    path.resize(static_cast<size_t>(n - 1));
     return writeWhole(path, adapterSettingsText());
 }
