@@ -4,6 +4,7 @@
 #include "common/seams.h"
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 DWORD uiThreadId = 0;
 
@@ -54,22 +55,42 @@ int showMessageBoxA(const char* text, UINT type)
 
 void showFileError(const char* fileName, bool creating, int error)
 {
+    // Whole texts, so that each box's words can be found as they stand.
     struct Reason {
-        int error;
+        const char* file;
+        int error;  // 0: any other error, its number in the text
         bool creating;
         const char* text;
     };
     static const Reason reasons[] = {
-        {EPERM, false, "Operation not permitted"}, {ENOENT, false, "No such file present"},
-        {EACCES, false, "Access Denied"},          {EPERM, true, "Operation not permitted"},
-        {ENOMEM, true, "No Space in disk left"},   {EACCES, true, "Access Denied"},
-        {EBUSY, true, "File in use."},             {ENAMETOOLONG, true, "File name too long"},
+        {"settings.txt", EPERM, false, "Failed to open settings.txt file.Operation not permitted"},
+        {"settings.txt", ENOENT, false, "Failed to open settings.txt file.No such file present"},
+        {"settings.txt", EACCES, false, "Failed to open settings.txt file.Access Denied"},
+        {"settings.txt", EPERM, true, "Failed to create settings.txt file.Operation not permitted"},
+        {"settings.txt", ENOMEM, true, "Failed to create settings.txt file.No Space in disk left"},
+        {"settings.txt", EACCES, true, "Failed to create settings.txt file.Access Denied"},
+        {"settings.txt", EBUSY, true, "Failed to create settings.txt file.File in use."},
+        {"settings.txt", ENAMETOOLONG, true, "Failed to create settings.txt file.File name too long"},
+        {"settings.txt", 0, false, "Failed to open settings.txt file. Error %d"},
+        {"settings.txt", 0, true, "Failed to open settings.txt file. Error %d"},
+        {"Debug.txt", EPERM, true, "Failed to create Debug.txt file.Operation not permitted"},
+        {"Debug.txt", ENOMEM, true, "Failed to create Debug.txt file.No Space in disk left"},
+        {"Debug.txt", EACCES, true, "Failed to create Debug.txt file.Access Denied"},
+        {"Debug.txt", EBUSY, true, "Failed to create Debug.txt file.File in use."},
+        {"Debug.txt", ENAMETOOLONG, true, "Failed to create Debug.txt file.File name too long"},
+        {"Debug.txt", 0, true, "Failed to open Debug.txt file. Error %d"},
     };
     char text[256];
     snprintf(text, sizeof text, "Failed to open %s file. Error %d", fileName, error);
-    for (const Reason& reason : reasons)
-        if (reason.error == error && reason.creating == creating)
-            snprintf(text, sizeof text, "Failed to %s %s file.%s", creating ? "create" : "open", fileName,
-                     reason.text);
+    for (const Reason& reason : reasons) {
+        if (strcmp(reason.file, fileName) != 0 || reason.creating != creating)
+            continue;
+        if (reason.error == error && error != 0) {
+            snprintf(text, sizeof text, "%s", reason.text);
+            break;
+        }
+        if (reason.error == 0)
+            snprintf(text, sizeof text, reason.text, error);
+    }
     showMessageBoxA(text);
 }

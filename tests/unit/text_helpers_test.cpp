@@ -52,8 +52,13 @@ TEST(MessageBoxSeam, LongTextsAreCutToTheBuffer)
         return IDOK;
     };
     showMessageBoxA(std::string(3000, 'x').c_str());
-    seams.messageBox = nullptr;
     EXPECT_EQ(shown, std::wstring(1023, L'x'));
+    // A file's error box names the file and the reason, or else the number.
+    showFileError("Debug.txt", true, EBUSY);
+    EXPECT_EQ(shown, L"Failed to create Debug.txt file.File in use.");
+    showFileError("settings.txt", true, EIO);
+    EXPECT_EQ(shown, L"Failed to open settings.txt file. Error " + std::to_wstring(EIO));
+    seams.messageBox = nullptr;
 }
 
 // Start-up, the file dialogs and the Help documents search the system folder
