@@ -13,7 +13,7 @@ WINESERVER_STOP := WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix; export WINEPREFIX; 
 # CMake's own makefiles recurse; their directory lines tell nobody anything.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-win build-sim test run bench dist clean
+.PHONY: all deps build build-win build-sim test format run bench dist clean
 
 all: build
 
@@ -37,11 +37,17 @@ build-win: deps
 	@cmake --build $(WIN_BUILD) -j $(JOBS)
 
 test: build
+	@echo "== house style (.clang-format)"
+	@tools/check-format
 	@echo "== simulator tests (native)"
 	@cd $(SIM_BUILD) && ctest --output-on-failure
 	@echo "== tool tests (under Wine)"
 	@cd $(WIN_BUILD) && $(XVFB) sh -c 'ctest --output-on-failure -j 2; rc=$$?; \
 	    $(WINESERVER_STOP); exit $$rc'
+
+# Reformats every C++ file to the house style.
+format: deps
+	@tools/check-format --fix
 
 run: build
 	@tools/run-tool
