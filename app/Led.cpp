@@ -5,12 +5,9 @@
 namespace {
 constexpr int CELL = 16;
 constexpr COLORREF TRANSPARENT_COLOUR = RGB(255, 0, 255);
-}  // namespace
+} // namespace
 
-CLed::CLed()
-    : m_strip(LoadBitmapW(resourceInstance(), MAKEINTRESOURCEW(IDB_STATUS_LIGHTS)))
-{
-}
+CLed::CLed() : m_strip(LoadBitmapW(resourceInstance(), MAKEINTRESOURCEW(IDB_STATUS_LIGHTS))) {}
 
 CLed::~CLed()
 {
@@ -19,10 +16,7 @@ CLed::~CLed()
         DeleteObject(m_strip);
 }
 
-void CLed::OnAttached()
-{
-    SubclassWindow();
-}
+void CLed::OnAttached() { SubclassWindow(); }
 
 LRESULT CLed::WindowProc(UINT msg, WPARAM, LPARAM, bool& handled)
 {

@@ -9,9 +9,9 @@ public:
     CLed();
     ~CLed() override;
 
-    int32_t colorOffset = 0;   // strip row: 0 red, 16 green, 32 yellow, 48 blue
-    int32_t stateColumn = 1;   // strip column: 0 lit, 1 dark, 2 grey
-    int32_t shapeOffset = 0;   // 0 round, 64 square
+    int32_t colorOffset = 0; // strip row: 0 red, 16 green, 32 yellow, 48 blue
+    int32_t stateColumn = 1; // strip column: 0 lit, 1 dark, 2 grey
+    int32_t shapeOffset = 0; // 0 round, 64 square
 
     HBITMAP strip() const { return m_strip; }
 

@@ -6,7 +6,7 @@ BOOL CRZ310_ConfigApp::InitInstance()
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
-    controls.dwICC = 0xFF;   // every class of the common-controls set
+    controls.dwICC = 0xFF; // every class of the common-controls set
     InitCommonControlsEx(&controls);
 
     CWinApp::InitInstance();

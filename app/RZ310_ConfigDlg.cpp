@@ -25,7 +25,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace {
 
 constexpr int32_t LOCAL_DEVICE_PANEL = IDD_LOCAL_DEVICE;
@@ -57,8 +56,9 @@ size_t addQueuedLogLines(std::wstring& lines, size_t room)
     return texts.size();
 }
 
-}  // namespace
+} // namespace
 
+// clang-format off
 const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
     {IDC_LOCAL_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedLocalDevice},
     {IDC_PAIR_DEVICE, BN_CLICKED, &CRZ310_ConfigDlg::OnBnClickedPairDevice},
@@ -106,10 +106,10 @@ const CommandRoute<CRZ310_ConfigDlg> CRZ310_ConfigDlg::kRoutes[] = {
     {ID_NOTIFY_MESSAGE_BOX, 0,
      [](CRZ310_ConfigDlg& w, LPARAM text) { engineNotification(w.m_hWnd, ID_NOTIFY_MESSAGE_BOX, text); }},
 };
+// clang-format on
 
 CRZ310_ConfigDlg::CRZ310_ConfigDlg(CWnd* parent)
-    : CDialog(IDD_RZ310_CONFIG_DIALOG, parent),
-      m_hIcon(LoadIconW(resourceInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME)))
+    : CDialog(IDD_RZ310_CONFIG_DIALOG, parent), m_hIcon(LoadIconW(resourceInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME)))
 {
 }
 
@@ -174,7 +174,8 @@ void rememberStartupDirectory()
         wchar_t shortDir[STARTUP_DIR_CHARS] = {};
         DWORD n = GetShortPathNameW(dir.c_str(), shortDir, static_cast<DWORD>(STARTUP_DIR_CHARS));
         dir = (n > 0 && n < STARTUP_DIR_CHARS) ? std::wstring(shortDir, n) : std::wstring();
-        debugLog("Start-up directory too long for its buffer; using %ls", dir.empty() ? L"the current one" : dir.c_str());
+        debugLog("Start-up directory too long for its buffer; using %ls",
+                 dir.empty() ? L"the current one" : dir.c_str());
     }
     wcsncpy(startupDirectory, dir.c_str(), STARTUP_DIR_CHARS - 1);
     startupDirectory[STARTUP_DIR_CHARS - 1] = L'\0';
@@ -264,11 +265,20 @@ void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
         return;
     CDialog* target = nullptr;
     switch (templateId) {
-    case LOCAL_DEVICE_PANEL: target = m_pLocalDevice; break;
-    case REMOTE_DEVICE_PANEL: target = m_pRemoteDevice; break;
-    case CONNECTION_PANEL: target = m_pConnection; break;
-    case PAIR_DEVICE_PANEL: target = m_pPairDevice; break;
-    default: return;
+    case LOCAL_DEVICE_PANEL:
+        target = m_pLocalDevice;
+        break;
+    case REMOTE_DEVICE_PANEL:
+        target = m_pRemoteDevice;
+        break;
+    case CONNECTION_PANEL:
+        target = m_pConnection;
+        break;
+    case PAIR_DEVICE_PANEL:
+        target = m_pPairDevice;
+        break;
+    default:
+        return;
     }
     CDialog* panels[] = {m_pLocalDevice, m_pRemoteDevice, m_pConnection, m_pPairDevice};
     for (CDialog* panel : panels)
@@ -277,8 +287,7 @@ void CRZ310_ConfigDlg::ShowPanel(int32_t templateId)
     if (!target)
         return;
     SetWindowPos(target->m_hWnd, nullptr, m_panelRect.left, m_panelRect.top, m_panelRect.right - m_panelRect.left,
-                 m_panelRect.bottom - m_panelRect.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+                 m_panelRect.bottom - m_panelRect.top, SWP_NOZORDER | SWP_NOACTIVATE);
     target->ShowWindow(SW_SHOW);
     m_currentPanel = templateId;
 }

@@ -9,8 +9,8 @@ INT_PTR shellOpen(const wchar_t* file)
     // and linked it adds its initialisation to every start of the tool.
     using ExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
     HMODULE shell = loadSystemLibrary(L"shell32.dll");
-    auto execute = shell ? reinterpret_cast<ExecuteFn>(reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteW")))
-                         : nullptr;
+    auto execute =
+        shell ? reinterpret_cast<ExecuteFn>(reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteW"))) : nullptr;
     if (!execute)
         return SE_ERR_DLLNOTFOUND;
     return reinterpret_cast<INT_PTR>(execute(nullptr, L"open", file, nullptr, nullptr, SW_SHOWNORMAL));

@@ -13,12 +13,15 @@ using K = SettingKind;
 using W = WantedSettings;
 using L = LoadedSettings;
 
+// clang-format off
 #define ON_OFF {{"+", "On", 1}, {"-", "Off", 0}, {}}
+// clang-format on
 #define FIELD(record, field) &record.field, sizeof record.field
 
 } // namespace
 
 // The refusal texts are the reader's own: each names its default.
+// clang-format off
 const AdapterSetting kAdapterSettings[KEY_COUNT] = {
     {K::Port, Setting::Baud, Family::None, "", {}, FIELD(uart, port), KEY_PORT, "Port", offsetof(L, port),
      nullptr, 0, nullptr, false, nullptr, 0, 0},
@@ -75,6 +78,7 @@ const AdapterSetting kAdapterSettings[KEY_COUNT] = {
      "Invalid value for Remote Config in Line %s. Using Default value ON", 1, nullptr, false, &W::remoteConfig,
      IDC_LD_REMOTE_CONFIG, 0},
 };
+// clang-format on
 
 #undef ON_OFF
 #undef FIELD
@@ -161,7 +165,6 @@ void forgetKnownSettings()
     memset(&loadedSettings, 0, sizeof loadedSettings);
     loadedSettingsPresent = 0;
 }
-
 
 LoadedSettings lastKnownSettings()
 {

@@ -103,22 +103,22 @@ constexpr int SETTING_WORDS = 3;
 
 struct AdapterSetting {
     SettingKind kind;
-    Setting setting;              // the programming's name (Port has none)
+    Setting setting; // the programming's name (Port has none)
     AtCommandId family;
-    const char* word;             // "ECHO": "AT+ECHO+\r", "\r\nECHO+\r\n"
+    const char* word;                 // "ECHO": "AT+ECHO+\r", "\r\nECHO+\r\n"
     SettingWord words[SETTING_WORDS]; // the first is "On"; unused ones empty
-    void* held;                   // the field of device or uart
-    size_t size;                  // its size
+    void* held;                       // the field of device or uart
+    size_t size;                      // its size
     SettingsKey key;
     const char* fileKey;
-    size_t loaded;                // the field's offset in LoadedSettings
-    const char* refused;          // the reader's complaint about another word
-    int32_t fallback;             // and the value it uses then
+    size_t loaded;                 // the field's offset in LoadedSettings
+    const char* refused;           // the reader's complaint about another word
+    int32_t fallback;              // and the value it uses then
     const wchar_t* reapplyFailure; // a line setting: the port follows a change
-    bool endsConnection;          // its change ends an open connection
+    bool endsConnection;           // its change ends an open connection
     int32_t WantedSettings::*wanted;
-    int control;                  // the Local Device panel's check box or the
-    int otherControl;             // radio buttons of its first and second word
+    int control;      // the Local Device panel's check box or the
+    int otherControl; // radio buttons of its first and second word
 
     int32_t& value() const { return *static_cast<int32_t*>(held); }
     char* text() const { return static_cast<char*>(held); }

@@ -15,35 +15,35 @@ using AtCommandId = uint32_t;
 namespace Family {
 enum : AtCommandId {
     None = 0,
-    Attention = 1,       // AT
-    Version = 2,         // AT+VER
-    Enquire = 3,         // AT+ENQ
-    Reset = 4,           // AT+RESET
-    Baud = 5,            // AT+BAUD<code>
-    StopBits = 6,        // AT+STOP<n>
-    Parity = 7,          // AT+PAR<digit>
-    Flow = 8,            // AT+FLOW
-    Echo = 9,            // AT+ECHO
-    Response = 10,       // AT+RESP
-    Role = 11,           // AT+ROLE
-    Address = 12,        // AT+ADDR
-    Find = 13,           // AT+FIND
-    SignalStrength = 14, // AT+RSSI
-    Name = 15,           // AT+NAME
-    Pin = 16,            // AT+PIN
-    Discoverable = 17,   // AT+DCOV
-    Connect = 18,        // AT+CONN
-    Drop = 19,           // AT+DROP
-    Bond = 20,           // AT+BOND
-    AutoConnect = 21,    // AT+ACON
-    Escape = 22,         // AT+ESC
-    DataMode = 23,       // AT+AUTO
-    RemoteConfig = 24,   // AT+RCFG
-    Sleep = 25,          // AT+SLEEP
-    EscapeSequence = 26, // +++
-    ConnectReport = 27,  // CONNECT
+    Attention = 1,         // AT
+    Version = 2,           // AT+VER
+    Enquire = 3,           // AT+ENQ
+    Reset = 4,             // AT+RESET
+    Baud = 5,              // AT+BAUD<code>
+    StopBits = 6,          // AT+STOP<n>
+    Parity = 7,            // AT+PAR<digit>
+    Flow = 8,              // AT+FLOW
+    Echo = 9,              // AT+ECHO
+    Response = 10,         // AT+RESP
+    Role = 11,             // AT+ROLE
+    Address = 12,          // AT+ADDR
+    Find = 13,             // AT+FIND
+    SignalStrength = 14,   // AT+RSSI
+    Name = 15,             // AT+NAME
+    Pin = 16,              // AT+PIN
+    Discoverable = 17,     // AT+DCOV
+    Connect = 18,          // AT+CONN
+    Drop = 19,             // AT+DROP
+    Bond = 20,             // AT+BOND
+    AutoConnect = 21,      // AT+ACON
+    Escape = 22,           // AT+ESC
+    DataMode = 23,         // AT+AUTO
+    RemoteConfig = 24,     // AT+RCFG
+    Sleep = 25,            // AT+SLEEP
+    EscapeSequence = 26,   // +++
+    ConnectReport = 27,    // CONNECT
     DisconnectReport = 28, // DISCONNECT
-    Upgrade = 29,        // AT+UPGRADE
+    Upgrade = 29,          // AT+UPGRADE
 };
 }
 
@@ -54,7 +54,7 @@ struct CommandEntry {
 
 constexpr int COMMAND_TABLE_ROWS = 77;
 constexpr int DEVICE_INFO_QUERIES = 16;
-extern const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1];    // ends with id 0
+extern const CommandEntry commandTable[COMMAND_TABLE_ROWS + 1];     // ends with id 0
 extern const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1]; // ends with id 0
 
 enum : uint32_t { RESP_WAIT_START = 0, RESP_COLLECT = 2 };
@@ -78,7 +78,7 @@ struct AtCommand {
 struct Device {
     int32_t isDeviceInitialised;
     int32_t echoOn;
-    int32_t role;          // a Role
+    int32_t role; // a Role
     int32_t responseOn;
     int32_t discoverable;
     int32_t escapeOn;
@@ -106,16 +106,16 @@ enum Role : int32_t { ROLE_UNKNOWN = 0, ROLE_MASTER = 1, ROLE_SLAVE = 2 };
 // answer that ends the step before has been handled.
 enum PairStep : int32_t {
     PAIR_IDLE = 0,
-    PAIR_SEARCHING_DEVICE2 = 1,   // AT to the second adapter
-    PAIR_DEVICE2_FOUND = 2,       // it answered: read its address and name
-    PAIR_DEVICE2_BONDED = 3,      // it holds the first adapter's address
-    PAIR_COMPLETE = 4,            // the first adapter holds the second's
-    UNPAIR_DEVICE1 = 5,           // AT+BOND- to the first adapter
-    UNPAIR_DEVICE2 = 6,           // the first has forgotten: AT+BOND- to the second
+    PAIR_SEARCHING_DEVICE2 = 1, // AT to the second adapter
+    PAIR_DEVICE2_FOUND = 2,     // it answered: read its address and name
+    PAIR_DEVICE2_BONDED = 3,    // it holds the first adapter's address
+    PAIR_COMPLETE = 4,          // the first adapter holds the second's
+    UNPAIR_DEVICE1 = 5,         // AT+BOND- to the first adapter
+    UNPAIR_DEVICE2 = 6,         // the first has forgotten: AT+BOND- to the second
 };
 
 struct Pairing {
-    int32_t pairState;            // a PairStep
+    int32_t pairState; // a PairStep
     int32_t pairFailed;
     char device1Address[15];
     char device2Address[15];
@@ -151,7 +151,7 @@ extern wchar_t wideText[512];
 // Send results.
 enum : uint16_t { SEND_OK = 0, SEND_FAILED = 1, SEND_PENDING = 2, SEND_BUSY = 7 };
 
-extern HANDLE atCommandEvent;  // manual-reset; set when a blocking answer was handled
+extern HANDLE atCommandEvent; // manual-reset; set when a blocking answer was handled
 
 // Search counters of the line-setting search: the baud code tried next
 // (BAUD_CODE_FIRST to BAUD_CODE_LAST) and the phase.
@@ -159,10 +159,8 @@ extern int32_t bIndex;
 extern int32_t bTry;
 
 AtCommandId findCommand(const char* text);
-int formatText(char* buffer /*[TEXT_SIZE]*/, const char* format, ...)
-    __attribute__((format(gnu_printf, 2, 3)));
-int formatCommand(char* buffer /*[COMMAND_SIZE]*/, const char* format, ...)
-    __attribute__((format(gnu_printf, 2, 3)));
+int formatText(char* buffer /*[TEXT_SIZE]*/, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+int formatCommand(char* buffer /*[COMMAND_SIZE]*/, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
 void toWideText(const char* text, wchar_t* wide, int wideSize);
 
 // The engine's entry point: records the command as pending and sends it,

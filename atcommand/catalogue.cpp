@@ -12,6 +12,7 @@
 #include <string>
 
 // Table order matters: the first row found inside a text wins.
+// clang-format off
 constexpr CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
     {Family::Attention, "AT\r"},
     {Family::Version, "AT+VER\r"},
@@ -53,6 +54,7 @@ constexpr CommandEntry commandTable[COMMAND_TABLE_ROWS + 1] = {
     {Family::Upgrade, "AT+UPGRADE\r"},
     {Family::None, ""},
 };
+// clang-format on
 
 // The baud rows are the line-settings list's codes and the code beyond it,
 // in order, each "AT+BAUD<code>\r".
@@ -66,8 +68,8 @@ constexpr bool baudRowsFollowTheList()
         if (row < BAUD_SETTINGS && kBaudSettings[row].code != code)
             return false;
         const char* text = commandTable[first + row].text;
-        if (commandTable[first + row].id != Family::Baud || text[7] != '0' + code / 10 ||
-            text[8] != '0' + code % 10 || text[9] != '\r' || text[10] != '\0')
+        if (commandTable[first + row].id != Family::Baud || text[7] != '0' + code / 10 || text[8] != '0' + code % 10 ||
+            text[9] != '\r' || text[10] != '\0')
             return false;
     }
     return true;
@@ -75,6 +77,7 @@ constexpr bool baudRowsFollowTheList()
 static_assert(baudRowsFollowTheList(), "the catalogue's baud rows follow the line-settings list");
 
 // The response mode comes first: the framing needs it for every later answer.
+// clang-format off
 const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1] = {
     {1, "AT+RESP?\r"},  {2, "AT+ECHO?\r"},   {3, "AT+ROLE?\r"},  {4, "AT+ADDR?\r"},
     {5, "AT+NAME?\r"},  {6, "AT+PIN?\r"},    {7, "AT+DCOV?\r"},  {8, "AT+ESC?\r"},
@@ -82,6 +85,7 @@ const CommandEntry DeviceInfoQuery[DEVICE_INFO_QUERIES + 1] = {
     {13, "AT+BAUD?\r"}, {14, "AT+STOP?\r"},  {15, "AT+PAR?\r"},  {16, "AT+FLOW?\r"},
     {0, ""},
 };
+// clang-format on
 
 AtCommand atCommand;
 Device device;
@@ -130,13 +134,10 @@ SRWLOCK logQueueLock = SRWLOCK_INIT;
 std::deque<std::string> logQueue;
 unsigned long droppedLogLines = 0;
 bool logWakePosted = false;
-HWND logQueueWindow = nullptr;   // the window the queued texts are for
+HWND logQueueWindow = nullptr; // the window the queued texts are for
 
 // Caller holds logQueueLock.
-void postLogWake()
-{
-    logWakePosted = PostMessageW(logQueueWindow, WM_COMMAND, ID_NOTIFY_LOG_QUEUED, 0) != FALSE;
-}
+void postLogWake() { logWakePosted = PostMessageW(logQueueWindow, WM_COMMAND, ID_NOTIFY_LOG_QUEUED, 0) != FALSE; }
 
 } // namespace
 
@@ -308,10 +309,7 @@ int formatCommand(char* buffer, const char* format, ...)
     return n;
 }
 
-void toWideText(const char* text, wchar_t* wide, int wideSize)
-{
-    ansiToWide(text, WHOLE_TEXT, wide, wideSize);
-}
+void toWideText(const char* text, wchar_t* wide, int wideSize) { ansiToWide(text, WHOLE_TEXT, wide, wideSize); }
 
 void forgetAdapterLiveState()
 {

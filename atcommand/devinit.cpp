@@ -22,11 +22,13 @@ struct Phase {
 // Within a phase the baud index runs through every code the adapter takes
 // before the next phase starts.
 constexpr int32_t SEARCH_PHASES = 12;
+// clang-format off
 const Phase phases[SEARCH_PHASES] = {
     {PARITY_NONE, 1, 1}, {PARITY_NONE, 1, 0}, {PARITY_ODD, 1, 1}, {PARITY_ODD, 1, 0},
     {PARITY_EVEN, 1, 1}, {PARITY_EVEN, 1, 0}, {PARITY_NONE, 2, 1}, {PARITY_NONE, 2, 0},
     {PARITY_ODD, 2, 1},  {PARITY_ODD, 2, 0},  {PARITY_EVEN, 2, 1}, {PARITY_EVEN, 2, 0},
 };
+// clang-format on
 
 const char* parityName(int32_t parity)
 {
@@ -83,8 +85,8 @@ int tryIterations(const char* command, int32_t timerMode)
     showAttempt(baud, tried);
     if (portChangeSettings() != 0) {
         wchar_t text[256];
-        swprintf(text, 256, L"Failed to set UART settings baud %d parity %d stopbits %d flow %d", baud,
-                 tried.parity, tried.stopBits, tried.flow);
+        swprintf(text, 256, L"Failed to set UART settings baud %d parity %d stopbits %d flow %d", baud, tried.parity,
+                 tried.stopBits, tried.flow);
         showMessageBox(text);
     }
     uint16_t result = sendAtCommand(command, LOG_QUIET, timerMode);
@@ -137,5 +139,6 @@ void devInitTimerStep()
         return;
     }
     if (tryIterations("AT\r", SEND_TIMED) == 0)
-        showMessageBox(L"Failed to initialise device. Device is not responding or wrong COM port is selected \t\t\t\t\t\t\t Try changing the UART and restarting the application.");
+        showMessageBox(
+            L"Failed to initialise device. Device is not responding or wrong COM port is selected \t\t\t\t\t\t\t Try changing the UART and restarting the application.");
 }

@@ -11,10 +11,7 @@ namespace {
 const char CONNECT_KEYWORD[] = "\r\nCONNECT";
 const char DISCONNECT_KEYWORD[] = "\r\nDISCONNECT";
 
-bool commandIs(const char* text)
-{
-    return strcmp(atCommand.command, text) == 0;
-}
+bool commandIs(const char* text) { return strcmp(atCommand.command, text) == 0; }
 
 // Runs the per-command handling on a complete answer; a rejected answer is
 // traced with what was framed.
@@ -45,10 +42,7 @@ void finishAnswer()
         SetEvent(atCommandEvent);
 }
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 // A Bluetooth address as the adapter reports it: "0012-6F-654321" or
 // "00126F654321", possibly in double quotes.
@@ -88,8 +82,7 @@ const char* reportKeyword(const char* line)
         const char* rest = line + k;
         size_t restLength = length - k;
         static const char attemptFail[] = " Attempt Fail!!";
-        if (restLength == 0 ||
-            (restLength == sizeof attemptFail - 1 && strncmp(rest, attemptFail, restLength) == 0) ||
+        if (restLength == 0 || (restLength == sizeof attemptFail - 1 && strncmp(rest, attemptFail, restLength) == 0) ||
             (rest[0] == ' ' && isAddress(rest + 1, restLength - 1)))
             return keyword;
     }
@@ -217,8 +210,7 @@ void collectByte(char byte, const uint8_t* next, int32_t left)
             return;
         }
         if (commandIs("+++") || commandIs("AT+AUTO\r")) {
-            debugLog("ATCOMMAND: %s received while response is disabled. Will get a response here",
-                     atCommand.command);
+            debugLog("ATCOMMAND: %s received while response is disabled. Will get a response here", atCommand.command);
             return;
         }
     }

@@ -13,10 +13,7 @@
 
 namespace {
 
-bool hasReply()
-{
-    return atCommand.param[0] != '\0';
-}
+bool hasReply() { return atCommand.param[0] != '\0'; }
 
 // The reply line without the CR LF at either end.
 void replyText(char* field, size_t size)
@@ -43,10 +40,7 @@ void unknownParameter()
     debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", atCommand.param, atCommand.command);
 }
 
-void unknownCommand()
-{
-    debugLog("AT_COMMAND: Unknown command %s", atCommand.command);
-}
+void unknownCommand() { debugLog("AT_COMMAND: Unknown command %s", atCommand.command); }
 
 // Whether `actual` is the parts one after the other, and nothing more.
 bool spells(const char* actual, std::initializer_list<const char*> parts)
@@ -325,10 +319,7 @@ void handleVersion()
     }
 }
 
-void handleEnquire()
-{
-    postNotify(ID_NOTIFY_LOCAL_DEVICE);
-}
+void handleEnquire() { postNotify(ID_NOTIFY_LOCAL_DEVICE); }
 
 void handleAddress()
 {
@@ -385,15 +376,9 @@ void handlePin()
     postNotify(ID_NOTIFY_LOCAL_DEVICE);
 }
 
-void handleConnectAnswer()
-{
-    debugLog("ATCOMMAND: AT+CONN command response received successfully");
-}
+void handleConnectAnswer() { debugLog("ATCOMMAND: AT+CONN command response received successfully"); }
 
-void handleDropAnswer()
-{
-    debugLog("ATCOMMAND: AT+DROP command response received successfully");
-}
+void handleDropAnswer() { debugLog("ATCOMMAND: AT+DROP command response received successfully"); }
 
 void handleDataMode()
 {

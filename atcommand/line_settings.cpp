@@ -29,10 +29,7 @@ int32_t baudRateToIndex(int32_t rate)
     return row >= 0 ? row : DEFAULT_BAUD_ROW;
 }
 
-bool portTakesRate(int32_t rate)
-{
-    return rate == PORT_ONLY_RATE || baudRowOfRate(rate) >= 0;
-}
+bool portTakesRate(int32_t rate) { return rate == PORT_ONLY_RATE || baudRowOfRate(rate) >= 0; }
 
 int parityRowOfCode(int32_t code)
 {

@@ -7,14 +7,16 @@
 
 struct BaudSetting {
     int32_t rate;
-    int32_t code;          // AT+BAUD<code>, "BAUD<code>" in the answer
-    UINT answerTimerMs;    // how long a timer-sent command waits at this rate
+    int32_t code;       // AT+BAUD<code>, "BAUD<code>" in the answer
+    UINT answerTimerMs; // how long a timer-sent command waits at this rate
 };
 
+// clang-format off
 constexpr BaudSetting kBaudSettings[] = {
     {1200, 10, 5000},  {2400, 11, 3000},  {4800, 12, 2000},  {9600, 13, 1000},   {19200, 14, 1000},
     {38400, 15, 1000}, {57600, 16, 1000}, {115200, 17, 1000}, {230400, 18, 1000},
 };
+// clang-format on
 constexpr int BAUD_SETTINGS = sizeof kBaudSettings / sizeof kBaudSettings[0];
 // The adapter's rate after a reset; it also stands for a code or rate that
 // is none of the above.
@@ -31,8 +33,8 @@ constexpr int32_t PORT_ONLY_RATE = 14400;
 bool portTakesRate(int32_t rate);
 
 struct ParitySetting {
-    int32_t code;          // the port's Win32 parity code (Uart::parity)
-    const char* word;      // in the settings file and the search's log lines
+    int32_t code;     // the port's Win32 parity code (Uart::parity)
+    const char* word; // in the settings file and the search's log lines
 };
 
 // The row is also the digit of AT+PAR<digit> and "PAR<digit>".

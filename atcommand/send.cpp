@@ -17,10 +17,7 @@ int portWrite(const uint8_t* buffer, uint32_t length)
     return seams.uartWrite ? seams.uartWrite(buffer, length) : UartWrite(buffer, length);
 }
 
-int portChangeSettings()
-{
-    return seams.uartChangeSettings ? seams.uartChangeSettings() : UartChangeSettings();
-}
+int portChangeSettings() { return seams.uartChangeSettings ? seams.uartChangeSettings() : UartChangeSettings(); }
 
 namespace {
 
@@ -137,8 +134,7 @@ uint16_t checkSendable(const char* text, size_t& length)
     {
         EngineLock lock;
         if (atCommand.timerMode == SEND_TIMED && strcmp(atCommand.command, "AT+ENQ\r") == 0) {
-            debugLog("Command %s Processing in progress.Send command failed. Please resend again",
-                     atCommand.command);
+            debugLog("Command %s Processing in progress.Send command failed. Please resend again", atCommand.command);
             return SEND_BUSY;
         }
     }
@@ -278,8 +274,8 @@ uint16_t giveUpSend()
     bool quiet;
     {
         EngineLock lock;
-        quiet = pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2 ||
-                UartLostPort() != 0;
+        quiet =
+            pairing.pairState == PAIR_SEARCHING_DEVICE2 || pairing.pairState == UNPAIR_DEVICE2 || UartLostPort() != 0;
         if (!quiet) {
             formatText(errorText, "Failed to send command %s. Response not received correctly", atCommand.command);
             toWideText(errorText, wideText, 512);

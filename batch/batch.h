@@ -15,7 +15,7 @@ void errLine(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 struct LineSettings {
     int32_t baud;
-    int32_t parity;   // Win32 parity code
+    int32_t parity; // Win32 parity code
     int32_t stopBits;
     int32_t flow;
 };
@@ -60,6 +60,7 @@ public:
     public:
         explicit Lock(Report& report);
         ~Lock();
+
     private:
         Report& report_;
     };

@@ -20,11 +20,11 @@ volatile LONG stop = 0;
 bool quiet = false;
 // Set by the engine's timer and notifications, read by the waits below.
 int devInitArms = 0;
-bool deviceReady = false;   // the bring-up read all settings
-bool searchEnded = false;   // a DevInitTimer step armed no further attempt
-bool probing = false;       // DevInitTimer ends a probe, not a search step
+bool deviceReady = false; // the bring-up read all settings
+bool searchEnded = false; // a DevInitTimer step armed no further attempt
+bool probing = false;     // DevInitTimer ends a probe, not a search step
 bool probeDone = false;
-int32_t lostPort = 0;       // ID_NOTIFY_PORT_LOST's port, until it is open again
+int32_t lostPort = 0; // ID_NOTIFY_PORT_LOST's port, until it is open again
 
 std::string narrow(const wchar_t* text)
 {
@@ -104,7 +104,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case ID_NOTIFY_DEVICE_CONTROLS:
         deviceReady = lParam != 0;
         break;
-    default:   // the panels' and lights' notifications: nothing is shown
+    default: // the panels' and lights' notifications: nothing is shown
         break;
     }
     return 0;

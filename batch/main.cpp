@@ -46,7 +46,7 @@ struct Options {
     std::string command, port, file, out, report, name;
     std::string lineText;
     LineSettings line = {19200, PARITY_NONE, 1, 1};
-    long count = 0;   // 0: until Ctrl-C
+    long count = 0; // 0: until Ctrl-C
     int portNumber = 0;
 };
 
@@ -162,21 +162,36 @@ std::map<std::string, std::string> settingValues()
 const char* keyOf(Setting setting)
 {
     switch (setting) {
-    case Setting::Baud: return "Baud";
-    case Setting::StopBits: return "StopBits";
-    case Setting::Parity: return "Parity";
-    case Setting::Flow: return "FlowControl";
-    case Setting::Name: return "Name";
-    case Setting::Pin: return "Pin";
-    case Setting::RemovePin: return "DisablePin";
-    case Setting::Echo: return "EchoMode";
-    case Setting::Escape: return "EscapeMode";
-    case Setting::Sleep: return "AutoPower";
-    case Setting::Response: return "CommandResponse";
-    case Setting::RemoteConfig: return "RemoteConfig";
-    case Setting::Discoverable: return "Discoverable";
-    case Setting::AutoConnect: return "AutoConnect";
-    case Setting::Role: return "Role";
+    case Setting::Baud:
+        return "Baud";
+    case Setting::StopBits:
+        return "StopBits";
+    case Setting::Parity:
+        return "Parity";
+    case Setting::Flow:
+        return "FlowControl";
+    case Setting::Name:
+        return "Name";
+    case Setting::Pin:
+        return "Pin";
+    case Setting::RemovePin:
+        return "DisablePin";
+    case Setting::Echo:
+        return "EchoMode";
+    case Setting::Escape:
+        return "EscapeMode";
+    case Setting::Sleep:
+        return "AutoPower";
+    case Setting::Response:
+        return "CommandResponse";
+    case Setting::RemoteConfig:
+        return "RemoteConfig";
+    case Setting::Discoverable:
+        return "Discoverable";
+    case Setting::AutoConnect:
+        return "AutoConnect";
+    case Setting::Role:
+        return "Role";
     }
     return "";
 }
@@ -315,7 +330,9 @@ int runLine(const Options& o, Report& report)
                 long number = report.takeNumber();
                 std::string name = numbered(o.name, number);
                 if (number < 0 || name.size() > sizeof device.name - 1)
-                    return refuse("Cannot take the next name for %s: the counter file cannot be written, or the names no longer fit", o.name.c_str());
+                    return refuse(
+                        "Cannot take the next name for %s: the counter file cannot be written, or the names no longer fit",
+                        o.name.c_str());
                 memset(loadedSettings.name, 0, sizeof loadedSettings.name);
                 memcpy(loadedSettings.name, name.data(), name.size());
                 loadedSettingsPresent |= 1u << KEY_NAME;

@@ -27,7 +27,9 @@ std::string localTime()
     GetLocalTime(&now);
     TIME_ZONE_INFORMATION zone;
     DWORD kind = GetTimeZoneInformation(&zone);
-    long bias = zone.Bias + (kind == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : kind == TIME_ZONE_ID_STANDARD ? zone.StandardBias : 0);
+    long bias = zone.Bias + (kind == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                             : kind == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                             : 0);
     long offset = -bias;
     char text[40];
     snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld", now.wYear, now.wMonth, now.wDay,
@@ -50,8 +52,7 @@ std::string readAll(HANDLE file)
 bool writeAll(HANDLE file, const std::string& text)
 {
     DWORD written = 0;
-    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size();
+    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
 } // namespace
@@ -103,8 +104,8 @@ bool Report::open(const std::string& path, std::string& why)
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         why = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? "access denied"
-              : error == ERROR_PATH_NOT_FOUND                                    ? "no such folder"
-                                                                                 : "error " + std::to_string(error);
+              : error == ERROR_PATH_NOT_FOUND                                  ? "no such folder"
+                                                                               : "error " + std::to_string(error);
         return false;
     }
     file_ = file;
@@ -147,8 +148,8 @@ bool Report::append(const ReportRow& row)
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
     std::string text = size.QuadPart == 0 ? kHeader : "";
-    const std::string fields[] = {localTime(),    row.port,   row.address, row.firmware,
-                                  row.nameBefore, row.nameAfter, row.result, std::to_string(row.programmed),
+    const std::string fields[] = {localTime(),    row.port,      row.address, row.firmware,
+                                  row.nameBefore, row.nameAfter, row.result,  std::to_string(row.programmed),
                                   row.notTaken};
     for (const std::string& field : fields)
         text += (&field == fields ? "" : ",") + csvField(field);

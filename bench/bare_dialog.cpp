@@ -43,7 +43,7 @@ INT_PTR CALLBACK mainProc(HWND window, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
-}  // namespace
+} // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {

@@ -36,10 +36,7 @@ double nowMs()
     return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-int noSettle()
-{
-    return 0;
-}
+int noSettle() { return 0; }
 
 struct Exchange {
     const char* command;
@@ -97,8 +94,8 @@ void benchFraming()
         }
     }
     double elapsed = nowMs() - start;
-    printf("receive path: %zu bytes in %zu answers, %.1f ms: %.1f ns/byte, %.2f us/answer\n", bytes, answers,
-           elapsed, elapsed * 1e6 / static_cast<double>(bytes), elapsed * 1e3 / static_cast<double>(answers));
+    printf("receive path: %zu bytes in %zu answers, %.1f ms: %.1f ns/byte, %.2f us/answer\n", bytes, answers, elapsed,
+           elapsed * 1e6 / static_cast<double>(bytes), elapsed * 1e3 / static_cast<double>(answers));
     if (atCommand.command[0] != '\0')
         printf("receive path: an answer was left unfinished (%s)\n", atCommand.command);
 
@@ -221,7 +218,7 @@ void benchDeviceInfo()
         printf("get device info: COM%d did not open\n", uart.port);
         return;
     }
-    const double interval = 10.0;  // the read's interval time-out
+    const double interval = 10.0; // the read's interval time-out
     const double msPerByte = 10.0 / 115.2;
     std::vector<double> times;
     double floor = 0;
@@ -243,9 +240,10 @@ void benchDeviceInfo()
     std::sort(times.begin(), times.end());
     printf("get device info at 115200: median %.1f ms, best %.1f ms, worst %.1f ms over %zu runs\n",
            times[times.size() / 2], times.front(), times.back(), times.size());
-    printf("get device info floor: %.1f ms (16 x %.0f ms interval + %zu bytes sent + %zu received at %.3f ms/byte);"
-           " median is %.2fx the floor\n",
-           floor, interval, sentBytes, receivedBytes, msPerByte, times[times.size() / 2] / floor);
+    printf(
+        "get device info floor: %.1f ms (16 x %.0f ms interval + %zu bytes sent + %zu received at %.3f ms/byte);"
+        " median is %.2fx the floor\n",
+        floor, interval, sentBytes, receivedBytes, msPerByte, times[times.size() / 2] / floor);
     if (device.version[0] == '\0')
         printf("get device info: the version was not read\n");
 }
@@ -258,10 +256,7 @@ void dispatchAndSignal(const uint8_t*, uint32_t count)
         SetEvent(replyHandled);
 }
 
-UINT_PTR WINAPI noTimer(HWND, UINT_PTR id, UINT, TIMERPROC)
-{
-    return id;
-}
+UINT_PTR WINAPI noTimer(HWND, UINT_PTR id, UINT, TIMERPROC) { return id; }
 
 void benchRemote()
 {

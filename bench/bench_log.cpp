@@ -50,8 +50,8 @@ void burst(HWND, int lines)
 // which of them grows with the log.
 void printSteps(HWND log, const wchar_t* text, int runs)
 {
-    const char* names[] = {"PeekMessage", "WM_GETTEXTLENGTH", "EM_GETSEL", "EM_REPLACESEL", "EM_GETLINECOUNT",
-                           "EM_LINESCROLL"};
+    const char* names[] = {"PeekMessage",   "WM_GETTEXTLENGTH", "EM_GETSEL",
+                           "EM_REPLACESEL", "EM_GETLINECOUNT",  "EM_LINESCROLL"};
     const int steps = 6;
     std::vector<double> times[steps];
     for (int i = 0; i < runs; ++i) {
@@ -86,7 +86,7 @@ int main()
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
     InitCommonControlsEx(&controls);
-    seams.messageBox = [](const wchar_t*, UINT) { return IDOK; };   // no settings.txt here
+    seams.messageBox = [](const wchar_t*, UINT) { return IDOK; }; // no settings.txt here
     // A scratch folder of its own: the window reads and writes settings.txt.
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -135,8 +135,8 @@ int main()
     printf("a line arriving alone (AppendLog): %.0f us, %.0f us (%.2fx)\n", first, late, late / first);
     printf("lines arriving in bursts of %d: %.0f us, %.0f us (%.2fx); against a line alone at the start %.2fx\n",
            burstLines, firstBurst, lateBurst, lateBurst / firstBurst, lateBurst / first);
-    printf("the edit control's EM_REPLACESEL of one line alone: %.0f us, %.0f us (%.2fx)\n", firstInsert,
-           lateInsert, lateInsert / firstInsert);
+    printf("the edit control's EM_REPLACESEL of one line alone: %.0f us, %.0f us (%.2fx)\n", firstInsert, lateInsert,
+           lateInsert / firstInsert);
     printf("the whole log read and set again per line at that length: %.0f us/line\n", rewrite);
     dlg.DestroyWindow();
     DeleteFileW((dir + L"\\settings.txt").c_str());

@@ -121,8 +121,8 @@ void print(const char* name, Figures figures)
     }
     std::sort(v.begin(), v.end());
     auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5))]; };
-    printf("%-24s n=%zu  median %6.2f ms  p95 %6.2f ms  min %6.2f ms  max %6.2f ms  lost %d\n", name, v.size(),
-           at(0.5), at(0.95), v.front(), v.back(), figures.lost);
+    printf("%-24s n=%zu  median %6.2f ms  p95 %6.2f ms  min %6.2f ms  max %6.2f ms  lost %d\n", name, v.size(), at(0.5),
+           at(0.95), v.front(), v.back(), figures.lost);
 }
 
 } // namespace

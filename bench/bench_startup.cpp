@@ -27,7 +27,8 @@ const UINT kMenuExit = 32776;
 
 bool writeSettings(const std::wstring& folder, int com)
 {
-    std::string text = "Port = COM" + std::to_string(com) + "\nBaud = 9600\nStopBits = 1\nFlowControl = On\nParity = None\n";
+    std::string text =
+        "Port = COM" + std::to_string(com) + "\nBaud = 9600\nStopBits = 1\nFlowControl = On\nParity = None\n";
     return writeFile(folder + L"\\settings.txt", text);
 }
 
@@ -38,7 +39,7 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -125,10 +126,11 @@ int main(int argc, char** argv)
         tool.waitForExit(15000);
     }
     auto fastest = [](const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); };
-    std::printf("start-up to main window shown, %d rounds: tool median %.1f ms (fastest %.1f, first %.1f); "
-                "bare dialog median %.1f ms (fastest %.1f, first %.1f)\n",
-                runs, median(startups), fastest(startups), startups.front(), median(bareStartups),
-                fastest(bareStartups), bareStartups.front());
+    std::printf(
+        "start-up to main window shown, %d rounds: tool median %.1f ms (fastest %.1f, first %.1f); "
+        "bare dialog median %.1f ms (fastest %.1f, first %.1f)\n",
+        runs, median(startups), fastest(startups), startups.front(), median(bareStartups), fastest(bareStartups),
+        bareStartups.front());
     // The load of the machine moves both programs of a round alike: the
     // median of the rounds' own ratios is the steadier figure.
     std::vector<double> ratios;

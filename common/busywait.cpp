@@ -54,15 +54,9 @@ BusyProcedure::~BusyProcedure()
     busyThread = previousThread_;
 }
 
-void BusyProcedure::allowStop(bool allow)
-{
-    stopAllowed = allow;
-}
+void BusyProcedure::allowStop(bool allow) { stopAllowed = allow; }
 
-bool BusyProcedure::stopped() const
-{
-    return stopAsked;
-}
+bool BusyProcedure::stopped() const { return stopAsked; }
 
 DWORD waitRepainting(HANDLE handle, DWORD ms)
 {

@@ -21,10 +21,7 @@ SRWLOCK logLock = SRWLOCK_INIT;
 
 constexpr int LINE_SIZE = 1024;
 
-void showOpenError(int err)
-{
-    showFileError("Debug.txt", true, err);
-}
+void showOpenError(int err) { showFileError("Debug.txt", true, err); }
 
 // Caller holds logLock.
 void writeLine(const char* line)
@@ -74,8 +71,8 @@ bool toggleDebugLog(bool checked)
     if (haveStartup) {
         size_t len = wcsnlen(startupDirectory, sizeof startupDirectory / sizeof startupDirectory[0] - 1);
         bool slash = len > 0 && (startupDirectory[len - 1] == L'\\' || startupDirectory[len - 1] == L'/');
-        swprintf(path, sizeof path / sizeof path[0], L"%.*ls%lsDebug.txt", static_cast<int>(len),
-                 startupDirectory, slash ? L"" : L"\\");
+        swprintf(path, sizeof path / sizeof path[0], L"%.*ls%lsDebug.txt", static_cast<int>(len), startupDirectory,
+                 slash ? L"" : L"\\");
     } else {
         swprintf(path, sizeof path / sizeof path[0], L"Debug.txt");
     }

@@ -2,8 +2,8 @@
 #pragma once
 #include <cstdio>
 
-extern int debugFlag;          // 1 while the trace is on
-extern FILE* debugFile;        // Debug.txt while debugFlag is 1
+extern int debugFlag;   // 1 while the trace is on
+extern FILE* debugFile; // Debug.txt while debugFlag is 1
 extern wchar_t startupDirectory[512];
 
 // printf-style, one line per call, from any thread; lines over 1023

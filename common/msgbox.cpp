@@ -58,7 +58,7 @@ void showFileError(const char* fileName, bool creating, int error)
     // Whole texts, so that each box's words can be found as they stand.
     struct Reason {
         const char* file;
-        int error;  // 0: any other error, its number in the text
+        int error; // 0: any other error, its number in the text
         bool creating;
         const char* text;
     };

@@ -1,10 +1,7 @@
 #include "common/systemdll.h"
 #include "common/seams.h"
 
-bool restrictDllSearch()
-{
-    return seams.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
-}
+bool restrictDllSearch() { return seams.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE; }
 
 HMODULE loadSystemLibrary(const wchar_t* name)
 {

@@ -40,7 +40,4 @@ std::string wideToAnsiText(const wchar_t* text, size_t length)
     return narrow;
 }
 
-std::string fieldText(const char* field, size_t size)
-{
-    return std::string(field, strnlen(field, size));
-}
+std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }

@@ -2,10 +2,7 @@
 
 CWinApp* CWinApp::s_current = nullptr;
 
-CWinApp::CWinApp()
-{
-    s_current = this;
-}
+CWinApp::CWinApp() { s_current = this; }
 
 CWinApp::~CWinApp()
 {
@@ -13,12 +10,6 @@ CWinApp::~CWinApp()
         s_current = nullptr;
 }
 
-BOOL CWinApp::InitInstance()
-{
-    return FALSE;
-}
+BOOL CWinApp::InitInstance() { return FALSE; }
 
-CWinApp* CWinApp::current()
-{
-    return s_current;
-}
+CWinApp* CWinApp::current() { return s_current; }

@@ -13,7 +13,6 @@ public:
     // Returns FALSE when the program is to end (always, for a dialog program).
     virtual BOOL InitInstance();
 
-
     // The one application object, for wWinMain.
     static CWinApp* current();
 

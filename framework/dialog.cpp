@@ -2,10 +2,7 @@
 #include <commctrl.h>
 #include <cwchar>
 
-HINSTANCE resourceInstance()
-{
-    return GetModuleHandleW(nullptr);
-}
+HINSTANCE resourceInstance() { return GetModuleHandleW(nullptr); }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
 {
@@ -34,17 +31,14 @@ std::vector<std::pair<UINT, std::wstring>> parseInitialLists(const void* data, s
         while (p < end && *p != 0)
             ++p;
         if (p == end)
-            break;   // no terminator: a damaged resource, keep what was whole
+            break; // no terminator: a damaged resource, keep what was whole
         items.emplace_back(id, std::wstring(reinterpret_cast<const wchar_t*>(text), static_cast<size_t>(p - text)));
         ++p;
     }
     return items;
 }
 
-CDialog::CDialog(UINT templateId, CWnd* parent)
-    : m_templateId(templateId), m_pParentWnd(parent)
-{
-}
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_pParentWnd(parent) {}
 
 CDialog::~CDialog()
 {
@@ -102,7 +96,7 @@ namespace {
 // far from the application's timers.
 constexpr UINT_PTR TOOL_TIP_TIMER = 0x7E71;
 constexpr UINT TOOL_TIP_DELAY_MS = 250;
-}  // namespace
+} // namespace
 
 BOOL CDialog::EnableToolTips(BOOL enable)
 {
@@ -136,9 +130,9 @@ HWND CDialog::GetToolTipHwnd()
 
 BOOL CDialog::createToolTip()
 {
-    m_toolTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
-                                resourceInstance(), nullptr);
+    m_toolTip =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, resourceInstance(), nullptr);
     if (!m_toolTip)
         return FALSE;
     // Long texts wrap instead of running off the screen.
@@ -247,7 +241,7 @@ void centreOnScreen(HWND h)
     SetWindowPos(h, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-}  // namespace
+} // namespace
 
 INT_PTR CDialog::dispatch(UINT msg, WPARAM wParam, LPARAM lParam)
 {

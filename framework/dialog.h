@@ -33,7 +33,7 @@ HINSTANCE resourceInstance();
 class CDataExchange {
 public:
     HWND m_hDlg = nullptr;
-    bool m_bFailed = false;   // set when a bound control id is not in the template
+    bool m_bFailed = false; // set when a bound control id is not in the template
 };
 
 // Binds a member to the template's control (first call per handle only);
@@ -50,8 +50,7 @@ struct CommandRoute {
     using PayloadHandler = void (*)(T& self, LPARAM payload);
 
     constexpr CommandRoute(UINT id, UINT code, Handler handler) : id(id), code(code), handler(handler) {}
-    constexpr CommandRoute(UINT id, UINT code, PayloadHandler handler)
-        : id(id), code(code), payloadHandler(handler) {}
+    constexpr CommandRoute(UINT id, UINT code, PayloadHandler handler) : id(id), code(code), payloadHandler(handler) {}
 
     UINT id;
     UINT code;

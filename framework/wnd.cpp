@@ -17,7 +17,7 @@ std::wstring windowText(HWND h)
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return text;
 }
-}  // namespace
+} // namespace
 
 CWnd::~CWnd()
 {
@@ -60,7 +60,6 @@ RECT CWnd::GetWindowRect() const
     return r;
 }
 
-
 UINT CWnd::IsDlgButtonChecked(int id) const { return ::IsDlgButtonChecked(m_hWnd, id); }
 void CWnd::CheckDlgButton(int id, UINT state) { ::CheckDlgButton(m_hWnd, id, state); }
 void CWnd::CheckRadioButton(int first, int last, int check) { ::CheckRadioButton(m_hWnd, first, last, check); }
@@ -69,8 +68,14 @@ void CWnd::EnableDlgItem(int id, bool enable) { ::EnableWindow(GetDlgItem(id), e
 
 BOOL CWnd::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
 
-LRESULT CWnd::SendMessageW(UINT msg, WPARAM wParam, LPARAM lParam) const { return ::SendMessageW(m_hWnd, msg, wParam, lParam); }
-BOOL CWnd::PostMessageW(UINT msg, WPARAM wParam, LPARAM lParam) const { return ::PostMessageW(m_hWnd, msg, wParam, lParam); }
+LRESULT CWnd::SendMessageW(UINT msg, WPARAM wParam, LPARAM lParam) const
+{
+    return ::SendMessageW(m_hWnd, msg, wParam, lParam);
+}
+BOOL CWnd::PostMessageW(UINT msg, WPARAM wParam, LPARAM lParam) const
+{
+    return ::PostMessageW(m_hWnd, msg, wParam, lParam);
+}
 
 bool CWnd::SubclassWindow()
 {
@@ -114,9 +119,15 @@ void CEdit::SetLimitText(UINT chars) { SendMessageW(EM_SETLIMITTEXT, chars); }
 int CEdit::GetLineCount() const { return static_cast<int>(SendMessageW(EM_GETLINECOUNT)); }
 void CEdit::LineScroll(int lines) { SendMessageW(EM_LINESCROLL, 0, lines); }
 void CEdit::SetSel(int start, int end) { SendMessageW(EM_SETSEL, static_cast<WPARAM>(start), end); }
-void CEdit::ReplaceSel(const wchar_t* text) { SendMessageW(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text ? text : L"")); }
+void CEdit::ReplaceSel(const wchar_t* text)
+{
+    SendMessageW(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text ? text : L""));
+}
 
-int CComboBox::AddString(const wchar_t* text) { return static_cast<int>(SendMessageW(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+int CComboBox::AddString(const wchar_t* text)
+{
+    return static_cast<int>(SendMessageW(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+}
 int CComboBox::GetCurSel() const { return static_cast<int>(SendMessageW(CB_GETCURSEL)); }
 int CComboBox::SetCurSel(int index) { return static_cast<int>(SendMessageW(CB_SETCURSEL, static_cast<WPARAM>(index))); }
 int CComboBox::GetCount() const { return static_cast<int>(SendMessageW(CB_GETCOUNT)); }
@@ -132,6 +143,12 @@ std::wstring CComboBox::GetLBText(int index) const
     return text;
 }
 
-int CListBox::InsertString(int index, const wchar_t* text) { return static_cast<int>(SendMessageW(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text))); }
-int CListBox::DeleteString(int index) { return static_cast<int>(SendMessageW(LB_DELETESTRING, static_cast<WPARAM>(index))); }
+int CListBox::InsertString(int index, const wchar_t* text)
+{
+    return static_cast<int>(SendMessageW(LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
+}
+int CListBox::DeleteString(int index)
+{
+    return static_cast<int>(SendMessageW(LB_DELETESTRING, static_cast<WPARAM>(index)));
+}
 int CListBox::GetCurSel() const { return static_cast<int>(SendMessageW(LB_GETCURSEL)); }

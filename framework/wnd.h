@@ -20,16 +20,16 @@ public:
     // Unbinds (and removes our subclass, if any); returns the old handle.
     HWND Detach();
 
-    HWND GetDlgItem(int id) const;   // nullptr when there is no such child
+    HWND GetDlgItem(int id) const; // nullptr when there is no such child
 
     void SetWindowTextW(const wchar_t* text);
     std::wstring GetWindowTextW() const;
 
-    void ShowWindow(int cmd);        // SW_SHOW, SW_HIDE, ...
-    RECT GetWindowRect() const;      // screen coordinates
+    void ShowWindow(int cmd);   // SW_SHOW, SW_HIDE, ...
+    RECT GetWindowRect() const; // screen coordinates
 
     UINT IsDlgButtonChecked(int id) const;
-    void CheckDlgButton(int id, UINT state);   // BST_CHECKED / BST_UNCHECKED
+    void CheckDlgButton(int id, UINT state); // BST_CHECKED / BST_UNCHECKED
     void CheckRadioButton(int first, int last, int check);
     void EnableDlgItem(int id, bool enable);
 
@@ -58,12 +58,12 @@ private:
 
 class CButton : public CWnd {
 public:
-    int GetCheck() const;            // BST_CHECKED / BST_UNCHECKED
+    int GetCheck() const; // BST_CHECKED / BST_UNCHECKED
 };
 
 class CEdit : public CWnd {
 public:
-    void SetLimitText(UINT chars);   // the box refuses typing and pasting past it
+    void SetLimitText(UINT chars); // the box refuses typing and pasting past it
     int GetLineCount() const;
     void LineScroll(int lines);
     void SetSel(int start, int end);
@@ -74,16 +74,16 @@ class CStatic : public CWnd {};
 
 class CComboBox : public CWnd {
 public:
-    int AddString(const wchar_t* text);             // index, or CB_ERR
-    int GetCurSel() const;                          // CB_ERR (-1) when none
-    int SetCurSel(int index);                       // CB_ERR also when index is -1
+    int AddString(const wchar_t* text); // index, or CB_ERR
+    int GetCurSel() const;              // CB_ERR (-1) when none
+    int SetCurSel(int index);           // CB_ERR also when index is -1
     int GetCount() const;
-    std::wstring GetLBText(int index) const;        // empty for a bad index
+    std::wstring GetLBText(int index) const; // empty for a bad index
 };
 
 class CListBox : public CWnd {
 public:
     int InsertString(int index, const wchar_t* text);
     int DeleteString(int index);
-    int GetCurSel() const;                          // LB_ERR (-1) when none
+    int GetCurSel() const; // LB_ERR (-1) when none
 };

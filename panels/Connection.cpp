@@ -127,11 +127,13 @@ void CConnection::UpdateConnectionButtons()
 
 BOOL CConnection::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)
 {
+    // clang-format off
     static constexpr ToolTipText kToolTips[] = {
         {IDC_CN_INQUIRE, L"Start Bluetooth Inquiry. The Device can inquire only when it is in master mode and auto connect is disabled"},
         {IDC_CN_CONNECT, L"Initiate a connection to selected device"},
         {IDC_CN_CANCEL_INQUIRY, L"Cancel active bluetooth inquiry"},
         {IDC_CN_DISCONNECT, L"Initiate a disconnection to connected device"},
     };
+    // clang-format on
     return answerToolTip(id, pNMHDR, kToolTips);
 }

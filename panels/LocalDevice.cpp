@@ -33,10 +33,7 @@ int parityPosition(int32_t parity)
 
 // The adapter settings shown by a control of their own; the line settings
 // have theirs apart.
-bool isAdapterControl(const AdapterSetting& row)
-{
-    return row.control != 0;
-}
+bool isAdapterControl(const AdapterSetting& row) { return row.control != 0; }
 
 // The selected entry of a list as a number; false when nothing is selected.
 bool selectedNumber(const CComboBox& list, int32_t& value)
@@ -113,10 +110,12 @@ void CLocalDevice::showLineSettings()
 void CLocalDevice::EnableDeviceControls(bool enable)
 {
     // Besides the adapter settings' own controls.
+    // clang-format off
     static constexpr int kAdapterControls[] = {
         IDC_LD_DEVICE_NAME, IDC_LD_PIN_CODE, IDC_LD_AT_COMMAND,
         IDC_LD_PROGRAM_DEVICE, IDC_LD_RESET_DEVICE, IDC_LD_RESTART_DEVICE, IDC_LD_SEND_AT_COMMAND,
     };
+    // clang-format on
     for (int id : kAdapterControls)
         EnableDlgItem(id, enable);
     for (const AdapterSetting& row : kAdapterSettings) {
@@ -157,10 +156,7 @@ bool CLocalDevice::InitialiseUart()
     return openAdapterPort() == 0;
 }
 
-void CLocalDevice::SetFirmwareLabel(const wchar_t* text)
-{
-    m_firmwareVersion.SetWindowTextW(text);
-}
+void CLocalDevice::SetFirmwareLabel(const wchar_t* text) { m_firmwareVersion.SetWindowTextW(text); }
 
 void CLocalDevice::OnBnClickedGetDeviceInfo()
 {
@@ -180,10 +176,7 @@ void CLocalDevice::OnBnClickedGetDeviceInfo()
         getDeviceInfo();
 }
 
-void CLocalDevice::OnBnClickedResetDevice()
-{
-    sendAndWait("AT+RESET\r");
-}
+void CLocalDevice::OnBnClickedResetDevice() { sendAndWait("AT+RESET\r"); }
 
 void CLocalDevice::OnBnClickedProgramDevice()
 {
@@ -244,7 +237,7 @@ void CLocalDevice::OnBnClickedDisableAuthentication()
     } else if (!checked && device.pinDisabled == 1) {
         const std::string pin = fieldText(device.pin, LD_PIN_LIMIT);
         if (pin.empty()) {
-            sendAndWait("AT+PIN=8642\r");   // the adapter's default PIN
+            sendAndWait("AT+PIN=8642\r"); // the adapter's default PIN
         } else {
             char command[COMMAND_SIZE];
             formatCommand(command, "AT+PIN=%s\r", pin.c_str());
@@ -324,6 +317,7 @@ void CLocalDevice::UpdateLocalDeviceWindow()
 
 BOOL CLocalDevice::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)
 {
+    // clang-format off
     static constexpr ToolTipText kToolTips[] = {
         {IDC_LD_GET_DEVICE_INFO, L"Reads the settings on the Device and updates the Local Device Window"},
         {IDC_LD_PROGRAM_DEVICE, L"Save the settings that have been changed on the Local Device Window to the device"},
@@ -331,5 +325,6 @@ BOOL CLocalDevice::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)
         {IDC_LD_RESTART_DEVICE, L"Reinitializes the serial port and tries to establish communication with the device again"},
         {IDC_LD_SEND_AT_COMMAND, L"Send the AT Command typed in the AT Command Edit box"},
     };
+    // clang-format on
     return answerToolTip(id, pNMHDR, kToolTips);
 }

@@ -20,10 +20,7 @@ constexpr CommandRoute<CPairDevice> kRoutes[] = {
 
 // Answers are judged on the read thread before the send returns; the
 // procedure reads the pairing record only after each send.
-void send(const char* command)
-{
-    sendAndWait(command);
-}
+void send(const char* command) { sendAndWait(command); }
 
 // "AT+BOND=" and the address as bond commands carry it: without its dashes.
 void sendBond(const char* address, size_t size)
@@ -78,10 +75,7 @@ void CPairDevice::DoDataExchange(CDataExchange* pDX)
     DDX_Control(pDX, IDC_PD_DEVICE2_NAME, m_device2Name);
 }
 
-BOOL CPairDevice::OnInitDialog()
-{
-    return CPanelImpl::OnInitDialog();
-}
+BOOL CPairDevice::OnInitDialog() { return CPanelImpl::OnInitDialog(); }
 
 void CPairDevice::UpdatePairDeviceWindow()
 {
@@ -94,8 +88,7 @@ void CPairDevice::UpdatePairDeviceWindow()
 int CPairDevice::restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits)
 {
     setLineSettings({baud, parity, flow, stopBits});
-    debugLog("PAIRING: Restoring UART Settings baud %d, parity %d, flow %d, stopbits %d", baud, parity, flow,
-             stopBits);
+    debugLog("PAIRING: Restoring UART Settings baud %d, parity %d, flow %d, stopbits %d", baud, parity, flow, stopBits);
     return portChangeSettings();
 }
 
@@ -179,8 +172,10 @@ void CPairDevice::OnBnClickedPairDevice()
         return;
     }
     if (pairingStep() != PAIR_DEVICE2_FOUND) {
-        failPairing(*this, L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is towards the connector. Aborting Pairing",
-                    saved);
+        failPairing(
+            *this,
+            L"ERROR: Failed to communicate with Device 2. Please check it is connected properly and switch is towards the connector. Aborting Pairing",
+            saved);
         return;
     }
 

@@ -89,10 +89,12 @@ void CRemoteDevice::UpdateRemoteDeviceWindow()
 
 BOOL CRemoteDevice::OnToolTipNeedText(UINT id, NMHDR* pNMHDR, LRESULT*)
 {
+    // clang-format off
     static constexpr ToolTipText kToolTips[] = {
         {IDC_RD_PROGRAM_REMOTE, L"Change the Baudrate on the remote device to the one selected in Baudrate selection box"},
         {IDC_RD_HANDSHAKE, L"Handshake the local Device with remote Device. Handshaking is required before doing remote configuration"},
         {IDC_RD_EXIT_REMOTE, L"Request the connected remote device to exit remote access mode"},
     };
+    // clang-format on
     return answerToolTip(id, pNMHDR, kToolTips);
 }

@@ -23,7 +23,7 @@ public:
 
 private:
     std::deque<std::wstring> entries_;
-    int position_ = -1;   // -1: not browsing
+    int position_ = -1; // -1: not browsing
     std::wstring draft_;
 };
 

@@ -4,10 +4,7 @@
 #include <commctrl.h>
 #include <cstring>
 
-std::wstring fieldToWide(const char* field, size_t size)
-{
-    return ansiToWide(field, size);
-}
+std::wstring fieldToWide(const char* field, size_t size) { return ansiToWide(field, size); }
 
 std::string wideToAnsi(const std::wstring& text, size_t maxBytes)
 {

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr DWORD NAME_CHARS = 512;          // 1024 bytes
+constexpr DWORD NAME_CHARS = 512; // 1024 bytes
 constexpr DWORD DATA_BYTES = 1024;
 constexpr DWORD LONGEST_VALUE_NAME = 16384; // the registry's own limit, with the terminator
 
@@ -20,8 +20,7 @@ LONG readValue(HKEY key, DWORD index, wchar_t* name, DWORD nameChars, wchar_t* d
     memset(data, 0, DATA_BYTES);
     DWORD nameLength = nameChars;
     DWORD dataLength = DATA_BYTES - sizeof(wchar_t);
-    return RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                         &dataLength);
+    return RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &dataLength);
 }
 
 } // namespace

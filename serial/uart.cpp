@@ -58,10 +58,10 @@ struct ReadThreadStart {
 // is outstanding, and whether a block is being handed to the engine.
 SRWLOCK readLock = SRWLOCK_INIT;
 CONDITION_VARIABLE dispatchEnded = CONDITION_VARIABLE_INIT;
-std::atomic<uint32_t> generation{0};   // one per UartInit; UartDeinit moves it on
-uint32_t readPendingGen = 0;   // session whose read is outstanding, 0 none
-uint32_t readFailedGen = 0;    // session whose last read failed on a live port
-uint32_t lostGen = 0;          // session whose device was found gone
+std::atomic<uint32_t> generation{0}; // one per UartInit; UartDeinit moves it on
+uint32_t readPendingGen = 0;         // session whose read is outstanding, 0 none
+uint32_t readFailedGen = 0;          // session whose last read failed on a live port
+uint32_t lostGen = 0;                // session whose device was found gone
 int dispatching = 0;
 DWORD dispatchingThread = 0;
 
@@ -82,10 +82,7 @@ thread_local bool deferredBlock = false;
 thread_local uint32_t deferredCount = 0;
 
 // Exact under readLock; without it, a hint that may be stale.
-bool sessionLive(uint32_t gen)
-{
-    return uart.isUartActive != 0 && gen != 0 && gen == generation.load();
-}
+bool sessionLive(uint32_t gen) { return uart.isUartActive != 0 && gen != 0 && gen == generation.load(); }
 
 // Caller holds readLock.
 uint32_t nextGeneration()
@@ -253,8 +250,7 @@ WriteRequest* freeWriteRequest(DWORD* error)
         if (!request.busy)
             return true;
         DWORD n = 0;
-        if (GetOverlappedResult(hComPort, &request.overlapped, &n, FALSE) ||
-            GetLastError() != ERROR_IO_INCOMPLETE)
+        if (GetOverlappedResult(hComPort, &request.overlapped, &n, FALSE) || GetLastError() != ERROR_IO_INCOMPLETE)
             request.busy = false;
         return !request.busy;
     };
@@ -385,9 +381,10 @@ HANDLE openPort(bool quiet)
     if (port == INVALID_HANDLE_VALUE) {
         DWORD err = GetLastError();
         char text[256];
-        snprintf(text, sizeof text,
-                 "Failed to open COM%d. Please check no other application is using the port or the right port is selected",
-                 uart.port);
+        snprintf(
+            text, sizeof text,
+            "Failed to open COM%d. Please check no other application is using the port or the right port is selected",
+            uart.port);
         if (!quiet)
             showMessageBoxA(text, MB_OK);
         debugLog("UART: Failed to open COM%d. Error %d", uart.port, static_cast<int>(err));
@@ -559,7 +556,6 @@ void putParityAndStopBits(DCB& dcb)
         break;
     }
     debugLog("UART: Setting Stopbits setting to %d", dcb.StopBits);
-
 }
 
 } // namespace
@@ -604,8 +600,8 @@ int UartWrite(const uint8_t* buffer, uint32_t length)
     WriteRequest* request = freeWriteRequest(&err);
     if (!request) {
         ReleaseSRWLockExclusive(&writeLock);
-        debugLog("UART: WriteFile failed to write buffer %s len %d to UART. Error %d", text,
-                 static_cast<int>(length), static_cast<int>(err));
+        debugLog("UART: WriteFile failed to write buffer %s len %d to UART. Error %d", text, static_cast<int>(length),
+                 static_cast<int>(err));
         return 1;
     }
     if (length > 0 && buffer)
@@ -811,10 +807,7 @@ DWORD WINAPI tReadThread(LPVOID parameter)
     return 1;
 }
 
-int32_t UartLostPort()
-{
-    return lostPort.load();
-}
+int32_t UartLostPort() { return lostPort.load(); }
 
 void UartForgetLost()
 {

@@ -24,8 +24,8 @@ struct Uart {
     int32_t port;
     int32_t baud;
     int32_t stopBits;
-    int32_t parity;   // a Win32 parity code of the line-settings table
-    int32_t flow;     // 1 = RTS/CTS
+    int32_t parity; // a Win32 parity code of the line-settings table
+    int32_t flow;   // 1 = RTS/CTS
     volatile int32_t isUartActive;
     UartEventCallback eventCallback;
 };

@@ -3,8 +3,8 @@
 #pragma once
 #include <windows.h>
 
-extern HANDLE hComPort;        // the open port, nullptr while closed
-extern HANDLE hardwareMutex;   // held only while a read or write is issued
+extern HANDLE hComPort;      // the open port, nullptr while closed
+extern HANDLE hardwareMutex; // held only while a read or write is issued
 extern OVERLAPPED readOverlapped;
 
 // The port's read and write calls; tests put stand-ins here to produce

@@ -10,7 +10,6 @@
 #include <commdlg.h>
 #include <cwchar>
 
-
 namespace {
 
 constexpr DWORD FILE_NAME_SIZE = 1024;
@@ -33,9 +32,10 @@ BOOL runFileDialog(OPENFILENAMEW& dialog, bool save, unsigned long& error)
     }
     using ShowFn = BOOL(WINAPI*)(LPOPENFILENAMEW);
     using ErrorFn = DWORD(WINAPI*)();
-    auto show = reinterpret_cast<ShowFn>(reinterpret_cast<void*>(
-        GetProcAddress(commonDialogs, save ? "GetSaveFileNameW" : "GetOpenFileNameW")));
-    auto lastError = reinterpret_cast<ErrorFn>(reinterpret_cast<void*>(GetProcAddress(commonDialogs, "CommDlgExtendedError")));
+    auto show = reinterpret_cast<ShowFn>(
+        reinterpret_cast<void*>(GetProcAddress(commonDialogs, save ? "GetSaveFileNameW" : "GetOpenFileNameW")));
+    auto lastError =
+        reinterpret_cast<ErrorFn>(reinterpret_cast<void*>(GetProcAddress(commonDialogs, "CommDlgExtendedError")));
     BOOL chosen = show ? show(&dialog) : FALSE;
     if (!chosen && lastError)
         error = lastError();

@@ -153,15 +153,9 @@ void readLine(char* line, const char* fileName)
 }
 
 // The messages name settings.txt whatever file was asked for.
-void reportOpenFailure(int error)
-{
-    showFileError("settings.txt", false, error);
-}
+void reportOpenFailure(int error) { showFileError("settings.txt", false, error); }
 
-void reportCreateFailure(int error)
-{
-    showFileError("settings.txt", true, error);
-}
+void reportCreateFailure(int error) { showFileError("settings.txt", true, error); }
 
 // A bounded, terminated copy of a record's text field for printing.
 template <size_t N>
@@ -305,13 +299,18 @@ std::string settingsText(const LoadedSettings& values)
 int errnoOfWin32(DWORD error)
 {
     switch (error) {
-    case ERROR_ACCESS_DENIED: return EACCES;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return EBUSY;
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOMEM;
-    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
-    default: return static_cast<int>(error);
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOMEM;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    default:
+        return static_cast<int>(error);
     }
 }
 
@@ -347,15 +346,9 @@ int writeWhole(const std::wstring& path, const std::string& text)
 
 } // namespace
 
-int writeLastKnownSettings(const wchar_t* path)
-{
-    return writeWhole(path, settingsText(lastKnownSettings()));
-}
+int writeLastKnownSettings(const wchar_t* path) { return writeWhole(path, settingsText(lastKnownSettings())); }
 
-std::string adapterSettingsText()
-{
-    return settingsText(heldSettings());
-}
+std::string adapterSettingsText() { return settingsText(heldSettings()); }
 
 int writeSettingsFile(const char* fileName)
 {

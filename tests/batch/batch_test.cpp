@@ -120,9 +120,9 @@ TEST_F(Batch, ProgramFindsTheAdapterBySearchAndTakesThreeChanges)
     ASSERT_TRUE(sim.setLine(38400, "none", 1, true));
     Outcome run = runBatch("program" + port + write("line.txt", kFile));
     EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(run.out, (std::vector<std::string>{"Name: Serial Adapter -> Line-0042", "Pin: 8642 -> 1234",
-                                                 "Discoverable: On -> Off",
-                                                 "OK 0012-6F-123456, 3 settings programmed"}));
+    EXPECT_EQ(run.out,
+              (std::vector<std::string>{"Name: Serial Adapter -> Line-0042", "Pin: 8642 -> 1234",
+                                        "Discoverable: On -> Off", "OK 0012-6F-123456, 3 settings programmed"}));
     auto state = sim.state();
     EXPECT_EQ(state["name"], "Line-0042");
     EXPECT_EQ(state["pin"], "1234");
@@ -136,17 +136,17 @@ TEST_F(Batch, LineProgramsThreeAdaptersInTurnAndReportsTheOneRefusingThePin)
     ASSERT_TRUE(sim.ok("attach 2") && sim.set("refusecommand", "AT+PIN") && sim.set("name", "Jig, \"A\"") &&
                 sim.ok("attach 1"));
     int next = 0;
-    Outcome run = runBatch("line" + port + write("line.txt", kFile) + " --count 3 --report " + write("line.csv", ""),
-                       [&](const std::string& line) {
-                           if (line != "Next adapter")
-                               return;
-                           if (++next == 1)
-                               EXPECT_TRUE(sim.ok("attach 2"));
-                           else   // the port vanishes and comes back with a third adapter
-                               EXPECT_TRUE(sim.ok("vanish") && sim.ok("attach 1") &&
-                                           sim.set("address", "0012-6F-34AB56") &&
-                                           sim.set("name", "Serial Adapter") && sim.ok("reappear"));
-                       });
+    Outcome run =
+        runBatch("line" + port + write("line.txt", kFile) + " --count 3 --report " + write("line.csv", ""),
+                 [&](const std::string& line) {
+                     if (line != "Next adapter")
+                         return;
+                     if (++next == 1)
+                         EXPECT_TRUE(sim.ok("attach 2"));
+                     else // the port vanishes and comes back with a third adapter
+                         EXPECT_TRUE(sim.ok("vanish") && sim.ok("attach 1") && sim.set("address", "0012-6F-34AB56") &&
+                                     sim.set("name", "Serial Adapter") && sim.ok("reappear"));
+                 });
     EXPECT_EQ(run.code, 1) << run.err;
     auto rows = reportRows("line.csv");
     ASSERT_EQ(rows.size(), 4u);
@@ -154,7 +154,8 @@ TEST_F(Batch, LineProgramsThreeAdaptersInTurnAndReportsTheOneRefusingThePin)
     std::ifstream report(work("line.csv"), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(report)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find(",0012-6F-654321,RZ310 F/W V1.0,\"Jig, \"\"A\"\"\",Line-0042,FAILED,2,Pin\r\n"),
-              std::string::npos) << text;
+              std::string::npos)
+        << text;
     EXPECT_TRUE(std::regex_match(rows[1][0], std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));
     EXPECT_EQ(rows[3][2] + rows[3][6] + rows[3][7], "0012-6F-34AB56OK1");
     EXPECT_EQ(run.out.back(), "Programmed 2, failed 1, already 0");

@@ -77,7 +77,7 @@ protected:
         ui::click(ld(IDC_LD_GET_DEVICE_INFO));
         auto up = [&] { return IsWindowEnabled(ld(IDC_LD_PROGRAM_DEVICE)) && ldText(IDC_LD_DEVICE_NAME) == name; };
         ASSERT_TRUE(waitUntil(up, 60000, 100)) << "adapter not brought up";
-        ASSERT_TRUE(tool_.sync());  // redisplays still queued would undo the test's next step
+        ASSERT_TRUE(tool_.sync()); // redisplays still queued would undo the test's next step
     }
 
     // Presses a panel's button; the panel, or null when it is not shown
@@ -129,7 +129,7 @@ protected:
     {
         Capture shot;
         tool_.sync();
-        Sleep(300);  // the repaints reach the screen
+        Sleep(300); // the repaints reach the screen
         ASSERT_TRUE(shot.grab(tool_.mainWindow()));
         EXPECT_TRUE(shot.saveBmp(windowsPath(RZ310_E2E_SHOTS) + L"\\" + name + L".bmp"));
     }
@@ -196,7 +196,7 @@ TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
 {
     ASSERT_TRUE(sim_.setLine(2400, "none", 1, true));
     ASSERT_TRUE(sim_.set("name", "CONNECTOR"));
-    ASSERT_TRUE(sim_.set("role", "M") && sim_.set("autoconnect", "0"));   // or it takes no inquiry
+    ASSERT_TRUE(sim_.set("role", "M") && sim_.set("autoconnect", "0")); // or it takes no inquiry
     for (const char* device : {"0012-6F-000001 Printer", "0012-6F-000002 Phone", "0012-6F-000003 Scanner"})
         ASSERT_TRUE(sim_.ok(std::string("inquiry device ") + device));
     ASSERT_NO_FATAL_FAILURE(startTool(19200));
@@ -262,7 +262,8 @@ TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
     ASSERT_TRUE(freshFolder(file(L"saved")));
     ASSERT_TRUE(tool_.chooseFile(ID_FILE_SAVE_SETTINGS, L"Save settings file as...", saved));
     ASSERT_TRUE(waitUntil([&] { return unixLines(readFile(saved)) == kSettingsAfterGetInfo; }, 15000))
-        << "saved:\n" << readFile(saved);
+        << "saved:\n"
+        << readFile(saved);
 
     // Loading the file edited programs its differences, the baud rate first.
     std::string edited = replaceLine(kSettingsAfterGetInfo, "Baud = 9600", "Baud = 115200");
@@ -320,7 +321,7 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
     // settings, to a command sent with Enter in the AT Command box.
     ui::click(GetDlgItem(pair, IDC_PD_PAIR));
     ASSERT_NE(tool_.answerMessageBox(15000, [&](auto&) { ASSERT_TRUE(sim_.ok("attach 2") && sim_.ok("mute")); }), L"");
-    ASSERT_TRUE(waitForLog(L"Trying "));   // the first AT went unanswered; the way out was shown before it
+    ASSERT_TRUE(waitForLog(L"Trying ")); // the first AT went unanswered; the way out was shown before it
     ASSERT_LT(tool_.log().find(L"Searching for Device 2. Press Esc to stop."), tool_.log().find(L"Trying "));
     Sleep(1000);
     // On the keyboard: a posted WM_KEYDOWN is no input to a busy wait.
@@ -359,12 +360,12 @@ TEST_F(ToolTest, PairsWithADevice2AtOtherLineSettingsThenUnpairs)
 
     ASSERT_TRUE(sim_.clear());
     ui::click(GetDlgItem(pair, IDC_PD_PAIR));
-    ASSERT_NO_FATAL_FAILURE(expectBoxes(
-        {connect2, L"Connect Device 1 to COM" + std::to_wstring(com_) + L" and then Press OK",
-         L"Pairing completed successfully"}));
+    ASSERT_NO_FATAL_FAILURE(
+        expectBoxes({connect2, L"Connect Device 1 to COM" + std::to_wstring(com_) + L" and then Press OK",
+                     L"Pairing completed successfully"}));
     // Device 2 heard only what reached it at its own settings.
-    EXPECT_EQ(device2Heard, (std::vector<std::string>{"AT\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r",
-                                                      "AT+BOND=00126F123456\r"}));
+    EXPECT_EQ(device2Heard,
+              (std::vector<std::string>{"AT\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r", "AT+BOND=00126F123456\r"}));
     EXPECT_EQ(portWhenDevice1Asked.baud, 19200) << "port set back before Device 1 is asked for";
     EXPECT_EQ(sim_.received(), (std::vector<std::string>{"AT+ROLEM\r", "AT+BOND=00126F654321\r"}));
 
@@ -392,7 +393,8 @@ TEST_F(ToolTest, PortVanishesAndComesBackWithoutAClick)
     ASSERT_NO_FATAL_FAILURE(startTool(9600));
     ASSERT_NO_FATAL_FAILURE(bringUp());
     const std::wstring com = L"COM" + std::to_wstring(com_);
-    const std::wstring lost = L"Serial port " + com + L" lost. Plug the adapter back in; the tool opens the port again when it returns.";
+    const std::wstring lost =
+        L"Serial port " + com + L" lost. Plug the adapter back in; the tool opens the port again when it returns.";
     const std::wstring ready = L"Local Device initialised successfully";
 
     // It goes while a command waits for its answer, which never comes.
@@ -424,4 +426,4 @@ TEST_F(ToolTest, PortVanishesAndComesBackWithoutAClick)
     EXPECT_TRUE(tool_.boxesSeen().empty());
 }
 
-}  // namespace
+} // namespace

@@ -13,9 +13,9 @@ namespace {
 
 const wchar_t kMainTitle[] = L"RZ310 Configuration Tool";
 const int kLogWindow = 1002;
-const int kMessageBoxText = 0xFFFF;  // the static text of a message box
-const int kFileNameEdit = 1152;      // edt1 of the common file dialogs
-const int kFileNameCombo = 1148;     // cmb13, its drop-down form
+const int kMessageBoxText = 0xFFFF; // the static text of a message box
+const int kFileNameEdit = 1152;     // edt1 of the common file dialogs
+const int kFileNameCombo = 1148;    // cmb13, its drop-down form
 
 // Kept by the window server: reading it sends no message to a busy thread.
 std::wstring title(HWND window)
@@ -45,7 +45,7 @@ bool sendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_P
     return window && SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, timeoutMs, &result);
 }
 
-}  // namespace
+} // namespace
 
 bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs)
 {
@@ -133,7 +133,7 @@ bool type(HWND edit, const std::wstring& value)
     return typed;
 }
 
-}  // namespace ui
+} // namespace ui
 
 bool Capture::grab(HWND window)
 {
@@ -152,7 +152,7 @@ bool Capture::grab(HWND window)
         GdiFlush();
         pixels_.assign(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + width * height);
         for (uint32_t& pixel : pixels_)
-            pixel |= 0xFF000000;  // opaque, or the PNG conversion takes it for transparent
+            pixel |= 0xFF000000; // opaque, or the PNG conversion takes it for transparent
         SelectObject(memory, old);
         DeleteObject(bitmap);
     }
@@ -165,8 +165,8 @@ bool Capture::saveBmp(const std::wstring& path) const
 {
     // 32 bits a pixel, rows top-down as captured.
     const DWORD imageBytes = DWORD(pixels_.size() * sizeof pixels_[0]);
-    BITMAPINFOHEADER header{sizeof header, rect_.right - rect_.left, rect_.top - rect_.bottom, 1, 32, BI_RGB,
-                            imageBytes, 0, 0, 0, 0};
+    BITMAPINFOHEADER header{
+        sizeof header, rect_.right - rect_.left, rect_.top - rect_.bottom, 1, 32, BI_RGB, imageBytes, 0, 0, 0, 0};
     BITMAPFILEHEADER file{0x4D42, DWORD(sizeof file + sizeof header + imageBytes), 0, 0, sizeof file + sizeof header};
     std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
     bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
@@ -194,13 +194,13 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     const auto started = std::chrono::steady_clock::now();
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workDir.c_str(),
-                        &startup, &info))
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workDir.c_str(), &startup,
+                        &info))
         return false;
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
-    auto shown = [&] {  // dialogs() holds the main window too until it is known
+    auto shown = [&] { // dialogs() holds the main window too until it is known
         for (HWND dialog : dialogs()) {
             if (title(dialog) == kMainTitle)
                 main_ = dialog;
@@ -230,7 +230,10 @@ HWND ToolProcess::panel(Panel which) const
     return nullptr;
 }
 
-std::vector<HWND> ToolProcess::visiblePanels() const { return shownDialogs(main_, [](HWND) { return true; }); }
+std::vector<HWND> ToolProcess::visiblePanels() const
+{
+    return shownDialogs(main_, [](HWND) { return true; });
+}
 
 std::wstring ToolProcess::log() const { return ui::textOf(item(kLogWindow), 5000); }
 
@@ -332,4 +335,4 @@ void ToolProcess::end()
     process_ = nullptr, pid_ = 0, main_ = nullptr;
 }
 
-}  // namespace e2e
+} // namespace e2e

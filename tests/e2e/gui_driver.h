@@ -17,23 +17,23 @@ std::wstring widen(const std::string& utf8);
 std::string utf8(const std::wstring& text);
 // A Unix path as Windows programs see it: Wine's drive Z: is the Unix root.
 std::wstring windowsPath(const std::string& path);
-std::string readFile(const std::wstring& path);  // empty when missing
+std::string readFile(const std::wstring& path); // empty when missing
 bool writeFile(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
-bool freshFolder(const std::wstring& path);      // empty, made when missing
-std::string unixLines(std::string text);         // "\r\n" to "\n"
+bool freshFolder(const std::wstring& path); // empty, made when missing
+std::string unixLines(std::string text);    // "\r\n" to "\n"
 
 // Cross-process access to controls. What the tool's user-interface thread
 // must answer gives up after a while, since a blocking send may hold that
 // thread: a text then reads empty.
 namespace ui {
-std::wstring textOf(HWND window, DWORD timeoutMs = 3000);  // a drop-down list's: its selected entry
+std::wstring textOf(HWND window, DWORD timeoutMs = 3000); // a drop-down list's: its selected entry
 // Selects the entry and tells the parent, as a mouse pick would.
 bool selectComboText(HWND combo, const std::wstring& item);
-void click(HWND button);                          // posted: the click may open a modal box
-bool clickAndWait(HWND button, DWORD timeoutMs);  // sent: returns once handled
-bool type(HWND edit, const std::wstring& text);   // key by key: the box's length limit applies
-}  // namespace ui
+void click(HWND button);                         // posted: the click may open a modal box
+bool clickAndWait(HWND button, DWORD timeoutMs); // sent: returns once handled
+bool type(HWND edit, const std::wstring& text);  // key by key: the box's length limit applies
+} // namespace ui
 
 // Pixels of a window as shown on the screen.
 class Capture {
@@ -45,7 +45,7 @@ public:
 
 private:
     RECT rect_{};
-    std::vector<uint32_t> pixels_;  // top-down rows of 0xFFRRGGBB
+    std::vector<uint32_t> pixels_; // top-down rows of 0xFFRRGGBB
 };
 
 enum Panel : int { LocalDevicePanel = 135, RemoteDevicePanel = 136, ConnectionPanel = 138, PairDevicePanel = 139 };
@@ -60,7 +60,7 @@ public:
     // Starts the program in `workDir`, answering OK to the boxes it raises,
     // until its main window is shown.
     bool start(const std::wstring& exe, const std::wstring& workDir, DWORD timeoutMs = 60000);
-    double startupMs() const { return startupMs_; }  // process creation to main window
+    double startupMs() const { return startupMs_; } // process creation to main window
     HANDLE process() const { return process_; }
     HWND mainWindow() const { return main_; }
     HWND item(int id) const { return GetDlgItem(main_, id); }
@@ -80,14 +80,14 @@ public:
     // `beforeOk` gets the text first: the operator does what it asks.
     std::wstring answerMessageBox(DWORD timeoutMs = 15000,
                                   const std::function<void(const std::wstring&)>& beforeOk = nullptr);
-    const std::vector<std::wstring>& boxesSeen() const { return boxes_; }  // in order
-    std::string openDialogs() const;  // for failure messages
+    const std::vector<std::wstring>& boxesSeen() const { return boxes_; } // in order
+    std::string openDialogs() const;                                      // for failure messages
     // Gives the menu command, fills the common file dialog it opens (of this
     // title) with a full file name and presses its OK.
     bool chooseFile(UINT command, const std::wstring& title, const std::wstring& fullName) const;
 
     bool waitForExit(DWORD timeoutMs) const;
-    void end();  // closes, else terminates
+    void end(); // closes, else terminates
 
 private:
     bool running() const;
@@ -100,4 +100,4 @@ private:
     std::vector<std::wstring> boxes_;
 };
 
-}  // namespace e2e
+} // namespace e2e

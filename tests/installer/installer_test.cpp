@@ -95,7 +95,7 @@ TEST(Installer, InstallStartUpgradeAndUninstallKeepTheOperatorsFiles)
     EXPECT_EQ(link(menu + L"RZ310 Configuration Tool.lnk"), in + L"rz310_config.exe||" + in);
     EXPECT_EQ(link(menu + L"RZ310 Configuration Manual.lnk"), in + L"rz310 configuration manual.pdf||" + in);
     EXPECT_EQ(link(menu + L"AT Command Manual.lnk"), in + L"at command manual.pdf||" + in);
-    EXPECT_EQ(link(menu + L"Uninstall.lnk").substr(0, msi.size() + 5), msi + L"|/x {");   // the product code
+    EXPECT_EQ(link(menu + L"Uninstall.lnk").substr(0, msi.size() + 5), msi + L"|/x {"); // the product code
 
     // Started as its shortcut starts it, the tool writes settings.txt beside itself.
     ToolProcess tool;
@@ -121,4 +121,4 @@ TEST(Installer, InstallStartUpgradeAndUninstallKeepTheOperatorsFiles)
     CoUninitialize();
 }
 
-}  // namespace
+} // namespace

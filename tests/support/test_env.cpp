@@ -51,7 +51,7 @@ StandInMainWindow::StandInMainWindow()
     wc.lpfnWndProc = &StandInMainWindow::proc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = cls;
-    RegisterClassW(&wc);   // fails harmlessly once the class exists
+    RegisterClassW(&wc); // fails harmlessly once the class exists
     hwnd_ = CreateWindowExW(0, cls, L"stand-in", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                             GetModuleHandleW(nullptr), this);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -76,7 +76,7 @@ LRESULT CALLBACK StandInMainWindow::proc(HWND hwnd, UINT message, WPARAM wParam,
 {
     auto* self = reinterpret_cast<StandInMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self && message == WM_COMMAND && LOWORD(wParam) == ID_NOTIFY_LOG_QUEUED) {
-        takeLogTexts(self->logLines, 500);   // the engine's queued texts
+        takeLogTexts(self->logLines, 500); // the engine's queued texts
         return 0;
     }
     if (self && message == WM_COMMAND) {
@@ -112,8 +112,7 @@ bool StandInMainWindow::pumpUntil(const std::function<bool()>& done, DWORD timeo
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs)
             return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed < 10 ? timeoutMs - elapsed : 10,
-                                  QS_ALLINPUT);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed < 10 ? timeoutMs - elapsed : 10, QS_ALLINPUT);
     }
 }
 

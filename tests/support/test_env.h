@@ -42,12 +42,15 @@ public:
     HWND hwnd() const { return hwnd_; }
 
     // Runs the message loop for about `ms` milliseconds.
-    void pump(DWORD ms) { pumpUntil([] { return false; }, ms); }
+    void pump(DWORD ms)
+    {
+        pumpUntil([] { return false; }, ms);
+    }
     // Runs the message loop until `done` holds or `timeoutMs` passes.
     bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
-    std::vector<std::pair<UINT, LPARAM>> notifications;   // WM_COMMAND id, payload
-    std::vector<std::string> logLines;                    // ID_NOTIFY_LOG texts, copied on arrival
+    std::vector<std::pair<UINT, LPARAM>> notifications; // WM_COMMAND id, payload
+    std::vector<std::string> logLines;                  // ID_NOTIFY_LOG texts, copied on arrival
     std::function<void(UINT_PTR)> onTimer;
 
     size_t countOf(UINT id) const;

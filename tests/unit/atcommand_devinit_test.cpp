@@ -10,10 +10,12 @@ TEST_F(DeviceInit, SearchWalksAll120SettingsThenGivesUpAndStartsOver)
     for (int attempt = 0; attempt < 120; ++attempt)
         ASSERT_EQ(tryIterations("AT\r", 1), 1);
     // Phases in order (parity, stop bits, flow), each through the baud codes 10..19.
+    // clang-format off
     const std::array<int, 3> phases[12] = {
         {PARITY_NONE, 1, 1}, {PARITY_NONE, 1, 0}, {PARITY_ODD, 1, 1}, {PARITY_ODD, 1, 0},
         {PARITY_EVEN, 1, 1}, {PARITY_EVEN, 1, 0}, {PARITY_NONE, 2, 1}, {PARITY_NONE, 2, 0},
         {PARITY_ODD, 2, 1},  {PARITY_ODD, 2, 0},  {PARITY_EVEN, 2, 1}, {PARITY_EVEN, 2, 0}};
+    // clang-format on
     const int rates[10] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 19200};
     std::vector<LineSetting> expected;
     for (const auto& phase : phases)

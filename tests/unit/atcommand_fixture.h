@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-using LineSetting = std::array<int, 4>;  // baud, parity, stop bits, flow
+using LineSetting = std::array<int, 4>; // baud, parity, stop bits, flow
 using Timers = std::vector<std::pair<UINT_PTR, UINT>>;
 
 // Hands bytes to the engine in blocks of `chunk`, as the driver does.
@@ -107,8 +107,8 @@ protected:
 
     StandInMainWindow window;
     MessageBoxRecorder boxes;
-    std::map<std::string, std::string> replies;  // the adapter's answer to each text written
-    bool acceptAll = false;  // a text without an answer there is taken as accepted at once
+    std::map<std::string, std::string> replies; // the adapter's answer to each text written
+    bool acceptAll = false;                     // a text without an answer there is taken as accepted at once
     std::vector<std::string> written;
     std::vector<LineSetting> settingsApplied;
     Timers timersArmed;

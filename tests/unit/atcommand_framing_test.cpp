@@ -11,6 +11,7 @@ using Framing = EngineTest;
 // no sender.
 TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
 {
+    // clang-format off
     const struct {
         const char* command;
         uint32_t expectsReply;
@@ -43,6 +44,7 @@ TEST_F(Framing, OnlyReportsAreReportsAndAnAnswerEndsWhereItIsComplete)
         {"", 0, "\r\nCONNECT \"0012-6F-654321\"\r\n\r\nDISCONNECT\r\n", "old", 2, 0},
         {"", 0, "\r\nRESP+\r\nOK\r\n", "old", 0, 0},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes.substr(0, 24));
         resetEngineState();
@@ -87,6 +89,7 @@ TEST_F(Framing, InquiryLinesAreResultsTheEndOrReports)
         eleven += "\r\nDEVICE " + std::to_string(i);
     for (int i = 0; i < 10; ++i)
         tenDevices.push_back("DEVICE " + std::to_string(i));
+    // clang-format off
     const struct {
         const char* name;
         std::string stream;
@@ -106,6 +109,7 @@ TEST_F(Framing, InquiryLinesAreResultsTheEndOrReports)
         {"an over-long line", "\r\n" + std::string(1000, 'L') + "\r\nB\r", {std::string(RESPONSE_SIZE - 3, 'L'), "B"},
          0, 1, 0, 0},
     };
+    // clang-format on
     seams.messageBox = receive_fuzz::boxHook;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -50,7 +50,8 @@ TEST_F(Handling, NumberFamiliesOnReplyAndOnAcknowledgement)
         device.isConnected = device.isDataMode = device.isHandshakeActive = 1;
         answer(command, "\r\nOK\r\n");
         EXPECT_EQ(device.isConnected + device.isDataMode + device.isHandshakeActive, 0) << command;
-        EXPECT_EQ(posted(), (std::vector<UINT>{ID_NOTIFY_STATUS, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE, LOCAL}));
+        EXPECT_EQ(posted(),
+                  (std::vector<UINT>{ID_NOTIFY_STATUS, ID_NOTIFY_INQUIRY_END, ID_NOTIFY_REMOTE_DEVICE, LOCAL}));
     }
 }
 

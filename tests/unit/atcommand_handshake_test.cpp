@@ -7,6 +7,7 @@ using Handshake = EngineTest;
 TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
 {
     const std::string failedBaud = "Remote Device Baud rate change failed.";
+    // clang-format off
     const struct {
         const char* name;
         int32_t state;
@@ -36,6 +37,7 @@ TEST_F(Handshake, RepliesAreTakenByteByByteInTheStateAtThatMoment)
         {"full block", HANDSHAKE_COMPLETE, REMOTE_CMD_BAUD, 7, {std::string(RX_BUFFER_SIZE, '\x01')},
          HANDSHAKE_COMPLETE, {failedBaud}, 1, 0},
     };
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         window.clear();

@@ -19,10 +19,12 @@ TEST(ComPorts, ListInRegistryOrderWithinTheirBuffersAndTheTwentyFiveCap)
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
+    // clang-format off
     const std::pair<std::wstring, std::wstring> values[] = {
         {L"\\Device\\Serial10", L"COM10"}, {L"\\Device\\Serial2", L"COM3"},
         {L"\\Device\\Serial6", std::wstring(600, L'C')}, {L"\\Device\\Serial7", L""},
         {L"\\Device\\Serial8", L"LPT1"}, {std::wstring(600, L'n'), L"COM12"}};
+    // clang-format on
     std::vector<std::wstring> expected = {L"COM10", L"COM3", L"LPT1"};
     for (const auto& value : values)
         RegSetValueExW(key, value.first.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
@@ -34,8 +36,8 @@ TEST(ComPorts, ListInRegistryOrderWithinTheirBuffersAndTheTwentyFiveCap)
         expected.push_back(data);
     }
     expected.push_back(L"COM12");
-    HWND combo = CreateWindowExW(0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 100, 200, nullptr,
-                                 nullptr, nullptr, nullptr);
+    HWND combo = CreateWindowExW(0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 100, 200, nullptr, nullptr,
+                                 nullptr, nullptr);
     memset(&uart, 0, sizeof uart);
     std::fill(std::begin(uart.comPortList), std::end(uart.comPortList), -7);
     uart.port = 4321;

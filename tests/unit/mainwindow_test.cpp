@@ -21,7 +21,7 @@ protected:
     {
         GetCurrentDirectoryW(MAX_PATH, previousDir);
         SetCurrentDirectoryA(dir.c_str());
-        seams.uartWrite = [](const uint8_t*, uint32_t) { return 0; };   // the adapter's bytes are fed
+        seams.uartWrite = [](const uint8_t*, uint32_t) { return 0; }; // the adapter's bytes are fed
     }
 
     void TearDown() override
@@ -56,7 +56,7 @@ protected:
     UartWriteFn savedWrite = seams.uartWrite;
 };
 
-}  // namespace
+} // namespace
 
 // At exit each setting is written as last known (from the adapter, else from
 // the file read at start-up) into the start-up folder. Every value differs
@@ -79,7 +79,7 @@ TEST_F(MainWindowTest, ExitWritesEachSettingAsLastKnown)
         SetCurrentDirectoryA(dir.c_str());
         return readBytes(dir + "settings.txt");
     };
-    EXPECT_EQ(writtenAtExit([] {}), saved);   // no contact: the file as it was
+    EXPECT_EQ(writtenAtExit([] {}), saved); // no contact: the file as it was
     // Read from the adapter, then Restart Device.
     EXPECT_EQ(writtenAtExit([] {
                   pend("AT+NAME?\r", 1);
@@ -98,7 +98,7 @@ TEST_F(MainWindowTest, LogLinesAlwaysEndTheLineAtTheEndOfTheLog)
     open();
     SendMessageW(dlg->m_hWnd, WM_COMMAND, ID_NOTIFY_LOG, reinterpret_cast<LPARAM>("UART initialised successfully"));
     dlg->AppendLog("ends\r\n");
-    SendMessageW(dlg->m_hWnd, WM_COMMAND, ID_NOTIFY_LOG, 0);   // no text: an empty line
+    SendMessageW(dlg->m_hWnd, WM_COMMAND, ID_NOTIFY_LOG, 0); // no text: an empty line
     SendDlgItemMessageW(dlg->m_hWnd, IDC_LOG, EM_SETSEL, 0, 0);
     dlg->AppendLog("after a click");
     EXPECT_EQ(logText(), L"UART initialised successfully\r\nends\r\n\r\n\r\nafter a click\r\n");
@@ -142,7 +142,8 @@ TEST_F(MainWindowTest, FirmwareVersionIsShownWithoutReadingPastTheField)
 // or the link ends: the Bluetooth panels show what the records say.
 TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
 {
-    seams.atCommandWaitMs = 100;   // the port is never open: boxes say what fails
+    seams.atCommandWaitMs = 100; // the port is never open: boxes say what fails
+    // clang-format off
     const struct {
         void (*end)(CRZ310_ConfigDlg&);
         const wchar_t* remoteAddress; bool cancelInquiryOn, disconnectOn; LRESULT resultRows;
@@ -156,6 +157,7 @@ TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
         // The adapter, escaped before, may still hold its link.
         {[](CRZ310_ConfigDlg& w) { w.localDevice()->OnBnClickedRestartDevice(); }, L"", false, true, 0},
     };
+    // clang-format on
     open();
     HWND rd = dlg->remoteDevice()->m_hWnd, cn = dlg->connection()->m_hWnd;
     auto on = [](HWND panel, int id) { return IsWindowEnabled(GetDlgItem(panel, id)) != 0; };
@@ -178,5 +180,5 @@ TEST_F(MainWindowTest, BluetoothPanelsFollowTheLinkWhenItEnds)
     // The way out of the link the restart forgot, taken once.
     SendMessageW(GetDlgItem(cn, IDC_CN_DISCONNECT), BM_CLICK, 0, 0);
     EXPECT_FALSE(on(cn, IDC_CN_DISCONNECT));
-    CloseHandle(std::exchange(atCommandEvent, nullptr));   // made by the restart's port opening
+    CloseHandle(std::exchange(atCommandEvent, nullptr)); // made by the restart's port opening
 }

@@ -73,13 +73,14 @@ private:
     static inline PairingTest* self = nullptr;
 };
 
-}  // namespace
+} // namespace
 
 // Every failure puts Device 1's line settings back on the port, searched or
 // not, and says so when the port refuses them. Device 1's full fields are
 // copied within the pairing record's.
 TEST_F(PairingTest, EveryFailureEndsWithDevice1sLineSettings)
 {
+    // clang-format off
     const struct {
         const char* name;
         const char* atAnswer;
@@ -96,6 +97,7 @@ TEST_F(PairingTest, EveryFailureEndsWithDevice1sLineSettings)
          {kConnect2, "AT\r", "AT+ADDR?\r", "box ERROR: Failed to get Device 2 address.Aborting Pairing",
           "@115200 none 1 1", "box ERROR: Failed to restore UART Settings."}},
     };
+    // clang-format on
     for (const auto& run : runs) {
         SCOPED_TRACE(run.name);
         trail.clear();

@@ -23,7 +23,7 @@ protected:
         panel = make<CLocalDevice>(IDD_LOCAL_DEVICE);
         // The example adapter as Get Device Info left it.
         setExampleRecords();
-        device.baudCode = 13;   // 9600
+        device.baudCode = 13; // 9600
         panel->UpdateLocalDeviceWindow();
         panel->EnableDeviceControls(true);
     }
@@ -57,7 +57,7 @@ protected:
     std::unique_ptr<CLocalDevice> panel;
 };
 
-}  // namespace
+} // namespace
 
 // Every record field a panel shows, full to its last byte without a
 // terminator: the panel shows the field and reads nothing past it.
@@ -65,6 +65,7 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
 {
     auto remote = make<CRemoteDevice>(IDD_REMOTE_DEVICE);
     auto pair = make<CPairDevice>(IDD_PAIR_DEVICE);
+    // clang-format off
     const struct { char* field; size_t size; HWND panel; int control; char fill; } rows[] = {
         {device.name, sizeof device.name, panel->m_hWnd, IDC_LD_DEVICE_NAME, 'N'},
         {device.address, sizeof device.address, panel->m_hWnd, IDC_LD_DEVICE_ADDRESS, 'A'},
@@ -74,6 +75,7 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
         {pairing.device1Name, sizeof pairing.device1Name, pair->m_hWnd, IDC_PD_DEVICE1_NAME, 'a'},
         {pairing.device2Address, sizeof pairing.device2Address, pair->m_hWnd, IDC_PD_DEVICE2_ADDRESS, '2'},
         {pairing.device2Name, sizeof pairing.device2Name, pair->m_hWnd, IDC_PD_DEVICE2_NAME, 'b'}};
+    // clang-format on
     for (const auto& r : rows)
         memset(r.field, r.fill, r.size);
     panel->UpdateLocalDeviceWindow();
@@ -116,16 +118,16 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
 TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
 {
     HWND h = panel->m_hWnd;
-    for (int id : {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG,
-                   IDC_LD_COMMAND_RESPONSE, IDC_LD_STOP_TWO, IDC_LD_NON_DISCOVERABLE, IDC_LD_MASTER,
-                   IDC_LD_AUTO_CONNECT, IDC_LD_FLOW_DISABLED})
+    for (int id :
+         {IDC_LD_ECHO_MODE, IDC_LD_ESCAPE_MODE, IDC_LD_AUTO_POWER, IDC_LD_REMOTE_CONFIG, IDC_LD_COMMAND_RESPONSE,
+          IDC_LD_STOP_TWO, IDC_LD_NON_DISCOVERABLE, IDC_LD_MASTER, IDC_LD_AUTO_CONNECT, IDC_LD_FLOW_DISABLED})
         SendMessageW(GetDlgItem(h, id), BM_CLICK, 0, 0);
     SendDlgItemMessageW(h, IDC_LD_BAUD_RATE, CB_SETCURSEL, 7, 0);
     SendDlgItemMessageW(h, IDC_LD_PARITY, CB_SETCURSEL, 2, 0);
     EXPECT_EQ(sentBy(h, IDC_LD_PROGRAM_DEVICE, {{IDC_LD_DEVICE_NAME, L"Other Adapter"}, {IDC_LD_PIN_CODE, L"1111"}}),
-              (Lines{"AT+NAME=Other Adapter\r", "AT+PIN=1111\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r",
-                     "AT+RCFG-\r", "AT+RESP-\r", "AT+BAUD17\r", "AT+PAR2\r", "AT+STOP2\r", "AT+DCOV-\r",
-                     "AT+ROLEM\r", "AT+ACON-\r", "AT+FLOW-\r"}));
+              (Lines{"AT+NAME=Other Adapter\r", "AT+PIN=1111\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r", "AT+RCFG-\r",
+                     "AT+RESP-\r", "AT+BAUD17\r", "AT+PAR2\r", "AT+STOP2\r", "AT+DCOV-\r", "AT+ROLEM\r", "AT+ACON-\r",
+                     "AT+FLOW-\r"}));
 }
 
 // Texts typed past a box's limit, or held full without a terminator, are
@@ -156,15 +158,17 @@ TEST_F(PanelTest, TypedAndHeldTextsAreSentWithinTheirFields)
 TEST_F(PanelTest, AtCommandBoxIsACommandLine)
 {
     HWND box = GetDlgItem(panel->m_hWnd, IDC_LD_AT_COMMAND);
-    for (int i = 0; i < 22; ++i) {   // c0 to c19, then one command twice
+    for (int i = 0; i < 22; ++i) { // c0 to c19, then one command twice
         SetWindowTextW(box, i < 20 ? (L"at+name=c" + std::to_wstring(i)).c_str() : i == 20 ? L"at+ver" : L"AT+VER");
         SendMessageW(box, WM_KEYDOWN, VK_RETURN, 0);
     }
     EXPECT_EQ(written.size(), 22u);
+    // clang-format off
     const struct { WPARAM key; int times; const wchar_t* shown; } keys[] = {
         {VK_UP, 2, L"at+name=c18"}, {VK_DOWN, 1, L"at+name=c19"}, {VK_DOWN, 1, L"at+ver"},
         {VK_DOWN, 2, L"AT+VER"},    {VK_UP, 25, L"at+name=c1"},
     };
+    // clang-format on
     for (const auto& k : keys) {
         for (int i = 0; i < k.times; ++i)
             SendMessageW(box, WM_KEYDOWN, k.key, 0);

@@ -19,9 +19,9 @@
 
 struct ReceiveFuzzResult {
     uint64_t blocks = 0, rounds = 0;
-    uint64_t answers = 0;              // answers handled for a pending blocking command
-    uint64_t boxes = 0, recorded = 0;  // boxes, and commands the window recorded at one
-    std::string failure;               // the first broken rule, empty when none
+    uint64_t answers = 0;             // answers handled for a pending blocking command
+    uint64_t boxes = 0, recorded = 0; // boxes, and commands the window recorded at one
+    std::string failure;              // the first broken rule, empty when none
 };
 
 namespace receive_fuzz {
@@ -49,11 +49,13 @@ inline int boxHook(const wchar_t*, UINT)
 // The records a received block may change, as bytes; put back from `from`.
 inline std::string records(const std::string* from = nullptr)
 {
+    // clang-format off
     const std::pair<void*, size_t> parts[] = {
         {&atCommand, sizeof atCommand}, {&device, sizeof device}, {&inquiry, sizeof inquiry},
         {&pairing, sizeof pairing}, {&uart, sizeof uart}, {remoteAddress, sizeof remoteAddress},
         {&handshakeState, sizeof handshakeState}, {&handshakeRespLen, sizeof handshakeRespLen},
         {handshakeResp, sizeof handshakeResp}, {&handshakeCommand, sizeof handshakeCommand}};
+    // clang-format on
     std::string s;
     for (const auto& part : parts) {
         if (from)
@@ -65,14 +67,16 @@ inline std::string records(const std::string* from = nullptr)
 
 inline const char* unterminatedField()
 {
+// clang-format off
 #define RZ_FIELD(f) {#f, f, sizeof f}
+    // clang-format on
     const struct {
         const char* name;
         const char* field;
         size_t size;
-    } fields[] = {RZ_FIELD(device.name), RZ_FIELD(device.address), RZ_FIELD(device.pin), RZ_FIELD(device.version),
-                  RZ_FIELD(remoteAddress), RZ_FIELD(atCommand.command), RZ_FIELD(atCommand.response),
-                  RZ_FIELD(atCommand.param)};
+    } fields[] = {RZ_FIELD(device.name),        RZ_FIELD(device.address), RZ_FIELD(device.pin),
+                  RZ_FIELD(device.version),     RZ_FIELD(remoteAddress),  RZ_FIELD(atCommand.command),
+                  RZ_FIELD(atCommand.response), RZ_FIELD(atCommand.param)};
 #undef RZ_FIELD
     for (const auto& f : fields)
         if (!memchr(f.field, '\0', f.size))
@@ -90,6 +94,7 @@ inline const char* unterminatedField()
 template <typename Between>
 ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between)
 {
+    // clang-format off
     using namespace receive_fuzz;
     const struct {
         const char* command;   // empty: nothing pending
@@ -104,15 +109,18 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
         {"AT+FIND?\r", 0, 0, nullptr, 0}, {"AT+ENQ\r", 0, 1, nullptr, 0}, {"", 0, 0, nullptr, 0},
         {"", 0, 0, nullptr, 0, true},
     };
+    // clang-format on
     // The window's command at a box; no round's own answer fills its field.
     const char* const windowCommand = "AT+VER\r";
     // Reply texts start so that they are neither a status word nor a report,
     // but they may hold both.
     const char* const replyStarts[] = {"n", "CONNECTOR", "DISCONNECT ME", "CONNECT 0012-6F-65432Z", "x OK"};
+    // clang-format off
     const std::string tokens[] = {
         "\r\n", "\r", "\n", "CONNECT", "DISCONNECT", " 0012-6F-654321", " 00126F654321", " \"0012-6F-654321\"",
         " Attempt Fail!!", "OK", "ERROR", "RESP+", std::string(1, '\0'), "Inquiry End", " ", "AT+NAME?\r",
         std::string(700, 'L'), "\xff\x80", "MyName"};
+    // clang-format on
     const std::string reports[] = {"\r\nDISCONNECT\r\n", "\r\nCONNECT 0012-6F-654321\r\n"};
     // While a handshake reply is awaited a block holding a report is one, so
     // that round has reply bytes alone.
@@ -150,7 +158,7 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
         };
         std::string expected, bytes = stray(4);
         if (rng() % 2 == 0 && kind.command[0] != '\0' && strcmp(kind.command, "+++") != 0)
-            bytes += kind.command + stray(2);   // the echo
+            bytes += kind.command + stray(2); // the echo
         if (kind.field) {
             expected = replyStarts[pickOf(5)];
             for (size_t n = pickOf(4); n > 0; --n)
@@ -158,10 +166,9 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
             bytes += "\r\n" + expected + "\r\n" + (device.responseOn ? "OK\r\n" : "");
             expected = expected.substr(0, kind.size - 1);
         } else if (blocking) {
-            bool bare = strcmp(kind.command, "AT+RESP-\r") == 0 ||
-                        (device.responseOn == 0 && kind.expectsReply == 0);
+            bool bare = strcmp(kind.command, "AT+RESP-\r") == 0 || (device.responseOn == 0 && kind.expectsReply == 0);
             bytes += bare ? "\r\n" : (rng() % 4 == 0 ? "\r\nERROR\r\n" : "\r\nOK\r\n");
-            bytes += stray(1) + "x";   // a report right after a bare CR LF would come first
+            bytes += stray(1) + "x"; // a report right after a bare CR LF would come first
         }
         for (size_t n = pickOf(12); n > 0; --n) {
             if (kind.handshake)
@@ -172,13 +179,13 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
                 bytes += rng() % 4 == 0 ? reports[pickOf(2)] : tokens[pickOf(sizeof tokens / sizeof tokens[0])];
         }
 
-        const uint32_t recordAt = rng();   // bit k: the window records a command at box k
+        const uint32_t recordAt = rng(); // bit k: the window records a command at box k
         const std::string before = records();
         std::string after;
         for (int pass = 0; pass < 2 && result.failure.empty(); ++pass) {
             records(&before);
             ResetEvent(atCommandEvent);
-            const char* waiting = blocking ? kind.command : nullptr;   // whose sender waits
+            const char* waiting = blocking ? kind.command : nullptr; // whose sender waits
             bool answered = false, windowBusy = false;
             int box = 0;
             auto poll = [&] {
@@ -233,8 +240,8 @@ ReceiveFuzzResult runReceiveFuzz(uint64_t blocks, uint32_t seed, Between between
         }
         onBox = nullptr;
         if (!result.failure.empty())
-            result.failure += " (round " + std::to_string(result.rounds) + ", " +
-                              (kind.handshake ? "handshake" : kind.command) + ")";
+            result.failure +=
+                " (round " + std::to_string(result.rounds) + ", " + (kind.handshake ? "handshake" : kind.command) + ")";
         between();
     }
     seams.messageBox = savedHook;

@@ -53,6 +53,7 @@ TEST_F(SettingsFile, WriterOutput)
 // cleared as a missing key, and the trace holds the complaint or none.
 TEST_F(SettingsFile, ReaderValueRules)
 {
+    // clang-format off
     struct Row { std::string content; int32_t LoadedSettings::*field; int32_t value; const char* complaint; };
     using L = LoadedSettings;
     const Row rows[] = {
@@ -74,6 +75,7 @@ TEST_F(SettingsFile, ReaderValueRules)
         {std::string(2 * 1022, 'z') + "StopBits = 2\n", &L::stopBits, 2, "Unhandled entry zzz"},
         {std::string(3 * 1022 - 4, 'z') + "StopBits = 2\n", &L::stopBits, 0, "Unhandled entry Bits = 2\n in "},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.content.substr(0, 40));
         std::string trace = readText(row.content);
@@ -136,15 +138,21 @@ TEST_F(SettingsFile, MenuRefusesNamesThatDoNotFitTheTitle)
     chosenFile = std::wstring(cutName.begin(), cutName.end()) + L"LLLLL.txt";
     chosenTitle = std::wstring(cutName.begin(), cutName.end());
     loadedSettings.baud = 7;
-    std::string trace = traced([] { loadSettingsFile(); saveSettingsFile(); });
+    std::string trace = traced([] {
+        loadSettingsFile();
+        saveSettingsFile();
+    });
     EXPECT_EQ(readBytes(settingsTestPath(cutName)), "Baud = 300\n");
     EXPECT_NE(trace.find("File name of 108 characters does not fit the 99 character title buffer"), std::string::npos);
 
     chosenTitle.clear();
-    chosenFile = L"\x4e2d\x6587.txt";   // not in the ANSI code page
-    trace = traced([] { loadSettingsFile(); saveSettingsFile(); });
+    chosenFile = L"\x4e2d\x6587.txt"; // not in the ANSI code page
+    trace = traced([] {
+        loadSettingsFile();
+        saveSettingsFile();
+    });
     EXPECT_NE(trace.find("File name cannot be written in the ANSI code page within 99 bytes"), std::string::npos);
-    EXPECT_EQ(loadedSettings.baud, 7);   // nothing was read
+    EXPECT_EQ(loadedSettings.baud, 7); // nothing was read
 
     // 99 characters fit, and the file goes to the chosen folder although
     // the current one is elsewhere.
@@ -211,12 +219,12 @@ TEST_F(ProgramLoaded, EveryDifferenceInItsOrderAndEachRefusalCounted)
 TEST_F(ProgramLoaded, RandomFilesReadBackAndProgramOnlyTheirLines)
 {
     std::mt19937 rng(18);
-    auto text = [&](char* field, size_t most) {   // no CR, LF, or blank or tab first
+    auto text = [&](char* field, size_t most) { // no CR, LF, or blank or tab first
         for (size_t n = 0, length = rng() % (most + 1); n < length;)
             if (char c = static_cast<char>(1 + rng() % 255); c != '\r' && c != '\n' && (n || (c != ' ' && c != '\t')))
                 field[n++] = c;
     };
-    auto randomRecords = [&] {   // uart's fields in the file are all set
+    auto randomRecords = [&] { // uart's fields in the file are all set
         memset(&device, 0, sizeof device);
         uart.port = static_cast<int32_t>(rng());
         uart.baud = rng() % 4 ? kBaudSettings[rng() % 9].rate : static_cast<int32_t>(rng());
@@ -230,17 +238,19 @@ TEST_F(ProgramLoaded, RandomFilesReadBackAndProgramOnlyTheirLines)
         text(device.name, 15);
         text(device.pin, 7);
     };
+    // clang-format off
     const std::map<AtCommandId, std::string> lineOf = {
         {Family::Baud, "Baud"}, {Family::StopBits, "StopBits"}, {Family::Parity, "Parity"}, {Family::Name, "Name"},
         {Family::Pin, "Pin"}, {Family::Escape, "EscapeMode"}, {Family::Echo, "EchoMode"}, {Family::Sleep, "AutoPower"},
         {Family::Response, "CommandResponse"}, {Family::RemoteConfig, "RemoteConfig"}, {Family::Role, "Role"},
         {Family::Discoverable, "Discoverable"}, {Family::AutoConnect, "AutoConnect"}, {Family::Flow, "FlowControl"}};
+    // clang-format on
     const std::string again = settingsTestPath("again.txt"), subsetPath = settingsTestPath("subset.txt");
     for (int round = 0; round < 200 && !HasFailure(); ++round) {
         randomRecords();
         ASSERT_EQ(writeSettingsFile(path.c_str()), 1);
         const std::string whole = readBytes(path);
-        forgetKnownSettings();   // so that the file read is written again
+        forgetKnownSettings(); // so that the file read is written again
         ASSERT_EQ(readSettingsFile(path.c_str()), 1);
         ASSERT_EQ(writeLastKnownSettings(std::wstring(again.begin(), again.end()).c_str()), 1);
         EXPECT_EQ(readBytes(again), whole) << "round " << round;
@@ -251,7 +261,7 @@ TEST_F(ProgramLoaded, RandomFilesReadBackAndProgramOnlyTheirLines)
             subset += rng() % 2 ? whole.substr(at, end + 2 - at) : "";
         }
         writeBytes(subsetPath, subset);
-        randomRecords();   // what the adapter holds
+        randomRecords(); // what the adapter holds
         Texts expected;
         for (const std::string& command : run()) {
             std::string line = command == "AT+PIN-\r" ? "DisablePin" : lineOf.at(findCommand(command.c_str()));

@@ -20,7 +20,7 @@ inline std::string settingsTestPath(const std::string& name)
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     std::string folder = std::string(temp) + "rz310-settings-" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(folder.c_str(), nullptr);   // fails harmlessly once it is there
+    CreateDirectoryA(folder.c_str(), nullptr); // fails harmlessly once it is there
     return folder + name;
 }
 

@@ -16,9 +16,11 @@
 // Cut at '=' or found as a substring within the command's size, up to the last entry.
 TEST(Catalogue, FindsFamiliesByCuttingAtEqualsAndBySubstring)
 {
+    // clang-format off
     const std::pair<std::string, AtCommandId> cases[] = {
         {"AT+PIN=8642\r", 16}, {"AT+PIN-\r", 16}, {"AT+NAME=My AT+VER\r", 15}, {"xAT+VER\r", 2},
         {"AT+UPGRADE\r", 29}, {"AT+VER", 0}, {std::string(29, ' ') + "AT+VER\r", 0}};
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(findCommand(c.first.c_str()), c.second) << c.first;
 }
@@ -77,7 +79,7 @@ TEST(SystemLibraries, ComeFromTheSystemFolderOnly)
     EXPECT_EQ(shellOpen(L"AT Command Manual.pdf"), SE_ERR_DLLNOTFOUND);
     seams.setDefaultDllDirectories = &SetDefaultDllDirectories;
     seams.loadLibraryEx = &LoadLibraryExW;
-    EXPECT_EQ(calls, L"2048 comdlg32.dll:2048 shell32.dll:2048 ");   // LOAD_LIBRARY_SEARCH_SYSTEM32
+    EXPECT_EQ(calls, L"2048 comdlg32.dll:2048 shell32.dll:2048 "); // LOAD_LIBRARY_SEARCH_SYSTEM32
 }
 
 // A damaged resource gives no text past its end; an odd last byte is ignored.

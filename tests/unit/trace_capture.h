@@ -31,7 +31,7 @@ public:
         CreateDirectoryW(dir_.c_str(), nullptr);
         wcsncpy(savedStartup_, startupDirectory, 511);
         wcsncpy(startupDirectory, dir_.c_str(), 511);
-        toggleDebugLog(true);   // a new, empty Debug.txt even if the trace was on
+        toggleDebugLog(true); // a new, empty Debug.txt even if the trace was on
         on_ = toggleDebugLog(false);
     }
     ~TraceCapture()

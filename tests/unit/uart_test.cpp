@@ -24,7 +24,7 @@ TEST(UartDriver, MissingPortGivesFourAndOneBoxAndWritesAreTracedWithinTheirBuffe
 
     // The trace of a write shows the bytes counted, not what follows them, and
     // a write longer than its trace buffer is cut to a line that fits.
-    const uint8_t bytes[] = {'A', 'T', 'Z', 'Z', 'Z', 'Z'};   // no terminator
+    const uint8_t bytes[] = {'A', 'T', 'Z', 'Z', 'Z', 'Z'}; // no terminator
     EXPECT_EQ(UartWrite(bytes, 2), 1);
     std::string big(5000, 'w');
     EXPECT_EQ(UartWrite(reinterpret_cast<const uint8_t*>(big.data()), 5000), 1);

@@ -32,7 +32,7 @@ protected:
         atCommandEvent = nullptr;
     }
 
-    void open()   // at the simulated adapter's settings after a reset
+    void open() // at the simulated adapter's settings after a reset
     {
         ASSERT_EQ(openSimPort(19200), 0);
         device.isDeviceInitialised = device.responseOn = 1;

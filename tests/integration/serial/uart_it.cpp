@@ -26,7 +26,7 @@ struct Received {
     std::string bytes;
     std::vector<DWORD> threads;
     std::atomic<DWORD> holdMs{0};
-    std::atomic<uintptr_t> lowStack{UINTPTR_MAX}, highStack{0};  // a handler that recursed shows
+    std::atomic<uintptr_t> lowStack{UINTPTR_MAX}, highStack{0}; // a handler that recursed shows
 } received;
 
 void receiveHook(const uint8_t* data, uint32_t count)
@@ -64,7 +64,7 @@ bool readThreadEnded()
 }
 
 int write(const std::string& text) { return UartWrite(reinterpret_cast<const uint8_t*>(text.c_str()), text.size()); }
-std::string token(int i) { return "<" + std::to_string(1000000 + i).substr(1) + ">"; }   // "<000042>"
+std::string token(int i) { return "<" + std::to_string(1000000 + i).substr(1) + ">"; } // "<000042>"
 
 class SerialPort : public ::testing::Test {
 protected:
@@ -88,7 +88,10 @@ protected:
         received.bytes.clear(), received.threads.clear();
         received.holdMs = 0, received.lowStack = UINTPTR_MAX, received.highStack = 0;
     }
-    bool waitFor(const std::string& all) { return window.pumpUntil([&] { return receivedBytes() == all; }, 3000); }
+    bool waitFor(const std::string& all)
+    {
+        return window.pumpUntil([&] { return receivedBytes() == all; }, 3000);
+    }
 
     SimClient sim;
     StandInMainWindow window;
@@ -101,6 +104,7 @@ protected:
 // to 19200, no parity, one stop bit and no flow control.
 TEST_F(SerialPort, LineSettingsReachThePort)
 {
+    // clang-format off
     struct Row { int baud, parity, stop, flow, used, ttyStop; bool crtscts; int parityCode; };
     const Row rows[] = {
         {1200, PARITY_NONE, 1, 0, 1200, 1, false, 0},    {2400, PARITY_ODD, 2, 0, 2400, 2, false, 1},
@@ -110,6 +114,7 @@ TEST_F(SerialPort, LineSettingsReachThePort)
         {230400, PARITY_EVEN, 1, 0, 230400, 1, false, 2}, {0, 0, 0, 7, 19200, 1, false, 0},
         {57600, PARITY_MARK, 3, 1, 57600, 1, true, 0},    {14400, PARITY_NONE, 1, 1, 14400, 0, false, 0},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.baud);
         TraceCapture trace;
@@ -160,7 +165,7 @@ TEST_F(SerialPort, CloseAndReopenWhileDataStreams)
 
 constexpr ULONG_PTR STATUS_OK = 0, STATUS_STILL_PENDING = 0x103;
 std::atomic<int> immediateReads{0}, immediateIssued{0};
-std::atomic<ULONG_PTR> failNextRead{0};   // the status the next read fails with
+std::atomic<ULONG_PTR> failNextRead{0}; // the status the next read fails with
 
 // Completes at once the way the system does, with the event signalled too;
 // or fails once; otherwise reads for real.
@@ -171,7 +176,7 @@ BOOL WINAPI readStandIn(HANDLE port, LPVOID buffer, DWORD size, LPDWORD count, L
         if (immediateIssued.load() == 0)
             Sleep(100);
         std::string text = token(immediateIssued++);
-        memcpy(buffer, text.data(), text.size());   // no terminator
+        memcpy(buffer, text.data(), text.size()); // no terminator
         overlapped->Internal = STATUS_OK, overlapped->InternalHigh = text.size();
         SetEvent(overlapped->hEvent);
         *count = static_cast<DWORD>(text.size());
@@ -209,11 +214,11 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
         expected += token(i);
     EXPECT_EQ(receivedBytes(), expected);
     {
-        std::lock_guard<std::mutex> guard(received.lock);   // the read thread may still add
+        std::lock_guard<std::mutex> guard(received.lock); // the read thread may still add
         EXPECT_EQ(std::count(received.threads.begin(), received.threads.end(), GetCurrentThreadId()), RUN);
     }
     EXPECT_LT(received.highStack - received.lowStack, 4096u);
-    write("AT\r");   // reading goes on as usual after the run
+    write("AT\r"); // reading goes on as usual after the run
     EXPECT_TRUE(waitFor(expected + "AT\r\r\nOK\r\n")) << sim::escape(receivedBytes());
     // The bytes read, not the rest of the buffer.
     EXPECT_TRUE(trace.contains("UART: Read 8 bytes from UART. buffer <000000> len 200"));
@@ -225,6 +230,7 @@ TEST_F(SerialPort, ReadsDoneAtOnce)
 // and a blocking send waiting meanwhile fails at once, as does the next.
 TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
 {
+    // clang-format off
     struct Row { ULONG_PTR status; int error; bool gone; };
     const Row rows[] = {
         {0xC0000185, 1117, false},   // I/O device error
@@ -233,6 +239,7 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
         {0xC00002B6, 1617, true},    // device removed
         {0xC000014B, 109, true},     // broken pipe: Wine's closed tty
     };
+    // clang-format on
     uartReadFile = readStandIn;
     atCommandEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     seams.atCommandWaitMs = 10000;
@@ -246,7 +253,10 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
         failNextRead = row.status;
         if (row.gone) {
             ASSERT_TRUE(sim.ok("mute"));
-            std::thread late([] { Sleep(300); SimClient().inject("x"); });
+            std::thread late([] {
+                Sleep(300);
+                SimClient().inject("x");
+            });
             DWORD start = GetTickCount();
             EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
             EXPECT_EQ(sendAtCommand("AT\r", 0, 0), SEND_FAILED);

@@ -13,9 +13,7 @@ const int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 23040
 // The data-mode log is for tests; a runaway sender must not eat the memory.
 constexpr size_t kMaxDataLog = 1 << 20;
 
-bool startsWith(const std::string& s, const std::string& prefix) {
-    return s.compare(0, prefix.size(), prefix) == 0;
-}
+bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 // "00126F34AB56" as the adapter writes addresses: "0012-6F-34AB56".
 std::string dashed(const std::string& address) {
@@ -124,10 +122,8 @@ Adapter::FeedResult Adapter::feed(const std::string& input, int64_t nowMs) {
             }
             continue;
         }
-        if (line_.size() < kMaxCommandLine)
-            line_ += c;
-        else
-            lineOverflow_ = true;
+        if (line_.size() < kMaxCommandLine) line_ += c;
+        else lineOverflow_ = true;
     }
     return r;
 }
@@ -256,7 +252,8 @@ std::string Adapter::execute(const std::string& command, int64_t nowMs) {
     if (command == "AT+BAUD?") return reply("BAUD" + std::to_string(state_.baudCode));
     if (startsWith(command, "AT+BAUD") && command.size() == 9) {
         std::string digits = command.substr(7);
-        if (!std::isdigit(static_cast<unsigned char>(digits[0])) || !std::isdigit(static_cast<unsigned char>(digits[1])))
+        if (!std::isdigit(static_cast<unsigned char>(digits[0])) ||
+            !std::isdigit(static_cast<unsigned char>(digits[1])))
             return error();
         int code = std::stoi(digits);
         if (code < 10 || code > 19) return error();
@@ -347,7 +344,8 @@ std::string Adapter::execute(const std::string& command, int64_t nowMs) {
         cancelEvents(EventKind::InquiryEnd);
         state_.inquiryActive = true;
         int64_t due = nowMs;
-        for (const std::string& result : inquiryResults) schedule(due += eventDelayMs, EventKind::InquiryResult, result);
+        for (const std::string& result : inquiryResults)
+            schedule(due += eventDelayMs, EventKind::InquiryResult, result);
         schedule(due + eventDelayMs, EventKind::InquiryEnd, "");
         return status();
     }
@@ -386,7 +384,9 @@ std::string Adapter::executeWithValue(const std::string& base, const std::string
         // The report names the remote device the way the adapter writes
         // addresses, whatever form the command used.
         switch (outcome) {
-        case ConnectOutcome::Connect: schedule(nowMs + eventDelayMs, EventKind::Connect, dashed(addressKey(value))); break;
+        case ConnectOutcome::Connect:
+            schedule(nowMs + eventDelayMs, EventKind::Connect, dashed(addressKey(value)));
+            break;
         case ConnectOutcome::Fail: schedule(nowMs + eventDelayMs, EventKind::ConnectFail, ""); break;
         case ConnectOutcome::Nothing: break;
         }
@@ -423,8 +423,8 @@ std::string Adapter::enquiry() const {
 }
 
 void Adapter::schedule(int64_t due, EventKind kind, const std::string& text) {
-    auto at = std::upper_bound(events_.begin(), events_.end(), due,
-                               [](int64_t d, const Event& e) { return d < e.due; });
+    auto at =
+        std::upper_bound(events_.begin(), events_.end(), due, [](int64_t d, const Event& e) { return d < e.due; });
     events_.insert(at, Event{due, kind, text});
 }
 
@@ -433,9 +433,7 @@ void Adapter::cancelEvents(EventKind kind) {
                   events_.end());
 }
 
-int64_t Adapter::nextDue() const {
-    return events_.empty() ? std::numeric_limits<int64_t>::max() : events_.front().due;
-}
+int64_t Adapter::nextDue() const { return events_.empty() ? std::numeric_limits<int64_t>::max() : events_.front().due; }
 
 std::string Adapter::poll(int64_t nowMs) {
     std::string out;

@@ -123,6 +123,7 @@ Args parseArgs(int argc, char** argv) {
 }
 
 int speedToBaud(speed_t s) {
+    // clang-format off
     static const struct {
         speed_t speed;
         int baud;
@@ -132,6 +133,7 @@ int speedToBaud(speed_t s) {
         {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
         {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
     };
+    // clang-format on
     for (const auto& e : table)
         if (e.speed == s) return e.baud;
     return 0;

@@ -162,10 +162,8 @@ void Simulator::input(const std::string& bytes, const Tty& tty, int64_t nowMs) {
 void Simulator::emitUnsolicited(const std::string& bytes, const Tty& tty) {
     if (bytes.empty()) return;
     const LineSettings& line = adapter().state().line;
-    if (lineMatches(line, tty))
-        emit(bytes, line);
-    else if (garbageOnMismatch_)
-        emit(garbage(bytes), line);
+    if (lineMatches(line, tty)) emit(bytes, line);
+    else if (garbageOnMismatch_) emit(garbage(bytes), line);
 }
 
 void Simulator::tick(const Tty& tty, int64_t nowMs) {
@@ -251,6 +249,7 @@ std::string Simulator::set(const std::string& key, const std::string& raw) {
         const char* key;
         bool AdapterState::*field;
     };
+    // clang-format off
     static const BoolKey boolKeys[] = {
         {"echo", &AdapterState::echoOn},         {"resp", &AdapterState::responseOn},
         {"pindisabled", &AdapterState::pinDisabled}, {"discoverable", &AdapterState::discoverable},
@@ -260,6 +259,7 @@ std::string Simulator::set(const std::string& key, const std::string& raw) {
         {"connected", &AdapterState::connected}, {"inquiry", &AdapterState::inquiryActive},
         {"remoteaccess", &AdapterState::remoteAccess},
     };
+    // clang-format on
     for (const BoolKey& k : boolKeys) {
         if (key != k.key) continue;
         if (!parseBool(value, s.*k.field)) return "ERR bad value";
@@ -269,11 +269,13 @@ std::string Simulator::set(const std::string& key, const std::string& raw) {
         const char* key;
         std::string AdapterState::*field;
     };
+    // clang-format off
     static const TextKey textKeys[] = {
         {"name", &AdapterState::name},       {"pin", &AdapterState::pin},
         {"address", &AdapterState::address}, {"version", &AdapterState::version},
         {"bond", &AdapterState::bondAddress}, {"remote", &AdapterState::remoteAddress},
     };
+    // clang-format on
     for (const TextKey& k : textKeys) {
         if (key != k.key) continue;
         s.*k.field = value;
@@ -411,10 +413,8 @@ std::string Simulator::control(const std::string& request, const Tty& tty) {
     }
     if (verb == "refuse") {
         if (args.size() != 1) return "ERR usage: refuse ADDR|clear";
-        if (args[0] == "clear")
-            a.refusedAddresses.clear();
-        else
-            a.refusedAddresses.push_back(args[0]);
+        if (args[0] == "clear") a.refusedAddresses.clear();
+        else a.refusedAddresses.push_back(args[0]);
         return "OK";
     }
     if (verb == "inquiry") {

@@ -16,23 +16,19 @@ struct Step {
     std::string output;
 };
 
-std::string step(Adapter& a, const Step& s)
-{
+std::string step(Adapter& a, const Step& s) {
     std::string out;
     for (size_t pos = 0; pos < s.input.size();) {
         Adapter::FeedResult r = a.feed(s.input.substr(pos), s.at);
-        if (r.consumed == 0)
-            return out + "<stuck>";
+        if (r.consumed == 0) return out + "<stuck>";
         out += r.output;
         pos += r.consumed;
-        if (pos < s.input.size())
-            out += '|';
+        if (pos < s.input.size()) out += '|';
     }
     return out + a.poll(s.at);
 }
 
-TEST(AdapterScripts, AnswersModesLineStopsDataModeConnectionsRemoteAndInquiry)
-{
+TEST(AdapterScripts, AnswersModesLineStopsDataModeConnectionsRemoteAndInquiry) {
     const std::string ok = "\r\nOK\r\n", error = "\r\nERROR\r\n";
     const char* kConnect = "\r\nCONNECT 0012-6F-34AB56\r\n";
     const std::string hs(8, '\xAA'), baud("\x01\x04"), exitRequest("\x00\x80", 2);
@@ -45,6 +41,7 @@ TEST(AdapterScripts, AnswersModesLineStopsDataModeConnectionsRemoteAndInquiry)
         std::vector<Step> steps;
         std::string data = "";
     };
+    // clang-format off
     const Row rows[] = {
         // A text line then OK, a status alone, ERROR for what the adapter does
         // not take; a query reports what a setting stored.
@@ -83,14 +80,14 @@ TEST(AdapterScripts, AnswersModesLineStopsDataModeConnectionsRemoteAndInquiry)
         {"inquiry cancelled", nullptr,
          {{find, 0, ok + ok + ok}, {"", 500, r1}, {"AT+FIND-\r", 600, "\r\nInquiry Cancelled" + ok}, {"", 5000, ""}}},
     };
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Adapter a("0012-6F-123456", "RZ310 F/W V1.0", LineSettings{});
         a.state().echoOn = false;
         a.state().responseOn = true;
         a.inquiryResults = {r1.substr(2), r2.substr(2)};
-        if (row.setup)
-            row.setup(a);
+        if (row.setup) row.setup(a);
         for (const Step& s : row.steps) {
             SCOPED_TRACE(s.input.substr(0, 40) + " at " + std::to_string(s.at));
             EXPECT_EQ(step(a, s), s.output);
