@@ -13,7 +13,7 @@ WINESERVER_STOP := WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix; export WINEPREFIX; 
 # CMake's own makefiles recurse; their directory lines tell nobody anything.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-win build-sim test format run bench dist clean
+.PHONY: all deps build build-win build-sim test format mutants run bench dist clean
 
 all: build
 
@@ -44,6 +44,12 @@ test: build
 	@echo "== tool tests (under Wine)"
 	@cd $(WIN_BUILD) && $(XVFB) sh -c 'ctest --output-on-failure -j 2; rc=$$?; \
 	    $(WINESERVER_STOP); exit $$rc'
+
+# Puts each deliberate fault of tools/mutants/mutants.txt into a copy of the
+# sources and prints the tests that catch it; fails when one escapes. It takes
+# many minutes, so it is not part of make test.
+mutants: build
+	@tools/mutants/run --quick
 
 # Reformats every C++ file to the house style.
 format: deps
