@@ -80,13 +80,13 @@ bool settingCommand(const WantedSettings& wanted, Setting setting, char* command
         if (value == KEEP || value == row.value())
             return false;
         int parity = parityRowOfCode(value);
-        wordCommand(command, row, row.words[parity >= 0 ? parity : DEFAULT_PARITY_ROW]);
+        formatCommand(command, "AT+PAR%d\r", parity >= 0 ? parity : DEFAULT_PARITY_ROW);
         return true;
     }
     case SettingKind::Flow:
         if (value == KEEP || value == row.value())
             return false;
-        wordCommand(command, row, row.words[value ? 0 : 1]);
+        formatCommand(command, "AT+FLOW%c\r", value ? '+' : '-');
         return true;
     case SettingKind::Name:
         return textCommand(command, "AT+NAME", wanted.name, device.name);
