@@ -8,6 +8,7 @@
 #include "atcommand/atcommand.h"
 #include "atcommand/program.h"
 #include <cstddef>
+#include <cstring>
 
 // The settings file's record, filled by its reader (settings/): what loading
 // a file programs into the adapter.
@@ -110,7 +111,7 @@ struct AdapterSetting {
     void* held;                       // the field of device or uart
     size_t size;                      // its size
     SettingsKey key;
-    const char* fileKey;
+    const char* fileLine;          // the file's line: the key, " = " and the value's format
     size_t loaded;                 // the field's offset in LoadedSettings
     const char* refused;           // the reader's complaint about another word
     int32_t fallback;              // and the value it uses then
@@ -123,6 +124,7 @@ struct AdapterSetting {
     int32_t& value() const { return *static_cast<int32_t*>(held); }
     char* text() const { return static_cast<char*>(held); }
     bool isText() const { return kind == SettingKind::Name || kind == SettingKind::Pin; }
+    size_t keyLength() const { return strcspn(fileLine, " "); }
     int wordCount() const;
 };
 

@@ -36,11 +36,12 @@ int32_t leadingNumber(const char* value)
 // Name and Pin values longer than their field are cut to it: refusing the
 // line would leave the field empty, and loading would then program an empty
 // name or PIN into the adapter.
-void storeText(char* field, size_t size, const char* value, const char* key, const char* line)
+void storeText(char* field, size_t size, const char* value, const AdapterSetting& row, const char* line)
 {
+    const std::string key(row.fileLine, row.keyLength());
     size_t length = strlen(value);
     if (length >= size) {
-        debugLog("%s value longer than %u characters in Line %s. Cut to %u characters", key,
+        debugLog("%s value longer than %u characters in Line %s. Cut to %u characters", key.c_str(),
                  static_cast<unsigned>(size - 1), line, static_cast<unsigned>(size - 1));
         length = size - 1;
     }
@@ -87,7 +88,7 @@ bool storeValue(const AdapterSetting& row, const char* value, const char* line)
     }
     case SettingKind::Name:
     case SettingKind::Pin:
-        storeText(field, row.size, value, row.fileKey, line);
+        storeText(field, row.size, value, row, line);
         return true;
     case SettingKind::Flow:
     case SettingKind::Switch:
@@ -124,7 +125,7 @@ void readLine(char* line, const char* fileName)
     size_t keyLength = static_cast<size_t>(keyEnd - start);
     const AdapterSetting* row = nullptr;
     for (const AdapterSetting& candidate : kAdapterSettings) {
-        if (strlen(candidate.fileKey) == keyLength && strncmp(start, candidate.fileKey, keyLength) == 0) {
+        if (candidate.keyLength() == keyLength && strncmp(start, candidate.fileLine, keyLength) == 0) {
             row = &candidate;
             break;
         }
@@ -278,19 +279,14 @@ std::string settingsText(const LoadedSettings& values)
         } else if (row.kind == SettingKind::Parity) {
             text += "# Valid parity values are none, odd, even\n";
         }
-        if (row.kind == SettingKind::Port) {
-            add("Port = COM%d\n", number);
-        } else if (row.kind == SettingKind::Baud || row.kind == SettingKind::StopBits) {
-            text += row.fileKey;
-            add(" = %d\n", number);
+        if (row.kind == SettingKind::Port || row.kind == SettingKind::Baud || row.kind == SettingKind::StopBits) {
+            add(row.fileLine, number);
         } else if (row.isText()) {
             char copy[sizeof values.name];
             copyField(copy, field, row.size);
-            text += row.fileKey;
-            add(" = %s\n", copy);
+            add(row.fileLine, copy);
         } else if (const char* word = fileWord(row, number)) {
-            text += row.fileKey;
-            add(" = %s\n", word);
+            add(row.fileLine, word);
         }
     }
     return text;
