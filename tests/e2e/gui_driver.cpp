@@ -200,6 +200,8 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     pid_ = info.dwProcessId;
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    AssignProcessToJobObject(job_, process_);
     auto shown = [&] { // dialogs() holds the main window too until it is known
         for (HWND dialog : dialogs()) {
             if (title(dialog) == kMainTitle)
@@ -212,6 +214,13 @@ bool ToolProcess::start(const std::wstring& exe, const std::wstring& workDir, DW
     waitUntil(shown, timeoutMs, 10);
     startupMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
     return main_ != nullptr;
+}
+
+DWORD ToolProcess::processesStarted() const
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION counts{};
+    QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &counts, sizeof counts, nullptr);
+    return counts.TotalProcesses;
 }
 
 bool ToolProcess::running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
@@ -332,7 +341,8 @@ void ToolProcess::end()
         WaitForSingleObject(process_, 5000);
     }
     CloseHandle(process_);
-    process_ = nullptr, pid_ = 0, main_ = nullptr;
+    CloseHandle(job_);
+    process_ = job_ = nullptr, pid_ = 0, main_ = nullptr;
 }
 
 } // namespace e2e

@@ -62,6 +62,7 @@ public:
     bool start(const std::wstring& exe, const std::wstring& workDir, DWORD timeoutMs = 60000);
     double startupMs() const { return startupMs_; } // process creation to main window
     HANDLE process() const { return process_; }
+    DWORD processesStarted() const; // by the tool, itself included
     HWND mainWindow() const { return main_; }
     HWND item(int id) const { return GetDlgItem(main_, id); }
     HWND panel(Panel which) const;
@@ -94,6 +95,7 @@ private:
     bool answerBox(HWND box);
 
     HANDLE process_ = nullptr;
+    HANDLE job_ = nullptr; // the tool and what it starts
     DWORD pid_ = 0;
     HWND main_ = nullptr;
     double startupMs_ = 0;

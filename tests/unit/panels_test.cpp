@@ -114,7 +114,7 @@ TEST_F(PanelTest, PanelsShowNoFieldPastItsEnd)
     EXPECT_EQ(textOf(GetDlgItem(connection->m_hWnd, IDC_CN_ADDRESS)), L"");
 }
 
-// One command per change, in the panel's fixed order.
+// One command per change, in the panel's fixed order; an emptied PIN box is no change.
 TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
 {
     HWND h = panel->m_hWnd;
@@ -124,10 +124,10 @@ TEST_F(PanelTest, ProgramDeviceSendsOneCommandPerChangeInItsFixedOrder)
         SendMessageW(GetDlgItem(h, id), BM_CLICK, 0, 0);
     SendDlgItemMessageW(h, IDC_LD_BAUD_RATE, CB_SETCURSEL, 7, 0);
     SendDlgItemMessageW(h, IDC_LD_PARITY, CB_SETCURSEL, 2, 0);
-    EXPECT_EQ(sentBy(h, IDC_LD_PROGRAM_DEVICE, {{IDC_LD_DEVICE_NAME, L"Other Adapter"}, {IDC_LD_PIN_CODE, L"1111"}}),
-              (Lines{"AT+NAME=Other Adapter\r", "AT+PIN=1111\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r", "AT+RCFG-\r",
-                     "AT+RESP-\r", "AT+BAUD17\r", "AT+PAR2\r", "AT+STOP2\r", "AT+DCOV-\r", "AT+ROLEM\r", "AT+ACON-\r",
-                     "AT+FLOW-\r"}));
+    EXPECT_EQ(
+        sentBy(h, IDC_LD_PROGRAM_DEVICE, {{IDC_LD_DEVICE_NAME, L"Other Adapter"}, {IDC_LD_PIN_CODE, L""}}),
+        (Lines{"AT+NAME=Other Adapter\r", "AT+ECHO-\r", "AT+ESC-\r", "AT+SLEEP+\r", "AT+RCFG-\r", "AT+RESP-\r",
+               "AT+BAUD17\r", "AT+PAR2\r", "AT+STOP2\r", "AT+DCOV-\r", "AT+ROLEM\r", "AT+ACON-\r", "AT+FLOW-\r"}));
 }
 
 // Texts typed past a box's limit, or held full without a terminator, are
