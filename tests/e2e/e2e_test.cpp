@@ -154,8 +154,7 @@ TEST_F(ToolTest, StartsWithoutSettingsFileThenHelpMenuAndEscape)
     EXPECT_EQ(tool_.visiblePanels(), std::vector<HWND>{panel_});
     expectLights("---");
 
-    // The Help documents: missing, then found once copied next to the tool and
-    // shown by a program the shell starts (counted with the tool itself).
+    // The Help documents: missing, then, copied next to the tool, shown by a program the shell starts.
     const std::tuple<UINT, std::wstring, DWORD> documents[] = {
         {ID_HELP_USER_MANUAL, L"RZ310 Configuration Manual.pdf", 2},
         {ID_HELP_AT_COMMAND_MANUAL, L"AT Command Manual.pdf", 3}};
@@ -215,8 +214,7 @@ TEST_F(ToolTest, SearchThenInquiryConnectRemoteConfigurationAndDisconnect)
     EXPECT_TRUE(waitForLog(L"Inquiry Complete."));
     EXPECT_EQ(SendMessageW(GetDlgItem(cn, IDC_CN_RESULTS), LB_GETCOUNT, 0, 0), 4) << "three devices and the end";
     SendMessageW(GetDlgItem(cn, IDC_CN_RESULTS), LB_SETCURSEL, 0, 0);
-    SendMessageW(cn, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(GetDlgItem(cn, IDC_CN_RESULTS)));
+    SendMessageW(cn, WM_COMMAND, MAKEWPARAM(IDC_CN_RESULTS, LBN_SELCHANGE), LPARAM(GetDlgItem(cn, IDC_CN_RESULTS)));
     EXPECT_EQ(ui::textOf(GetDlgItem(cn, IDC_CN_ADDRESS)), L"00126F000001");
     saveShot(L"connection-inquiry");
 
@@ -265,8 +263,7 @@ TEST_F(ToolTest, SaveLoadThroughTheFileDialogsLocalDeviceButtonsThenFileExit)
     ASSERT_TRUE(freshFolder(file(L"saved")));
     ASSERT_TRUE(tool_.chooseFile(ID_FILE_SAVE_SETTINGS, L"Save settings file as...", saved));
     ASSERT_TRUE(waitUntil([&] { return unixLines(readFile(saved)) == kSettingsAfterGetInfo; }, 15000))
-        << "saved:\n"
-        << readFile(saved);
+        << "saved:\n" + readFile(saved);
 
     // Loading the file edited programs its differences, the baud rate first.
     std::string edited = replaceLine(kSettingsAfterGetInfo, "Baud = 9600", "Baud = 115200");

@@ -340,8 +340,7 @@ void ToolProcess::end()
         TerminateProcess(process_, 1);
         WaitForSingleObject(process_, 5000);
     }
-    CloseHandle(process_);
-    CloseHandle(job_);
+    CloseHandle(process_), CloseHandle(job_);
     process_ = job_ = nullptr, pid_ = 0, main_ = nullptr;
 }
 
