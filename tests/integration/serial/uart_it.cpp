@@ -269,12 +269,12 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
             late.join();
             ASSERT_TRUE(injected && sim.ok("unmute")) << "the send never reached the adapter";
         } else {
-            sim.inject("x");
+            ASSERT_TRUE(sim.inject("x"));
         }
-        ASSERT_TRUE(waitFor("x"));
-        window.pump(1200);
-        sim.inject("late\r\n");
-        window.pump(300);
+        ASSERT_TRUE(waitFor("x") && sim.inject("late\r\n"));
+        // A live port reads on at the read thread's next turn; a lost one's read thread ends unasked.
+        auto lost = [&] { return readThreadEnded() && window.countOf(ID_NOTIFY_PORT_LOST) > 0; };
+        EXPECT_TRUE(row.gone ? window.pumpUntil(lost, 3000) : waitFor("xlate\r\n"));
         EXPECT_EQ(receivedBytes(), row.gone ? "x" : "xlate\r\n");
         EXPECT_EQ(UartLostPort(), row.gone ? simComPort() : 0);
         EXPECT_EQ(window.countOf(ID_NOTIFY_PORT_LOST), row.gone ? 1u : 0u);
