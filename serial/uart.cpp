@@ -18,6 +18,7 @@ uint8_t rxBuffer[RX_BUFFER_SIZE];
 HANDLE hComPort = nullptr;
 HANDLE hardwareMutex = nullptr;
 OVERLAPPED readOverlapped;
+std::atomic<unsigned> staleReadSignals{0};
 BOOL(WINAPI* uartReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = ReadFile;
 BOOL(WINAPI* uartWriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = WriteFile;
 
@@ -724,6 +725,7 @@ bool takeReadSignal(uint32_t gen, HANDLE event, HANDLE port)
     if (readPendingGen != gen) {
         // A block completed at once is its issuer's; the signal is stale.
         ResetEvent(event);
+        ++staleReadSignals;
         ReleaseSRWLockExclusive(&readLock);
         return true;
     }

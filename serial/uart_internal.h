@@ -2,10 +2,14 @@
 // EnumerateComPorts; for the driver's own files and its tests.
 #pragma once
 #include <windows.h>
+#include <atomic>
 
 extern HANDLE hComPort;      // the open port, nullptr while closed
 extern HANDLE hardwareMutex; // held only while a read or write is issued
 extern OVERLAPPED readOverlapped;
+// Signals of the read event that the read thread found stale (left by a read
+// that its issuer handed over itself); tests wait on it to know that race ran.
+extern std::atomic<unsigned> staleReadSignals;
 
 // The port's read and write calls; tests put stand-ins here to produce
 // completions the platform seldom gives (at once, failed, never).

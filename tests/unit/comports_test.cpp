@@ -20,22 +20,20 @@ TEST(ComPorts, ListInRegistryOrderWithinTheirBuffersAndTheTwentyFiveCap)
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     // clang-format off
-    const std::pair<std::wstring, std::wstring> values[] = {
+    std::vector<std::pair<std::wstring, std::wstring>> values = {
         {L"\\Device\\Serial10", L"COM10"}, {L"\\Device\\Serial2", L"COM3"},
         {L"\\Device\\Serial6", std::wstring(600, L'C')}, {L"\\Device\\Serial7", L""},
         {L"\\Device\\Serial8", L"LPT1"}, {std::wstring(600, L'n'), L"COM12"}};
     // clang-format on
     std::vector<std::wstring> expected = {L"COM10", L"COM3", L"LPT1"};
+    for (int n = 101; n <= 136; ++n) {
+        values.emplace_back(L"\\Device\\Serial9_" + std::to_wstring(n), L"COM" + std::to_wstring(n));
+        expected.push_back(values.back().second);
+    }
+    expected.push_back(L"COM12");
     for (const auto& value : values)
         RegSetValueExW(key, value.first.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
                        static_cast<DWORD>((value.second.size() + 1) * sizeof(wchar_t)));
-    for (int n = 1; n <= 36; ++n) {
-        const std::wstring data = L"COM" + std::to_wstring(100 + n);
-        RegSetValueExW(key, (L"\\Device\\Serial9_" + std::to_wstring(100 + n)).c_str(), 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>((data.size() + 1) * 2));
-        expected.push_back(data);
-    }
-    expected.push_back(L"COM12");
     HWND combo = CreateWindowExW(0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 100, 200, nullptr, nullptr,
                                  nullptr, nullptr);
     memset(&uart, 0, sizeof uart);

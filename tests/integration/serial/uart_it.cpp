@@ -147,8 +147,9 @@ TEST_F(SerialPort, CloseAndReopenWhileDataStreams)
         EXPECT_EQ(openSimPort(19200), 0);
         window.pumpUntil([&] { return !receivedBytes().empty(); }, 3000);
         window.pump(round * 7);
+        const HANDLE open = hComPort;
         UartDeinit();
-        EXPECT_EQ(hComPort, nullptr);
+        EXPECT_EQ(GetFileType(open), static_cast<DWORD>(FILE_TYPE_UNKNOWN)) << "the port was left open";
         EXPECT_TRUE(readThreadEnded());
 
         std::string got = receivedBytes();
@@ -167,24 +168,18 @@ constexpr ULONG_PTR STATUS_OK = 0, STATUS_STILL_PENDING = 0x103;
 std::atomic<int> immediateReads{0}, immediateIssued{0};
 std::atomic<ULONG_PTR> failNextRead{0}; // the status the next read fails with
 
-// Completes at once the way the system does, with the event signalled too;
-// or fails once; otherwise reads for real.
+// Completes at once the way the system does, with the event signalled too:
+// immediateReads of them, more until the read thread has woken on such a
+// signal (ten times as many at most); or fails once; otherwise reads for real.
 BOOL WINAPI readStandIn(HANDLE port, LPVOID buffer, DWORD size, LPDWORD count, LPOVERLAPPED overlapped)
 {
-    if (immediateReads.load() > 0) {
-        // The first waits until the read thread is surely in its wait.
-        if (immediateIssued.load() == 0)
-            Sleep(100);
+    const int run = immediateReads.load(), issued = immediateIssued.load();
+    if (issued < run || (run > 0 && staleReadSignals.load() == 0 && issued < 10 * run)) {
         std::string text = token(immediateIssued++);
         memcpy(buffer, text.data(), text.size()); // no terminator
         overlapped->Internal = STATUS_OK, overlapped->InternalHigh = text.size();
         SetEvent(overlapped->hEvent);
         *count = static_cast<DWORD>(text.size());
-        if (--immediateReads == 0) {
-            // The read thread wakes on the last signal, and the last block is held while it is awake.
-            received.holdMs = 100;
-            Sleep(50);
-        }
         return TRUE;
     }
     if (ULONG_PTR status = failNextRead.exchange(0)) {
@@ -198,28 +193,34 @@ BOOL WINAPI readStandIn(HANDLE port, LPVOID buffer, DWORD size, LPDWORD count, L
 
 // A run of reads done at once is handed over by the thread that issued
 // them, before UartInit returns, each block once, without deepening the
-// stack; the read thread does not hand the last one over again.
+// stack; the read thread, woken by their signals, hands none over again.
+// Closing waits for a block in hand, even one held past its wait for the
+// read thread.
 TEST_F(SerialPort, ReadsDoneAtOnce)
 {
-    constexpr int RUN = 200;
-    immediateReads = RUN, immediateIssued = 0;
+    immediateReads = 200, immediateIssued = 0, staleReadSignals = 0;
     uartReadFile = readStandIn;
     memset(rxBuffer, 'Z', sizeof rxBuffer);
     TraceCapture trace;
     ASSERT_EQ(openSimPort(19200), 0);
-    received.holdMs = 0;
 
+    const int run = immediateIssued.load();
+    EXPECT_GT(staleReadSignals.load(), 0u) << "the read thread never woke during the run";
     std::string expected;
-    for (int i = 0; i < RUN; ++i)
+    for (int i = 0; i < run; ++i)
         expected += token(i);
     EXPECT_EQ(receivedBytes(), expected);
     {
         std::lock_guard<std::mutex> guard(received.lock); // the read thread may still add
-        EXPECT_EQ(std::count(received.threads.begin(), received.threads.end(), GetCurrentThreadId()), RUN);
+        EXPECT_EQ(std::count(received.threads.begin(), received.threads.end(), GetCurrentThreadId()), run);
     }
     EXPECT_LT(received.highStack - received.lowStack, 4096u);
     write("AT\r"); // reading goes on as usual after the run
     EXPECT_TRUE(waitFor(expected + "AT\r\r\nOK\r\n")) << sim::escape(receivedBytes());
+    received.holdMs = 3000;
+    ASSERT_TRUE(sim.inject("!") && waitFor(expected + "AT\r\r\nOK\r\n!"));
+    UartDeinit();
+    EXPECT_TRUE(readThreadEnded());
     // The bytes read, not the rest of the buffer.
     EXPECT_TRUE(trace.contains("UART: Read 8 bytes from UART. buffer <000000> len 200"));
 }
@@ -252,30 +253,31 @@ TEST_F(SerialPort, FailedReadGoesOnUnlessTheDeviceIsGone)
         // The read issued on the hook's block fails.
         failNextRead = row.status;
         if (row.gone) {
-            ASSERT_TRUE(sim.ok("mute"));
-            std::thread late([] {
-                Sleep(300);
-                SimClient().inject("x");
+            ASSERT_TRUE(sim.ok("mute") && sim.clear());
+            // The device goes once the send waits: the adapter has taken its command.
+            bool injected = false;
+            std::thread late([&] { // the only user of sim until joined
+                for (DWORD start = GetTickCount(); !injected && GetTickCount() - start < 5000;)
+                    injected = sim.state()["discarded"] != "0" && sim.inject("x");
             });
             DWORD start = GetTickCount();
             EXPECT_EQ(sendAtCommand("AT+VER\r", 0, 0), SEND_FAILED);
             EXPECT_EQ(sendAtCommand("AT\r", 0, 0), SEND_FAILED);
             EXPECT_LT(GetTickCount() - start, seams.atCommandWaitMs) << "a send waited for a lost port";
             late.join();
-            ASSERT_TRUE(sim.ok("unmute"));
+            ASSERT_TRUE(injected && sim.ok("unmute")) << "the send never reached the adapter";
         } else {
-            sim.inject("x");
+            ASSERT_TRUE(sim.inject("x"));
         }
-        ASSERT_TRUE(waitFor("x"));
-        window.pump(1200);
-        sim.inject("late\r\n");
-        window.pump(300);
+        ASSERT_TRUE(waitFor("x") && sim.inject("late\r\n"));
+        // A live port reads on at the read thread's next turn; a lost one's read thread ends unasked.
+        auto lost = [&] { return readThreadEnded() && window.countOf(ID_NOTIFY_PORT_LOST) > 0; };
+        EXPECT_TRUE(row.gone ? window.pumpUntil(lost, 3000) : waitFor("xlate\r\n"));
         EXPECT_EQ(receivedBytes(), row.gone ? "x" : "xlate\r\n");
         EXPECT_EQ(UartLostPort(), row.gone ? simComPort() : 0);
         EXPECT_EQ(window.countOf(ID_NOTIFY_PORT_LOST), row.gone ? 1u : 0u);
         EXPECT_EQ(row.gone, readThreadEnded()) << "the read thread ends with a lost port only";
-        UartDeinit();
-        UartForgetLost();
+        UartDeinit(); // the next open forgets the lost port
         EXPECT_TRUE(readThreadEnded()) << "the read thread outlived its port";
         EXPECT_EQ(trace.count("UART: Failed to ReadData. Error " + std::to_string(row.error)), 1u);
         EXPECT_EQ(trace.countPrefix("UART: WaitForSingleObject failed."), 0u);
