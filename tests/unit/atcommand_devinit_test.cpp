@@ -42,5 +42,4 @@ TEST_F(DeviceInit, SearchWalksAll120SettingsThenGivesUpAndStartsOver)
         engineTimerExpired(window.hwnd(), DevInitTimer);
     EXPECT_EQ(written, std::vector<std::string>(123, "AT\r"));
     EXPECT_EQ(settingsApplied.size(), 122u);
-    EXPECT_EQ(timersArmed.size(), 123u);
 }
