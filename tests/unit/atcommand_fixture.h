@@ -3,6 +3,7 @@
 // waiting in the driver (the real read thread runs in it_engine).
 #pragma once
 #include "common/notify.h"
+#include "app/engine_events.h"
 #include "atcommand/atcommand.h"
 #include "serial/uart.h"
 #include "support/test_env.h"

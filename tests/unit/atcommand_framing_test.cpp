@@ -74,7 +74,7 @@ TEST_F(Framing, RandomBlocksKeepFieldsTerminatedAndAnswersAsHandled)
         window.clear();
     });
     EXPECT_EQ(result.failure, "");
-    EXPECT_GE(result.blocks, 20000u);
+    EXPECT_GT(result.recorded, 0u) << "no command recorded at a box: the boxes' rules went unchecked";
 }
 
 // While an inquiry runs, lines cut at CR are devices, the end line or reports,

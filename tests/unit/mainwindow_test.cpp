@@ -120,6 +120,8 @@ TEST_F(MainWindowTest, AHandledReplyKillsTheHandshakeTimerOnTheWindowsThread)
     open();
     device.isConnected = device.isDataMode = 1;
     startHandshake();
+    ASSERT_TRUE(KillTimer(dlg->m_hWnd, HandshakeCommandTimer)) << "the request armed no time-out";
+    SetTimer(dlg->m_hWnd, HandshakeCommandTimer, 4000, nullptr); // armed again, as it was
     std::thread([] {
         memset(rxBuffer, 0xAA, 2);
         dispatchUartData(2);
